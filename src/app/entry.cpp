@@ -1,0 +1,184 @@
+// Start-up, the message loop, shutdown, and the keyboard window's creation
+// and translucency.
+#include "app/app.h"
+#include "keyboard/keyboard.h"
+#include "model/keyset.h"
+#include "platform/resources/resource_ids.h"
+#include "render/render.h"
+
+const char kSettingsPath[] = "Orsel\\Flinto";
+const char kOwnerClass[] = "FlintoHidden";
+const char kKeyboardClass[] = "FlintoFrame";
+const char kProductName[] = "Flinto";
+
+HINSTANCE g_instance = nullptr;
+SetLayeredWindowAttributesFn g_setLayered = nullptr;
+HMODULE g_user32 = nullptr;
+HWND g_ownerWindow = nullptr;
+HWND g_keyboardWindow = nullptr;
+HWND g_targetWindow = nullptr;
+RECT g_workArea = {0, 0, 0, 0};
+int g_alpha = kAlphaInitial;
+bool g_menuOpen = false;
+bool g_recreatePending = false;
+
+int32_t g_face = 2;
+int32_t g_unit = 3;
+int32_t g_x = kUnsetPosition;
+int32_t g_y = kUnsetPosition;
+int32_t g_winKey = 0;
+int32_t g_transparent = 0;
+
+void (*g_settingsSavedHook)(bool ok) = nullptr;
+
+namespace {
+
+bool RegisterWindowClass(const char *name, WNDPROC proc) {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = proc;
+  wc.cbClsExtra = 0;
+  wc.cbWndExtra = 0;
+  wc.hInstance = g_instance;
+  wc.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_FLINTO));
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.hbrBackground = nullptr;
+  wc.lpszMenuName = nullptr;
+  wc.lpszClassName = name;
+  wc.hIconSm = nullptr;
+  return RegisterClassExA(&wc) != 0;
+}
+
+bool RectsOverlap(const RECT &a, const RECT &b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom &&
+         b.top < a.bottom;
+}
+
+// First run, or a stored position that no longer shows any part of the
+// keyboard (a monitor removed, a lower resolution): the bottom-right corner.
+void PlaceInitialWindow() {
+  const SIZE size = DefaultWindowSize();
+  bool place = g_x == kUnsetPosition || g_y == kUnsetPosition;
+  const bool haveWorkArea =
+      g_workArea.left < g_workArea.right && g_workArea.top < g_workArea.bottom;
+  if (!place && haveWorkArea) {
+    const RECT stored = {g_x, g_y, g_x + size.cx, g_y + size.cy};
+    place = !RectsOverlap(stored, g_workArea);
+  }
+  if (place) {
+    g_x = g_workArea.right - size.cx;
+    g_y = g_workArea.bottom - size.cy;
+  }
+}
+
+} // namespace
+
+int FlintoMain(HINSTANCE instance) {
+  g_user32 = LoadLibraryA("user32.dll");
+  if (g_user32 != nullptr)
+    g_setLayered = reinterpret_cast<SetLayeredWindowAttributesFn>(
+        reinterpret_cast<void *>(
+            GetProcAddress(g_user32, "SetLayeredWindowAttributes")));
+  g_instance = instance;
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &g_workArea, 0))
+    SetRectEmpty(&g_workArea);
+  LoadSettings();
+  const FaceDef &face = BuiltInFaces[g_face];
+  BuildKeySet(face.keys, face.keyCount);
+  PlaceInitialWindow();
+
+  if (!RegisterWindowClass(kOwnerClass, OwnerWndProc) ||
+      !RegisterWindowClass(kKeyboardClass, KeyboardWndProc))
+    return 0;
+  g_targetWindow = GetForegroundWindow();
+  g_ownerWindow = CreateWindowExA(0, kOwnerClass, "", WS_POPUP, 0, 0, 0, 0,
+                                  nullptr, nullptr, g_instance, nullptr);
+  if (g_ownerWindow == nullptr)
+    return 0;
+  HWND keyboard = RecreateKeyboardWindow(nullptr);
+  if (keyboard == nullptr)
+    return 0;
+  g_keyboardWindow = keyboard;
+  // Without a tray icon nothing could ever show a hidden keyboard.
+  if (!g_trayIconAdded)
+    ShowWindow(g_keyboardWindow, SW_SHOWNOACTIVATE);
+
+  MSG msg;
+  BOOL got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
+    if (got == -1)
+      break;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+
+  SaveSettings();
+  if (g_user32 != nullptr) {
+    FreeLibrary(g_user32);
+    g_user32 = nullptr;
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+HWND RecreateKeyboardWindow(HWND previous) {
+  RECT old;
+  if (previous == nullptr || !GetWindowRect(previous, &old))
+    SetRectEmpty(&old);
+  HWND window = CreateWindowExA(
+      WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOPARENTNOTIFY, kKeyboardClass,
+      kProductName, WS_POPUP, g_x, g_y, old.right - old.left,
+      old.bottom - old.top, g_targetWindow, nullptr, g_instance, nullptr);
+  if (window == nullptr)
+    return previous;
+  if (g_transparent)
+    SetTranslucency(window, true, g_alpha);
+  if (previous != nullptr) {
+    if (IsWindowVisible(previous))
+      ShowWindow(window, SW_SHOWNOACTIVATE);
+    DestroyWindow(previous);
+  }
+  return window;
+}
+
+bool SetTranslucency(HWND window, bool on, int alpha) {
+  if (g_setLayered == nullptr)
+    return false;
+  if (!on)
+    alpha = 255;
+  const LONG style = GetWindowLongA(window, GWL_EXSTYLE);
+  if (on && !(style & WS_EX_LAYERED))
+    SetWindowLongA(window, GWL_EXSTYLE, style | WS_EX_LAYERED);
+  const bool ok = g_setLayered(window, 0xFFFFFFFF, static_cast<BYTE>(alpha),
+                               LWA_ALPHA) != 0;
+  if (!on && (style & WS_EX_LAYERED)) {
+    SetWindowLongA(window, GWL_EXSTYLE, style & ~WS_EX_LAYERED);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+  }
+  return ok;
+}
+
+void ResetProcessState() {
+  g_instance = nullptr;
+  g_setLayered = nullptr;
+  g_user32 = nullptr;
+  g_ownerWindow = nullptr;
+  g_keyboardWindow = nullptr;
+  g_targetWindow = nullptr;
+  g_workArea = {0, 0, 0, 0};
+  g_alpha = kAlphaInitial;
+  g_menuOpen = false;
+  g_recreatePending = false;
+  g_trayIconAdded = false;
+  g_face = 2;
+  g_unit = 3;
+  g_x = kUnsetPosition;
+  g_y = kUnsetPosition;
+  g_winKey = 0;
+  g_transparent = 0;
+  KeySet.clear();
+  ClearCapturedKey();
+  ResetKeyboardState();
+  ResetRenderState();
+}

@@ -1,0 +1,179 @@
+// The key state machine: clicks, latches, locks, releases and auto-repeat.
+#include "app/app.h"
+#include "keyboard/keyboard.h"
+#include "render/render.h"
+
+uint32_t g_repeatKey = 0;
+int32_t g_repeatCountdown = 0;
+ModifierState g_modifiers;
+
+namespace {
+
+// Issues a KeyCommand by calling the keyboard window procedure directly, so
+// that the command and every broadcast it causes finish before we go on.
+void IssueKeyCommand(HWND window, const KeyEntry &entry, UINT action) {
+  const WPARAM word = (entry.id & 0xFFFF) | (static_cast<WPARAM>(action) << 16);
+  KeyboardWndProc(window, WM_COMMAND, word, 0);
+}
+
+// Clears Down (with `alsoClear`), redraws, and injects the key-up.
+void TakeUp(HWND window, KeyEntry &entry, int32_t alsoClear) {
+  entry.flags &= ~(Down | alsoClear);
+  RedrawKey(window, entry, false);
+  IssueKeyCommand(window, entry, kActionUp);
+}
+
+void ButtonDown(HWND window, KeyEntry &entry, int32_t held) {
+  if (IsAnyKeyCaptured() && !IsCapturedKey(entry))
+    return;
+  if (IsCapturedKey(entry)) {
+    if (entry.flags & held) { // the same button again: its release was lost
+      entry.flags &= ~(LeftHeld | RightHeld);
+      ClearCapturedKey();
+      BroadcastToKeys(window, MSG_RELEASE_LATCHED, 0, 0);
+    } else if (entry.flags & Down) { // the other button holds it: lock
+      entry.flags = (entry.flags & ~Latched) | Locked;
+      ClearCapturedKey();
+      IssueKeyCommand(window, entry, kActionLock);
+    }
+    return;
+  }
+  SetCapturedKey(entry);
+  entry.flags |= held;
+  if (held == LeftHeld) {
+    entry.flags &= ~Locked;
+  } else if (entry.flags & Locked) {
+    entry.flags = (entry.flags & ~Locked) | Latched;
+  }
+  if (!(entry.flags & Down)) {
+    entry.flags |= Down;
+    RedrawKey(window, entry, false);
+    IssueKeyCommand(window, entry, kActionDown);
+  }
+}
+
+void LeftUp(HWND window, KeyEntry &entry) {
+  if (!IsCapturedKey(entry))
+    return;
+  entry.flags &= ~LeftHeld;
+  ClearCapturedKey();
+  if (entry.flags & Down)
+    TakeUp(window, entry, 0);
+}
+
+void RightUp(HWND window, KeyEntry &entry) {
+  if (!IsCapturedKey(entry))
+    return;
+  entry.flags &= ~RightHeld;
+  ClearCapturedKey();
+  if (!(entry.flags & Latched)) {
+    entry.flags |= Latched;
+    return;
+  }
+  entry.flags &= ~Latched;
+  if (entry.flags & Down)
+    TakeUp(window, entry, 0);
+}
+
+} // namespace
+
+bool KeyHandler(HWND window, KeyEntry &entry, UINT message, WPARAM wParam,
+                LPARAM lParam) {
+  switch (message) {
+  case WM_LBUTTONDOWN:
+    ButtonDown(window, entry, LeftHeld);
+    return true;
+  case WM_RBUTTONDOWN:
+    ButtonDown(window, entry, RightHeld);
+    return true;
+  case WM_LBUTTONUP:
+    LeftUp(window, entry);
+    return true;
+  case WM_RBUTTONUP:
+    RightUp(window, entry);
+    return true;
+  case MSG_RELEASE_LATCHED:
+    if (!(entry.flags & Locked) && (entry.flags & Down))
+      TakeUp(window, entry, Latched);
+    return true;
+  case MSG_RELEASE_ALL:
+    if (entry.flags & Down)
+      TakeUp(window, entry, Latched | Locked);
+    return true;
+  case MSG_MODIFIERS_CHANGED:
+    if (!entry.label.empty() && entry.label[0] == '\t')
+      RedrawKey(window, entry, false);
+    return true;
+  case WM_PAINT:
+    PaintKey(reinterpret_cast<HDC>(lParam), entry);
+    (void)wParam;
+    return true;
+  default:
+    return false;
+  }
+}
+
+LRESULT KeyCommandHandler(HWND window, WPARAM wParam) {
+  const uint32_t code = static_cast<uint32_t>(wParam & 0xFFFF);
+  const uint32_t action = static_cast<uint32_t>(wParam) >> 16;
+  if (action == kActionDown) {
+    SendKeyEvent(code, true);
+    g_repeatKey = code;
+    g_repeatCountdown = kRepeatDelayTicks;
+  } else if (action == kActionUp) {
+    SendKeyEvent(code, false);
+    BroadcastToKeys(window, MSG_RELEASE_LATCHED, 0, 0);
+    g_repeatKey = 0;
+    g_repeatCountdown = 0;
+  }
+  KeepTargetForeground(window);
+  return 0;
+}
+
+void ReleaseOnLeaving(HWND window, bool pointerOver) {
+  if (pointerOver || !IsAnyKeyCaptured())
+    return;
+  KeyEntry *entry = FindKey(GetCapturedKey());
+  if (entry == nullptr || entry->kind != Key)
+    return;
+  entry->flags &= ~(LeftHeld | RightHeld);
+  ClearCapturedKey();
+  if (entry->flags & Down)
+    TakeUp(window, *entry, 0);
+}
+
+void PollModifiers(HWND window) {
+  ModifierState now;
+  now.shift = (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
+  now.caps = (GetKeyState(VK_CAPITAL) & 1) != 0;
+  now.kana = (GetKeyState(VK_KANA) & 1) != 0;
+  if (now.shift != g_modifiers.shift || now.caps != g_modifiers.caps ||
+      now.kana != g_modifiers.kana) {
+    g_modifiers = now;
+    BroadcastToKeys(window, MSG_MODIFIERS_CHANGED, 0, 0);
+  }
+}
+
+void AutoRepeatStep(bool pointerOver) {
+  if (!pointerOver || g_repeatCountdown <= 0)
+    return;
+  if (--g_repeatCountdown > 0)
+    return;
+  g_repeatCountdown = 1;
+  SendKeyEvent(g_repeatKey, true);
+}
+
+void ReleaseOnDestruction(HWND window) {
+  if (!IsAnyKeyCaptured())
+    return;
+  ClearCapturedKey();
+  BroadcastToKeys(window, MSG_RELEASE_ALL, 0, 0);
+}
+
+void ResetKeyboardState() {
+  g_repeatKey = 0;
+  g_repeatCountdown = 0;
+  g_modifiers = ModifierState();
+  g_timerRunning = false;
+  g_grabPoint = {0, 0};
+}

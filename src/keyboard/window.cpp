@@ -1,0 +1,172 @@
+// The keyboard window procedure: paint, pointer routing, dragging and the
+// 100 ms tick.
+#include "app/app.h"
+#include "keyboard/keyboard.h"
+#include "render/render.h"
+
+bool g_timerRunning = false;
+POINT g_grabPoint = {0, 0};
+
+namespace {
+
+constexpr LONG kSnapDistance = 32;
+
+void Paint(HWND hwnd) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd, &ps);
+  RECT client;
+  GetClientRect(hwnd, &client);
+  if (BackBuffer != nullptr && dc != nullptr) {
+    HDC memory = CreateCompatibleDC(dc);
+    if (memory != nullptr) {
+      HGDIOBJ old = SelectObject(memory, BackBuffer);
+      BitBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top,
+             memory, 0, 0, SRCCOPY);
+      SelectObject(memory, old);
+      DeleteDC(memory);
+    }
+  }
+  EndPaint(hwnd, &ps);
+}
+
+void DragStep(HWND hwnd, LONG x, LONG y) {
+  POINT pos = {x - g_grabPoint.x, y - g_grabPoint.y};
+  ClientToScreen(hwnd, &pos);
+  RECT rect;
+  GetWindowRect(hwnd, &rect);
+  const LONG w = rect.right - rect.left;
+  const LONG h = rect.bottom - rect.top;
+  RECT work;
+  if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
+    pos.x = SnapToEdges(pos.x, w, work.left, work.right);
+    pos.y = SnapToEdges(pos.y, h, work.top, work.bottom);
+  }
+  SetWindowPos(hwnd, nullptr, pos.x, pos.y, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  g_x = pos.x;
+  g_y = pos.y;
+}
+
+void Background(HWND hwnd, UINT msg, LONG x, LONG y) {
+  const bool dragging = GetCapture() == hwnd;
+  switch (msg) {
+  case WM_LBUTTONDOWN:
+    if (GetCapture() == nullptr) {
+      SetCapture(hwnd);
+      g_grabPoint = {x, y};
+    }
+    break;
+  case WM_MOUSEMOVE:
+    if (dragging)
+      DragStep(hwnd, x, y);
+    break;
+  case WM_LBUTTONUP:
+    if (dragging)
+      ReleaseCapture();
+    break;
+  case WM_RBUTTONUP:
+    if (dragging) {
+      ReleaseCapture();
+    } else {
+      POINT pt = {x, y};
+      ClientToScreen(hwnd, &pt);
+      ShowContextMenu(pt.x, pt.y, hwnd);
+      KeepTargetForeground(g_keyboardWindow);
+    }
+    break;
+  default:
+    break;
+  }
+}
+
+void RoutePointer(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  const LONG x = static_cast<SHORT>(LOWORD(lParam));
+  const LONG y = static_cast<SHORT>(HIWORD(lParam));
+  KeyEntry *receiver = nullptr;
+  if (GetCapture() != nullptr) {
+    receiver = nullptr;
+  } else if (IsAnyKeyCaptured()) {
+    receiver = FindKey(GetCapturedKey());
+  } else {
+    receiver = HitTestKey(x, y);
+  }
+  if (receiver != nullptr)
+    SendToKey(hwnd, *receiver, msg, wParam, lParam);
+  else
+    Background(hwnd, msg, x, y);
+}
+
+void Tick(HWND hwnd) {
+  POINT cursor = {0, 0};
+  GetCursorPos(&cursor);
+  const bool pointerOver = WindowFromPoint(cursor) == hwnd;
+  ReleaseOnLeaving(hwnd, pointerOver);
+  PollModifiers(hwnd);
+  AutoRepeatStep(pointerOver);
+  if (g_transparent)
+    FadeStep(pointerOver);
+}
+
+} // namespace
+
+LONG SnapToEdges(LONG pos, LONG size, LONG low, LONG high) {
+  if (pos < low + kSnapDistance)
+    return low;
+  if (pos + size >= high - kSnapDistance)
+    return high - size;
+  return pos;
+}
+
+LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
+                                 LPARAM lParam) {
+  switch (msg) {
+  case WM_CREATE: {
+    const FaceDef &face = BuiltInFaces[g_face];
+    RebuildBackBuffer(hwnd, g_unit, face.bitmapFile, face.colourA,
+                      face.colourB, true, false, false);
+    g_timerRunning = false;
+    return 0;
+  }
+  case WM_DESTROY:
+    ReleaseOnDestruction(hwnd);
+    if (g_timerRunning) {
+      KillTimer(hwnd, kKeyboardTimerId);
+      g_timerRunning = false;
+    }
+    return 0;
+  case WM_PAINT:
+    Paint(hwnd);
+    return 0;
+  case WM_CLOSE:
+    SendMessageA(hwnd, WM_COMMAND, ID_EXIT, 0);
+    return 0;
+  case WM_SHOWWINDOW:
+    if (wParam != 0) {
+      if (!g_timerRunning) {
+        SetTimer(hwnd, kKeyboardTimerId, kKeyboardTimerMs, nullptr);
+        g_timerRunning = true;
+      }
+    } else if (g_timerRunning) {
+      KillTimer(hwnd, kKeyboardTimerId);
+      g_timerRunning = false;
+    }
+    return 0;
+  case WM_MOUSEACTIVATE:
+    KeepTargetForeground(hwnd);
+    return MA_NOACTIVATE;
+  case WM_COMMAND:
+    return DispatchCommand(hwnd, wParam, lParam);
+  case WM_TIMER:
+    Tick(hwnd);
+    return 0;
+  case WM_MOUSEMOVE:
+  case WM_LBUTTONDOWN:
+  case WM_LBUTTONUP:
+  case WM_RBUTTONDOWN:
+  case WM_RBUTTONUP:
+    RoutePointer(hwnd, msg, wParam, lParam);
+    return 0;
+  default:
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+  }
+}

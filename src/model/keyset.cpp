@@ -1,0 +1,114 @@
+#include "model/keyset.h"
+
+#include "app/app.h"
+#include "keyboard/keyboard.h"
+
+std::map<uint32_t, KeyEntry> KeySet;
+
+namespace {
+uint32_t capturedKey = kNoCapturedKey;
+}
+
+KeyKind KindOfId(uint32_t id) {
+  if (id == KEY_FRAME)
+    return Frame;
+  if ((id >= KEY_CLOSE && id <= KEY_PREV_FACE) ||
+      (id >= KEY_CUT && id <= KEY_PASTE))
+    return SystemButton;
+  return Key;
+}
+
+void BuildKeySet(const KeyDef *keys, int32_t keyCount) {
+  KeySet.clear();
+  if (keyCount <= 0)
+    return;
+  for (int32_t i = 0; i < keyCount; ++i) {
+    const KeyDef &def = keys[i];
+    uint32_t id = def.id;
+    if (id & SEL_WINKEY_ON) {
+      if (g_winKey == 0)
+        continue;
+      id &= ~SEL_WINKEY_ON;
+    } else if (id & SEL_WINKEY_OFF) {
+      if (g_winKey != 0)
+        continue;
+      id &= ~SEL_WINKEY_OFF;
+    }
+    KeyEntry &entry = KeySet[id];
+    entry.id = id;
+    entry.kind = KindOfId(id);
+    entry.flags = 0;
+    entry.x = def.x;
+    entry.y = def.y;
+    entry.width = def.width;
+    entry.height = def.height;
+    entry.label = def.label;
+  }
+}
+
+KeyEntry *FindKey(uint32_t id) {
+  auto it = KeySet.lower_bound(id);
+  if (it == KeySet.end() || it->first != id)
+    return nullptr;
+  return &it->second;
+}
+
+RECT KeyPixelRect(const KeyEntry &entry) {
+  RECT r;
+  r.left = g_unit * entry.x;
+  r.top = g_unit * entry.y;
+  r.right = g_unit * (entry.x + entry.width);
+  r.bottom = g_unit * entry.y + g_unit * entry.height;
+  return r;
+}
+
+KeyEntry *HitTestKey(int32_t x, int32_t y) {
+  for (auto &[id, entry] : KeySet) {
+    if (entry.kind == Frame)
+      continue;
+    RECT r = KeyPixelRect(entry);
+    if (r.left <= x && x < r.right && r.top <= y && y < r.bottom)
+      return &entry;
+  }
+  return nullptr;
+}
+
+bool SendToKey(HWND window, KeyEntry &entry, UINT message, WPARAM wParam,
+               LPARAM lParam) {
+  switch (entry.kind) {
+  case SystemButton:
+    return SystemButtonHandler(window, entry, message, wParam, lParam) != 0;
+  case Key:
+    return KeyHandler(window, entry, message, wParam, lParam);
+  default:
+    return false;
+  }
+}
+
+bool BroadcastToKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Handlers re-enter this walk (a key-up broadcasts again), so each step
+  // looks the next entry up by id instead of holding an iterator.
+  bool result = false;
+  for (auto it = KeySet.begin(); it != KeySet.end();) {
+    uint32_t id = it->first;
+    if (it->second.kind == Key)
+      result |= SendToKey(window, it->second, message, wParam, lParam);
+    it = KeySet.upper_bound(id);
+  }
+  return result;
+}
+
+SIZE DefaultWindowSize() {
+  SIZE size{1, 1};
+  if (const KeyEntry *frame = FindKey(KEY_FRAME)) {
+    size.cx = g_unit * frame->width;
+    size.cy = g_unit * frame->height;
+  }
+  return size;
+}
+
+uint32_t GetCapturedKey() { return capturedKey; }
+void SetCapturedKey(const KeyEntry &entry) { capturedKey = entry.id; }
+void ClearCapturedKey() { capturedKey = kNoCapturedKey; }
+bool IsAnyKeyCaptured() { return capturedKey != kNoCapturedKey; }
+bool IsCapturedKey(const KeyEntry &entry) { return capturedKey == entry.id; }

@@ -1,0 +1,14 @@
+// The one header through which Flinto's own code reaches its host: the Win32
+// interface itself on Windows, the portable implementation of the same subset
+// elsewhere.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <shellapi.h>
+#include <windows.h>
+#else
+#include "portable/win32_subset.h"
+#endif

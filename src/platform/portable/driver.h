@@ -1,0 +1,95 @@
+// The host behind the portable Win32 subset. The portable layer keeps the
+// windows, the message queue, timers, GDI objects and the registry itself;
+// what only the host knows (other applications' windows, the pointer, the
+// system's key state, input injection, the tray, translucency, menus shown on
+// screen, the clock) goes through this interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/portable/win32_subset.h"
+
+namespace portable {
+
+struct Bitmap;
+
+struct MenuItem {
+  UINT id = 0; // 0 for a separator
+  std::string text;
+  UINT state = 0; // MF_GRAYED, MF_CHECKED
+  bool separator = false;
+};
+
+class Driver {
+public:
+  virtual ~Driver() = default;
+
+  // Milliseconds on a monotonic clock.
+  virtual uint64_t Now() = 0;
+  // Called when no message is queued and no timer is due: waits for input or
+  // until `deadline` (on Now()'s clock; UINT64_MAX for none).
+  virtual void Wait(uint64_t deadline) = 0;
+
+  virtual void ScreenSize(int *width, int *height) = 0;
+  virtual bool WorkArea(RECT *area) = 0;
+  virtual POINT CursorPos() = 0;
+  // A window of another application under the point, or null.
+  virtual HWND ForeignWindowAt(POINT point) = 0;
+
+  virtual HWND Foreground() = 0;
+  virtual bool SetForeground(HWND hwnd) = 0;
+
+  virtual void InjectKey(BYTE vk, BYTE scan, DWORD flags) = 0;
+  virtual SHORT AsyncKeyState(int vk) = 0;
+  virtual SHORT KeyState(int vk) = 0;
+
+  virtual bool Tray(DWORD message, const NOTIFYICONDATAA &data) = 0;
+  virtual bool LayeredAvailable() = 0;
+  virtual bool SetAlpha(HWND hwnd, BYTE alpha) = 0;
+  // Shows a popup menu and returns the chosen command id, 0 for none.
+  virtual UINT TrackMenu(const std::vector<MenuItem> &items, int x, int y,
+                         HWND owner) = 0;
+
+  // Notifications about this program's own windows.
+  virtual void WindowCreated(HWND) {}
+  virtual void WindowDestroyed(HWND) {}
+  virtual void WindowShown(HWND, bool /*visible*/) {}
+  virtual void WindowMoved(HWND, const RECT &) {}
+  virtual void WindowTitle(HWND, const std::string &) {}
+  virtual void WindowExStyle(HWND, LONG /*before*/, LONG /*after*/) {}
+  virtual void CaptureChanged(HWND /*holder*/) {}
+  // The window's pixels changed inside `dirty` (a paint or a window DC
+  // released).
+  virtual void Present(HWND, const Bitmap &, const RECT & /*dirty*/) {}
+};
+
+void SetDriver(Driver *driver);
+Driver *GetDriver();
+
+// Foreign windows: other applications and the taskbar, as the host knows
+// them. They belong to another thread.
+HWND RegisterForeignWindow(const std::string &className,
+                           const std::string &title, const RECT &rect);
+void ForgetForeignWindow(HWND hwnd);
+void SetForeignWindowRect(HWND hwnd, const RECT &rect);
+
+// Routes a pointer event at a screen point as the system does: to the
+// window holding the capture, else to the window under the point, in client
+// coordinates. A button press on one of our windows that is not in front
+// first asks it with WM_MOUSEACTIVATE. Returns the receiving window (ours),
+// or null when the point is over another application.
+HWND DeliverPointer(UINT message, POINT screen);
+
+// Our own visible window under the point (topmost first), or null.
+HWND OwnWindowAt(POINT point);
+const std::string *WindowClassName(HWND hwnd);
+bool IsOwnWindow(HWND hwnd);
+const Bitmap *WindowSurface(HWND hwnd);
+const Bitmap *BitmapOf(HBITMAP bitmap);
+
+// Drops every window, timer, message and GDI object (between test runs).
+void ResetAll();
+
+} // namespace portable

@@ -1,0 +1,605 @@
+// Device contexts, bitmaps, pens, brushes, fonts and drawing on in-memory
+// images.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "platform/portable/internal.h"
+
+namespace portable {
+
+HandleTable<GdiObject> g_gdi;
+HandleTable<Dc> g_dcs;
+
+namespace {
+
+HGDIOBJ stockBitmap = nullptr;
+HGDIOBJ stockPen = nullptr;
+HGDIOBJ stockBrush = nullptr;
+HGDIOBJ stockFont = nullptr; // no face: draws no text
+
+HGDIOBJ MakeStock(GdiType type, COLORREF colour) {
+  auto o = std::make_unique<GdiObject>();
+  o->type = type;
+  o->stock = true;
+  o->colour = colour;
+  if (type == GdiType::Bitmap)
+    o->bitmap.Allocate(1, 1, 32, false);
+  return g_gdi.Add<HGDIOBJ>(std::move(o));
+}
+
+void EnsureStock() {
+  if (stockBitmap == nullptr) {
+    stockBitmap = MakeStock(GdiType::Bitmap, 0);
+    stockPen = MakeStock(GdiType::Pen, 0x000000);
+    stockBrush = MakeStock(GdiType::Brush, 0xFFFFFF);
+    stockFont = MakeStock(GdiType::Font, 0);
+  }
+}
+
+HDC NewDc(HWND hwnd, bool memory) {
+  EnsureStock();
+  auto dc = std::make_unique<Dc>();
+  dc->hwnd = hwnd;
+  dc->memory = memory;
+  dc->bitmap = stockBitmap;
+  dc->pen = stockPen;
+  dc->brush = stockBrush;
+  dc->font = stockFont;
+  return g_dcs.Add<HDC>(std::move(dc));
+}
+
+GdiObject *Obj(HGDIOBJ h) { return g_gdi.Get(h); }
+
+void FillRectPixels(Bitmap &b, RECT r, uint32_t rgb) {
+  r.left = std::max<LONG>(r.left, 0);
+  r.top = std::max<LONG>(r.top, 0);
+  r.right = std::min<LONG>(r.right, b.width);
+  r.bottom = std::min<LONG>(r.bottom, b.height);
+  for (LONG y = r.top; y < r.bottom; ++y)
+    for (LONG x = r.left; x < r.right; ++x)
+      b.Set(x, y, rgb);
+}
+
+void Plot(Bitmap &b, LONG x, LONG y, uint32_t rgb) {
+  if (b.Contains(x, y))
+    b.Set(x, y, rgb);
+}
+
+// A one-pixel line from (x0, y0) towards (x1, y1), the end point excluded.
+void Line(Bitmap &b, LONG x0, LONG y0, LONG x1, LONG y1, uint32_t rgb) {
+  const LONG dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+  const LONG sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+  LONG err = dx + dy;
+  while (!(x0 == x1 && y0 == y1)) {
+    Plot(b, x0, y0, rgb);
+    const LONG e2 = 2 * err;
+    if (e2 >= dy) {
+      err += dy;
+      x0 += sx;
+    }
+    if (e2 <= dx) {
+      err += dx;
+      y0 += sy;
+    }
+  }
+}
+
+void NoteDirty(Dc *dc, const RECT &r) {
+  if (dc == nullptr || dc->memory)
+    return;
+  MarkDirty(dc, r);
+}
+
+} // namespace
+
+void Bitmap::Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp) {
+  width = std::max(0, w);
+  height = std::max(0, h);
+  bpp = bitsPerPixel;
+  bottomUp = rowsBottomUp;
+  stride = ((bpp * width + 31) / 32) * 4;
+  data.assign(size_t(stride) * height, 0);
+}
+
+Dc *GetDcObject(HDC dc) { return g_dcs.Get(dc); }
+
+Bitmap *DcTarget(Dc *dc) {
+  if (dc == nullptr)
+    return nullptr;
+  if (dc->memory) {
+    GdiObject *o = Obj(dc->bitmap);
+    return o != nullptr ? &o->bitmap : nullptr;
+  }
+  Window *w = OwnWindow(dc->hwnd);
+  return w != nullptr ? &w->surface : nullptr;
+}
+
+void MarkDirty(Dc *dc, RECT r) {
+  if (!dc->touched) {
+    dc->dirty = r;
+    dc->touched = true;
+    return;
+  }
+  dc->dirty.left = std::min(dc->dirty.left, r.left);
+  dc->dirty.top = std::min(dc->dirty.top, r.top);
+  dc->dirty.right = std::max(dc->dirty.right, r.right);
+  dc->dirty.bottom = std::max(dc->dirty.bottom, r.bottom);
+}
+
+const Bitmap *BitmapOf(HBITMAP bitmap) {
+  GdiObject *o = Obj(bitmap);
+  return (o != nullptr && o->type == GdiType::Bitmap) ? &o->bitmap : nullptr;
+}
+
+void ResetGdi() {
+  g_gdi.Clear();
+  g_dcs.Clear();
+  stockBitmap = stockPen = stockBrush = stockFont = nullptr;
+}
+
+} // namespace portable
+
+using namespace portable;
+
+namespace {
+
+void Present(Dc *dc) {
+  if (dc == nullptr || dc->memory || !dc->touched)
+    return;
+  Window *w = OwnWindow(dc->hwnd);
+  if (w != nullptr && GetDriver() != nullptr)
+    GetDriver()->Present(dc->hwnd, w->surface, dc->dirty);
+  dc->touched = false;
+}
+
+} // namespace
+
+HDC GetDC(HWND hwnd) {
+  if (OwnWindow(hwnd) == nullptr)
+    return nullptr;
+  return NewDc(hwnd, false);
+}
+
+int ReleaseDC(HWND, HDC dc) {
+  Dc *d = GetDcObject(dc);
+  if (d == nullptr || d->memory)
+    return 0;
+  Present(d);
+  g_dcs.Remove(dc);
+  return 1;
+}
+
+HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
+  Window *w = OwnWindow(hwnd);
+  if (w == nullptr || ps == nullptr)
+    return nullptr;
+  std::memset(ps, 0, sizeof *ps);
+  ps->rcPaint = w->invalid ? w->invalidRect : RECT{0, 0, 0, 0};
+  w->invalid = false;
+  ps->hdc = NewDc(hwnd, false);
+  return ps->hdc;
+}
+
+BOOL EndPaint(HWND, const PAINTSTRUCT *ps) {
+  if (ps == nullptr)
+    return FALSE;
+  Dc *d = GetDcObject(ps->hdc);
+  if (d == nullptr)
+    return FALSE;
+  Present(d);
+  g_dcs.Remove(ps->hdc);
+  return TRUE;
+}
+
+HDC CreateCompatibleDC(HDC dc) {
+  if (dc != nullptr && GetDcObject(dc) == nullptr)
+    return nullptr;
+  return NewDc(nullptr, true);
+}
+
+BOOL DeleteDC(HDC dc) {
+  Dc *d = GetDcObject(dc);
+  if (d == nullptr)
+    return FALSE;
+  Present(d);
+  g_dcs.Remove(dc);
+  return TRUE;
+}
+
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ obj) {
+  Dc *d = GetDcObject(dc);
+  GdiObject *o = Obj(obj);
+  if (d == nullptr || o == nullptr)
+    return nullptr;
+  HGDIOBJ *slot = nullptr;
+  switch (o->type) {
+  case GdiType::Bitmap:
+    if (!d->memory)
+      return nullptr;
+    slot = &d->bitmap;
+    break;
+  case GdiType::Pen:
+    slot = &d->pen;
+    break;
+  case GdiType::Brush:
+    slot = &d->brush;
+    break;
+  case GdiType::Font:
+    slot = &d->font;
+    break;
+  }
+  HGDIOBJ previous = *slot;
+  *slot = obj;
+  return previous;
+}
+
+BOOL DeleteObject(HGDIOBJ obj) {
+  GdiObject *o = Obj(obj);
+  if (o == nullptr)
+    return FALSE;
+  if (o->stock)
+    return TRUE;
+  for (auto &[h, d] : g_dcs.items()) {
+    if (d->bitmap == obj || d->pen == obj || d->brush == obj ||
+        d->font == obj)
+      return FALSE; // selected into a context
+  }
+  g_gdi.Remove(obj);
+  return TRUE;
+}
+
+HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
+  if (GetDcObject(dc) == nullptr || width < 0 || height < 0 ||
+      int64_t(width) * height > (int64_t(1) << 26))
+    return nullptr;
+  auto o = std::make_unique<GdiObject>();
+  o->type = GdiType::Bitmap;
+  o->bitmap.Allocate(std::max(width, 1), std::max(height, 1), 32, false);
+  if (width == 0 || height == 0)
+    o->bitmap.Allocate(1, 1, 32, false);
+  return g_gdi.Add<HBITMAP>(std::move(o));
+}
+
+HBITMAP CreateDIBSection(HDC, const BITMAPINFO *info, UINT usage, void **bits,
+                         HANDLE, DWORD) {
+  if (bits != nullptr)
+    *bits = nullptr;
+  if (info == nullptr || usage != DIB_RGB_COLORS)
+    return nullptr;
+  const BITMAPINFOHEADER &h = info->bmiHeader;
+  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biBitCount != 24 ||
+      h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0 ||
+      h.biPlanes != 1)
+    return nullptr;
+  const int64_t height = h.biHeight < 0 ? -int64_t(h.biHeight) : h.biHeight;
+  if (int64_t(h.biWidth) * height > (int64_t(1) << 26))
+    return nullptr;
+  auto o = std::make_unique<GdiObject>();
+  o->type = GdiType::Bitmap;
+  o->bitmap.Allocate(h.biWidth, int(height), 24, h.biHeight > 0);
+  if (bits != nullptr)
+    *bits = o->bitmap.data.data();
+  return g_gdi.Add<HBITMAP>(std::move(o));
+}
+
+HANDLE LoadImageA(HINSTANCE, LPCSTR name, UINT type, int, int, UINT load) {
+  if (type != IMAGE_BITMAP || !(load & LR_LOADFROMFILE) || name == nullptr)
+    return nullptr;
+  std::ifstream in(name, std::ios::binary);
+  if (!in)
+    return nullptr;
+  constexpr size_t kMaxFile = 64u << 20;
+  std::vector<uint8_t> bytes;
+  char buffer[65536];
+  while (in && bytes.size() <= kMaxFile) {
+    in.read(buffer, sizeof buffer);
+    bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+  }
+  if (bytes.size() > kMaxFile)
+    return nullptr;
+  auto o = std::make_unique<GdiObject>();
+  o->type = GdiType::Bitmap;
+  if (!DecodeBmp(bytes.data(), bytes.size(), &o->bitmap))
+    return nullptr;
+  return g_gdi.Add<HANDLE>(std::move(o));
+}
+
+int GetObjectA(HANDLE obj, int size, LPVOID out) {
+  GdiObject *o = Obj(obj);
+  if (o == nullptr || o->type != GdiType::Bitmap || out == nullptr ||
+      size < static_cast<int>(sizeof(BITMAP)))
+    return 0;
+  BITMAP *b = static_cast<BITMAP *>(out);
+  b->bmType = 0;
+  b->bmWidth = o->bitmap.width;
+  b->bmHeight = o->bitmap.height;
+  b->bmWidthBytes = o->bitmap.stride;
+  b->bmPlanes = 1;
+  b->bmBitsPixel = static_cast<WORD>(o->bitmap.bpp);
+  b->bmBits = o->bitmap.data.data();
+  return sizeof(BITMAP);
+}
+
+BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
+            DWORD rop) {
+  return StretchBlt(dst, x, y, cx, cy, src, x1, y1, cx, cy, rop);
+}
+
+BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
+                int cx1, int cy1, DWORD rop) {
+  Dc *dd = GetDcObject(dst);
+  Dc *sd = GetDcObject(src);
+  Bitmap *db = DcTarget(dd);
+  Bitmap *sb = DcTarget(sd);
+  if (db == nullptr || sb == nullptr || rop != SRCCOPY)
+    return FALSE;
+  if (cx <= 0 || cy <= 0 || cx1 <= 0 || cy1 <= 0)
+    return cx == 0 || cy == 0;
+  // Nearest pixel: each destination pixel takes the source pixel that its
+  // position maps to, without blending.
+  std::vector<uint32_t> row(static_cast<size_t>(cx));
+  for (int j = 0; j < cy; ++j) {
+    const int ty = y + j;
+    if (ty < 0 || ty >= db->height)
+      continue;
+    const int sy = y1 + int(int64_t(j) * cy1 / cy);
+    for (int i = 0; i < cx; ++i) {
+      const int sx = x1 + int(int64_t(i) * cx1 / cx);
+      row[i] = sb->Contains(sx, sy) ? sb->Get(sx, sy) : 0;
+    }
+    for (int i = 0; i < cx; ++i) {
+      const int tx = x + i;
+      if (tx >= 0 && tx < db->width)
+        db->Set(tx, ty, row[i]);
+    }
+  }
+  NoteDirty(dd, RECT{x, y, x + cx, y + cy});
+  return TRUE;
+}
+
+int SetStretchBltMode(HDC dc, int mode) {
+  Dc *d = GetDcObject(dc);
+  if (d == nullptr)
+    return 0;
+  const int previous = d->stretchMode;
+  d->stretchMode = mode;
+  return previous;
+}
+
+COLORREF SetBkColor(HDC dc, COLORREF color) {
+  Dc *d = GetDcObject(dc);
+  if (d == nullptr)
+    return 0xFFFFFFFF;
+  const COLORREF previous = d->bkColour;
+  d->bkColour = color;
+  return previous;
+}
+
+int SetBkMode(HDC dc, int mode) {
+  Dc *d = GetDcObject(dc);
+  if (d == nullptr || (mode != TRANSPARENT && mode != OPAQUE))
+    return 0;
+  const int previous = d->bkMode;
+  d->bkMode = mode;
+  return previous;
+}
+
+COLORREF SetTextColor(HDC dc, COLORREF color) {
+  Dc *d = GetDcObject(dc);
+  if (d == nullptr)
+    return 0xFFFFFFFF;
+  const COLORREF previous = d->textColour;
+  d->textColour = color;
+  return previous;
+}
+
+COLORREF GetTextColor(HDC dc) {
+  Dc *d = GetDcObject(dc);
+  return d != nullptr ? d->textColour : 0xFFFFFFFF;
+}
+
+HPEN CreatePen(int style, int, COLORREF color) {
+  if (style != PS_SOLID)
+    return nullptr;
+  auto o = std::make_unique<GdiObject>();
+  o->type = GdiType::Pen;
+  o->colour = color;
+  return g_gdi.Add<HPEN>(std::move(o));
+}
+
+HBRUSH CreateSolidBrush(COLORREF color) {
+  auto o = std::make_unique<GdiObject>();
+  o->type = GdiType::Brush;
+  o->colour = color;
+  return g_gdi.Add<HBRUSH>(std::move(o));
+}
+
+BOOL Polygon(HDC dc, const POINT *points, int count) {
+  Dc *d = GetDcObject(dc);
+  Bitmap *b = DcTarget(d);
+  if (b == nullptr || points == nullptr || count < 2)
+    return FALSE;
+  GdiObject *pen = Obj(d->pen);
+  GdiObject *brush = Obj(d->brush);
+  LONG minY = points[0].y, maxY = points[0].y;
+  LONG minX = points[0].x, maxX = points[0].x;
+  for (int i = 1; i < count; ++i) {
+    minY = std::min(minY, points[i].y);
+    maxY = std::max(maxY, points[i].y);
+    minX = std::min(minX, points[i].x);
+    maxX = std::max(maxX, points[i].x);
+  }
+  // Interior, alternate rule, sampled at pixel centres.
+  if (brush != nullptr) {
+    const uint32_t rgb = ColorrefToRgb(brush->colour);
+    for (LONG y = std::max<LONG>(minY, 0); y < std::min<LONG>(maxY, b->height);
+         ++y) {
+      const double cy = y + 0.5;
+      std::vector<double> xs;
+      for (int i = 0; i < count; ++i) {
+        const POINT &p = points[i];
+        const POINT &q = points[(i + 1) % count];
+        if ((p.y <= cy) == (q.y <= cy))
+          continue;
+        xs.push_back(p.x + (cy - p.y) * double(q.x - p.x) / double(q.y - p.y));
+      }
+      std::sort(xs.begin(), xs.end());
+      for (size_t k = 0; k + 1 < xs.size(); k += 2) {
+        const LONG from = LONG(std::ceil(xs[k] - 0.5));
+        const LONG to = LONG(std::ceil(xs[k + 1] - 0.5));
+        for (LONG x = std::max<LONG>(from, 0); x < std::min<LONG>(to, b->width);
+             ++x)
+          b->Set(x, y, rgb);
+      }
+    }
+  }
+  // Outline with the one-pixel pen, closed.
+  if (pen != nullptr) {
+    const uint32_t rgb = ColorrefToRgb(pen->colour);
+    for (int i = 0; i < count; ++i) {
+      const POINT &p = points[i];
+      const POINT &q = points[(i + 1) % count];
+      Line(*b, p.x, p.y, q.x, q.y, rgb);
+      Plot(*b, p.x, p.y, rgb);
+    }
+  }
+  NoteDirty(d, RECT{minX, minY, maxX + 1, maxY + 1});
+  return TRUE;
+}
+
+DWORD GetSysColor(int index) {
+  // The classic scheme.
+  switch (index) {
+  case COLOR_BTNFACE:
+    return 0xC0C0C0;
+  case COLOR_BTNSHADOW:
+    return 0x808080;
+  case COLOR_BTNTEXT:
+    return 0x000000;
+  case COLOR_BTNHIGHLIGHT:
+    return 0xFFFFFF;
+  case COLOR_3DDKSHADOW:
+    return 0x000000;
+  case COLOR_3DLIGHT:
+    return 0xDFDFDF;
+  case COLOR_WINDOW:
+    return 0xFFFFFF;
+  case COLOR_WINDOWTEXT:
+  case COLOR_MENUTEXT:
+    return 0x000000;
+  case COLOR_MENU:
+    return 0xC0C0C0;
+  case COLOR_HIGHLIGHT:
+    return 0x800000;
+  case COLOR_HIGHLIGHTTEXT:
+    return 0xFFFFFF;
+  case COLOR_GRAYTEXT:
+    return 0x808080;
+  default:
+    return 0x000000;
+  }
+}
+
+BOOL DrawEdge(HDC dc, LPRECT rect, UINT edge, UINT flags) {
+  Dc *d = GetDcObject(dc);
+  Bitmap *b = DcTarget(d);
+  if (b == nullptr || rect == nullptr)
+    return FALSE;
+  int ltOuter, rbOuter, ltInner, rbInner;
+  if ((edge & EDGE_SUNKEN) == EDGE_SUNKEN) {
+    ltOuter = COLOR_BTNSHADOW;
+    rbOuter = COLOR_BTNHIGHLIGHT;
+    ltInner = COLOR_3DDKSHADOW;
+    rbInner = COLOR_3DLIGHT;
+  } else {
+    ltOuter = COLOR_3DLIGHT;
+    rbOuter = COLOR_3DDKSHADOW;
+    ltInner = COLOR_BTNHIGHLIGHT;
+    rbInner = COLOR_BTNSHADOW;
+  }
+  const RECT r = *rect;
+  auto h = [&](LONG x0, LONG x1, LONG y, int colour) {
+    Line(*b, x0, y, x1, y, ColorrefToRgb(GetSysColor(colour)));
+  };
+  auto v = [&](LONG x, LONG y0, LONG y1, int colour) {
+    Line(*b, x, y0, x, y1, ColorrefToRgb(GetSysColor(colour)));
+  };
+  if (flags & BF_TOP)
+    h(r.left, r.right, r.top, ltOuter);
+  if (flags & BF_LEFT)
+    v(r.left, r.top, r.bottom, ltOuter);
+  if (flags & BF_BOTTOM)
+    h(r.left, r.right, r.bottom - 1, rbOuter);
+  if (flags & BF_RIGHT)
+    v(r.right - 1, r.top, r.bottom, rbOuter);
+  if (flags & BF_TOP)
+    h(r.left + 1, r.right - 1, r.top + 1, ltInner);
+  if (flags & BF_LEFT)
+    v(r.left + 1, r.top + 1, r.bottom - 1, ltInner);
+  if (flags & BF_BOTTOM)
+    h(r.left + 1, r.right - 1, r.bottom - 2, rbInner);
+  if (flags & BF_RIGHT)
+    v(r.right - 2, r.top + 1, r.bottom - 1, rbInner);
+  RECT inner = r;
+  InflateRect(&inner, -2, -2);
+  if (flags & BF_MIDDLE)
+    FillRectPixels(*b, inner, ColorrefToRgb(GetSysColor(COLOR_BTNFACE)));
+  if (flags & BF_ADJUST)
+    *rect = inner;
+  NoteDirty(d, r);
+  return TRUE;
+}
+
+BOOL ExtTextOutA(HDC dc, int x, int y, UINT options, const RECT *rect,
+                 LPCSTR text, UINT count, const INT *) {
+  Dc *d = GetDcObject(dc);
+  Bitmap *b = DcTarget(d);
+  if (b == nullptr)
+    return FALSE;
+  if ((options & ETO_OPAQUE) && rect != nullptr) {
+    FillRectPixels(*b, *rect, ColorrefToRgb(d->bkColour));
+    NoteDirty(d, *rect);
+  }
+  if (text != nullptr && count > 0) {
+    GdiObject *font = Obj(d->font);
+    if (font != nullptr && font->face != nullptr) {
+      RECT r = {x, y, b->width, b->height};
+      DrawTextOn(*b, rect, *font->face, text, int(count), &r, DT_NOPREFIX,
+                 d->textColour, d->bkMode, d->bkColour);
+      NoteDirty(d, RECT{x, y, b->width, b->height});
+    }
+  }
+  return TRUE;
+}
+
+int DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
+  Dc *d = GetDcObject(dc);
+  Bitmap *b = DcTarget(d);
+  if (b == nullptr || text == nullptr || rect == nullptr)
+    return 0;
+  if (count < 0)
+    count = static_cast<int>(std::strlen(text));
+  GdiObject *font = Obj(d->font);
+  if (font == nullptr || font->face == nullptr || count == 0)
+    return 0;
+  const int height = DrawTextOn(*b, nullptr, *font->face, text, count, rect,
+                                format, d->textColour, d->bkMode, d->bkColour);
+  NoteDirty(d, *rect);
+  return height;
+}
+
+HFONT CreateFontIndirectA(const LOGFONTA *lf) {
+  if (lf == nullptr)
+    return nullptr;
+  std::shared_ptr<FontFace> face = OpenFontFace(*lf);
+  if (face == nullptr)
+    return nullptr;
+  auto o = std::make_unique<GdiObject>();
+  o->type = GdiType::Font;
+  o->logfont = *lf;
+  o->face = std::move(face);
+  return g_gdi.Add<HFONT>(std::move(o));
+}

@@ -1,0 +1,146 @@
+// Objects behind the portable layer's handles. Handles are never reused, so
+// a stale handle finds nothing instead of another object.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/portable/driver.h"
+
+namespace portable {
+
+uintptr_t NextHandle();
+
+template <class T> class HandleTable {
+public:
+  template <class H> T *Get(H handle) const {
+    auto it = items_.find(reinterpret_cast<uintptr_t>(handle));
+    return it == items_.end() ? nullptr : it->second.get();
+  }
+  template <class H> H Add(std::unique_ptr<T> item) {
+    const uintptr_t h = NextHandle();
+    items_[h] = std::move(item);
+    return reinterpret_cast<H>(h);
+  }
+  template <class H> bool Remove(H handle) {
+    return items_.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+  }
+  void Clear() { items_.clear(); }
+  std::unordered_map<uintptr_t, std::unique_ptr<T>> &items() { return items_; }
+
+private:
+  std::unordered_map<uintptr_t, std::unique_ptr<T>> items_;
+};
+
+// Pixels: 24 or 32 bits per pixel, blue-green-red byte order.
+struct Bitmap {
+  int width = 0;
+  int height = 0;
+  int bpp = 32;
+  int stride = 0;
+  bool bottomUp = false;
+  std::vector<uint8_t> data;
+
+  void Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp);
+  // Colours as 0x00RRGGBB.
+  uint32_t Get(int x, int y) const {
+    const uint8_t *p = Pixel(x, y);
+    return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+  }
+  void Set(int x, int y, uint32_t rgb) {
+    uint8_t *p = const_cast<uint8_t *>(Pixel(x, y));
+    p[0] = uint8_t(rgb);
+    p[1] = uint8_t(rgb >> 8);
+    p[2] = uint8_t(rgb >> 16);
+  }
+  bool Contains(int x, int y) const {
+    return x >= 0 && y >= 0 && x < width && y < height;
+  }
+
+private:
+  const uint8_t *Pixel(int x, int y) const {
+    const int row = bottomUp ? height - 1 - y : y;
+    return data.data() + size_t(row) * stride + size_t(x) * (bpp / 8);
+  }
+};
+
+inline uint32_t ColorrefToRgb(COLORREF c) {
+  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+struct FontFace; // text.cpp
+
+enum class GdiType { Bitmap, Pen, Brush, Font };
+struct GdiObject {
+  GdiType type;
+  bool stock = false;
+  Bitmap bitmap;         // Bitmap
+  COLORREF colour = 0;   // Pen, Brush
+  LOGFONTA logfont = {}; // Font
+  std::shared_ptr<FontFace> face;
+};
+
+struct Dc {
+  HWND hwnd = nullptr; // window DCs draw on the window's surface
+  bool memory = false;
+  HGDIOBJ bitmap = nullptr;
+  HGDIOBJ pen = nullptr;
+  HGDIOBJ brush = nullptr;
+  HGDIOBJ font = nullptr;
+  COLORREF textColour = 0x000000;
+  COLORREF bkColour = 0xFFFFFF;
+  int bkMode = OPAQUE;
+  int stretchMode = BLACKONWHITE;
+  bool touched = false;
+  RECT dirty = {0, 0, 0, 0};
+};
+
+struct Window {
+  HWND handle = nullptr;
+  bool foreign = false;
+  std::string className;
+  std::string title;
+  WNDPROC proc = nullptr;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  RECT rect = {0, 0, 0, 0};
+  HWND owner = nullptr;
+  bool visible = false;
+  bool destroying = false;
+  Bitmap surface;
+  bool invalid = false;
+  RECT invalidRect = {0, 0, 0, 0};
+  uint64_t zorder = 0;
+};
+
+struct Menu {
+  std::vector<MenuItem> items;
+  HMENU popup = nullptr; // the single popup of a loaded menu bar
+};
+
+extern HandleTable<Window> g_windows;
+extern HandleTable<GdiObject> g_gdi;
+extern HandleTable<Dc> g_dcs;
+
+Window *OwnWindow(HWND hwnd);
+Bitmap *DcTarget(Dc *dc);
+Dc *GetDcObject(HDC dc);
+void MarkDirty(Dc *dc, RECT r);
+void ResetGdi();
+void ResetRegistry();
+
+// Text (text.cpp).
+std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf);
+int DrawTextOn(Bitmap &target, const RECT *clip, const FontFace &face,
+               const char *text, int count, RECT *rect, UINT format,
+               COLORREF colour, int bkMode, COLORREF bkColour);
+
+// Picture files (bmp.cpp): false when the bytes are not a bitmap we read.
+bool DecodeBmp(const uint8_t *bytes, size_t size, Bitmap *out);
+
+} // namespace portable

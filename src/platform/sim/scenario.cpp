@@ -1,0 +1,378 @@
+// The scenario runner: starts the real program on the simulated desktop and
+// drives it from a script, one command per line.
+#include "platform/sim/scenario.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "app/app.h"
+#include "keyboard/keyboard.h"
+#include "model/keyset.h"
+#include "platform/portable/internal.h"
+#include "platform/portable/png.h"
+#include "platform/portable/registry.h"
+#include "platform/portable/text.h"
+#include "platform/sim/sim_driver.h"
+#include "render/render.h"
+
+namespace sim {
+
+namespace {
+
+struct ScenarioError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+std::string Hex(unsigned value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%02x", value);
+  return buffer;
+}
+
+class Runner {
+public:
+  Runner(std::istream &script, std::ostream &out, const std::string &settings)
+      : script_(script), out_(out), driver_(out), settings_(settings) {}
+
+  int Run();
+
+private:
+  bool NextCommand(); // false at the end of the script
+  void Execute(const std::vector<std::string> &words);
+  void BeforeStart(const std::vector<std::string> &words);
+  void AfterStart(const std::vector<std::string> &words);
+  void Setting(const std::vector<std::string> &words);
+  [[noreturn]] void Fail(const std::string &why) {
+    throw ScenarioError("line " + std::to_string(line_) + ": " + why);
+  }
+  long Number(const std::string &text, long min, long max);
+  uint32_t KeyId(const std::string &text);
+  POINT KeyCentre(uint32_t id);
+  void PrintState();
+  void PrintKeys();
+
+  std::istream &script_;
+  std::ostream &out_;
+  SimDriver driver_;
+  std::string settings_;
+  int line_ = 0;
+  bool started_ = false;
+  bool ended_ = false;
+  bool closeSent_ = false;
+};
+
+long Runner::Number(const std::string &text, long min, long max) {
+  char *end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 0);
+  if (text.empty() || end == nullptr || *end != '\0' || errno != 0 ||
+      value < min || value > max)
+    Fail("not a number in range: " + text);
+  return value;
+}
+
+uint32_t Runner::KeyId(const std::string &text) {
+  return static_cast<uint32_t>(Number(text, 0, 0xFFFF));
+}
+
+POINT Runner::KeyCentre(uint32_t id) {
+  const KeyEntry *entry = FindKey(id);
+  if (entry == nullptr)
+    Fail("no key " + Hex(id) + " on the keyboard");
+  RECT window;
+  GetWindowRect(g_keyboardWindow, &window);
+  const RECT r = KeyPixelRect(*entry);
+  return {window.left + (r.left + r.right) / 2,
+          window.top + (r.top + r.bottom) / 2};
+}
+
+void Runner::Setting(const std::vector<std::string> &words) {
+  if (words.size() < 3)
+    Fail("setting NAME dword N | sz TEXT | absent");
+  const std::string &name = words[1];
+  const std::string &kind = words[2];
+  const std::string path = std::string("Software\\") + kSettingsPath;
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                      KEY_READ | KEY_WRITE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    Fail("cannot write the settings");
+  if (kind == "dword" && words.size() == 4) {
+    const DWORD value =
+        static_cast<DWORD>(Number(words[3], -2147483648L, 4294967295L));
+    RegSetValueExA(key, name.c_str(), 0, REG_DWORD,
+                   reinterpret_cast<const BYTE *>(&value), sizeof value);
+  } else if (kind == "sz" && words.size() >= 4) {
+    std::string text = words[3];
+    for (size_t i = 4; i < words.size(); ++i)
+      text += " " + words[i];
+    RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                   reinterpret_cast<const BYTE *>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+  } else if (kind == "absent" && words.size() == 3) {
+    // Writing nothing leaves the value missing; a value written earlier in
+    // the script is replaced by one of no type, which reads as missing too.
+    RegSetValueExA(key, name.c_str(), 0, REG_NONE, nullptr, 0);
+  } else {
+    RegCloseKey(key);
+    Fail("setting NAME dword N | sz TEXT | absent");
+  }
+  RegCloseKey(key);
+}
+
+void Runner::BeforeStart(const std::vector<std::string> &w) {
+  const std::string &c = w[0];
+  if (c == "screen" && w.size() == 3) {
+    driver_.SetScreen(int(Number(w[1], 1, 16384)), int(Number(w[2], 1, 16384)));
+  } else if (c == "workarea" && w.size() == 2 && w[1] == "fail") {
+    driver_.FailWorkArea();
+  } else if (c == "workarea" && w.size() == 5) {
+    driver_.SetWorkArea(RECT{LONG(Number(w[1], -32768, 32767)),
+                             LONG(Number(w[2], -32768, 32767)),
+                             LONG(Number(w[3], -32768, 32767)),
+                             LONG(Number(w[4], -32768, 32767))});
+  } else if (c == "setting") {
+    Setting(w);
+  } else if (c == "registry" && w.size() == 2 && w[1] == "fail-read") {
+    portable::SetRegistryFailures(true, false);
+  } else if (c == "registry" && w.size() == 2 && w[1] == "fail-write") {
+    portable::SetRegistryFailures(false, true);
+  } else if (c == "layered" && w.size() == 2 && w[1] == "off") {
+    driver_.SetLayeredAvailable(false);
+  } else if (c == "tray" && w.size() == 2 && w[1] == "fail") {
+    driver_.FailTray();
+  } else if (c == "font" && w.size() == 2 && w[1] == "missing") {
+    portable::SetFontsEnabled(false);
+  } else {
+    Fail("unknown command before start: " + c);
+  }
+}
+
+void Runner::AfterStart(const std::vector<std::string> &w) {
+  const std::string &c = w[0];
+  auto button = [&](const std::string &which) {
+    if (which == "left")
+      return true;
+    if (which == "right")
+      return false;
+    Fail("left or right expected: " + which);
+  };
+  if (c == "tray" && w.size() == 2) {
+    const UINT message = w[1] == "left"     ? WM_LBUTTONDOWN
+                         : w[1] == "double" ? WM_LBUTTONDBLCLK
+                         : w[1] == "right"  ? WM_RBUTTONUP
+                                            : 0;
+    if (message == 0)
+      Fail("tray left|double|right");
+    driver_.TrayNotify(message);
+  } else if (c == "pointer" && w.size() == 3 && w[1] == "key") {
+    driver_.MovePointer(KeyCentre(KeyId(w[2])));
+  } else if (c == "pointer" && w.size() == 2 && w[1] == "bg") {
+    RECT window;
+    GetWindowRect(g_keyboardWindow, &window);
+    driver_.MovePointer(POINT{window.left + 1, window.top + 1});
+  } else if (c == "pointer" && w.size() == 2 && w[1] == "outside") {
+    RECT window;
+    GetWindowRect(g_keyboardWindow, &window);
+    int sw = 0, sh = 0;
+    driver_.ScreenSize(&sw, &sh);
+    const POINT candidates[] = {
+        {0, 0}, {sw / 2, 0}, {0, sh / 2}, {sw - 1, 0}, {0, sh - 60}};
+    POINT chosen = candidates[0];
+    for (const POINT &p : candidates)
+      if (!(p.x >= window.left && p.x < window.right && p.y >= window.top &&
+            p.y < window.bottom)) {
+        chosen = p;
+        break;
+      }
+    driver_.MovePointer(chosen);
+  } else if (c == "pointer" && w.size() == 3) {
+    driver_.MovePointer(POINT{LONG(Number(w[1], -32768, 32767)),
+                              LONG(Number(w[2], -32768, 32767))});
+  } else if ((c == "press" || c == "release") && w.size() == 2) {
+    driver_.Button(button(w[1]), c == "press");
+  } else if (c == "click" && (w.size() == 2 || (w.size() == 4 && w[2] == "key"))) {
+    const bool left = button(w[1]);
+    if (w.size() == 4)
+      driver_.MovePointer(KeyCentre(KeyId(w[3])));
+    driver_.Button(left, true);
+    driver_.Button(left, false);
+  } else if (c == "tick" && w.size() <= 2) {
+    driver_.AdvanceClock(w.size() == 2 ? uint64_t(Number(w[1], 0, 86400000))
+                                       : 100);
+  } else if (c == "menu" && w.size() == 2) {
+    driver_.SetMenuChoice(w[1] == "cancel"
+                              ? 0
+                              : UINT(Number(w[1], ID_EXIT, ID_TRANSLUCENT)));
+  } else if (c == "print" && w.size() == 2 && w[1] == "state") {
+    PrintState();
+  } else if (c == "print" && w.size() == 2 && w[1] == "keys") {
+    PrintKeys();
+  } else if (c == "dump" && w.size() == 2) {
+    const portable::Bitmap *bitmap = portable::BitmapOf(BackBuffer);
+    if (bitmap == nullptr || !portable::WritePng(*bitmap, w[1]))
+      Fail("cannot dump the keyboard to " + w[1]);
+  } else if (c == "message" && w.size() == 3 && w[1] == "close") {
+    if (w[2] != "keyboard")
+      Fail("message close keyboard");
+    PostMessageA(g_keyboardWindow, WM_CLOSE, 0, 0);
+  } else if (c == "message" && w.size() == 2 && w[1] == "endsession") {
+    PostMessageA(g_ownerWindow, WM_ENDSESSION, TRUE, 0);
+  } else {
+    Fail("unknown command: " + c);
+  }
+}
+
+void Runner::Execute(const std::vector<std::string> &w) {
+  const std::string &c = w[0];
+  if (c == "app" && w.size() == 2) {
+    driver_.App(w[1]);
+  } else if (c == "close-app" && w.size() == 2) {
+    if (!driver_.CloseApp(w[1]))
+      Fail("no application " + w[1]);
+  } else if (c == "physical" && w.size() == 3 && w[1] == "shift" &&
+             (w[2] == "down" || w[2] == "up")) {
+    driver_.SetPhysicalShift(w[2] == "down");
+  } else if (c == "physical" && w.size() == 3 &&
+             (w[1] == "caps" || w[1] == "kana") &&
+             (w[2] == "on" || w[2] == "off")) {
+    driver_.SetPhysicalToggle(w[1] == "caps" ? VK_CAPITAL : VK_KANA,
+                              w[2] == "on");
+  } else if (c == "end" && w.size() == 1) {
+    ended_ = true;
+  } else if (c == "start" && w.size() == 1) {
+    if (started_)
+      Fail("start given twice");
+    started_ = true;
+  } else if (!started_) {
+    BeforeStart(w);
+  } else {
+    AfterStart(w);
+  }
+}
+
+bool Runner::NextCommand() {
+  std::string text;
+  while (!ended_ && std::getline(script_, text)) {
+    ++line_;
+    const size_t hash = text.find('#');
+    if (hash != std::string::npos)
+      text.erase(hash);
+    std::istringstream words(text);
+    std::vector<std::string> w;
+    for (std::string word; words >> word;)
+      w.push_back(word);
+    if (w.empty())
+      continue;
+    const bool wasStarted = started_;
+    Execute(w);
+    if (ended_)
+      return false;
+    if (!wasStarted && started_)
+      return true; // the caller starts the program
+    if (started_)
+      return true;
+  }
+  return false;
+}
+
+void Runner::PrintState() {
+  RECT r = {0, 0, 0, 0};
+  GetWindowRect(g_keyboardWindow, &r);
+  std::string down, latched, locked;
+  for (const auto &[id, entry] : KeySet) {
+    auto add = [&](std::string &list) {
+      list += (list.empty() ? "" : ",") + Hex(id);
+    };
+    if (entry.flags & Down)
+      add(down);
+    if (entry.flags & Latched)
+      add(latched);
+    if (entry.flags & Locked)
+      add(locked);
+  }
+  out_ << "state face=" << g_face << " unit=" << g_unit
+       << " winkey=" << g_winKey << " transparent=" << g_transparent
+       << " alpha=" << g_alpha
+       << " visible=" << (IsWindowVisible(g_keyboardWindow) ? 1 : 0)
+       << " rect=" << r.left << "," << r.top << "," << r.right - r.left << ","
+       << r.bottom - r.top << " target=" << driver_.NameOf(g_targetWindow)
+       << " captured=" << Hex(GetCapturedKey())
+       << " repeat=" << Hex(g_repeatKey) << "/" << g_repeatCountdown
+       << " down=" << down << " latched=" << latched << " locked=" << locked
+       << "\n";
+}
+
+void Runner::PrintKeys() {
+  std::string list;
+  for (int vk : driver_.KeysDown())
+    list += (list.empty() ? "" : ",") + Hex(unsigned(vk));
+  out_ << "keys down=" << list << "\n";
+}
+
+std::ostream *savedLog = nullptr;
+
+void OnSaved(bool) {
+  if (savedLog != nullptr)
+    *savedLog << "saved Face=" << g_face << " Unit=" << g_unit << " X=" << g_x
+              << " Y=" << g_y << " WinKey=" << g_winKey
+              << " Transparent=" << g_transparent << "\n";
+}
+
+int Runner::Run() {
+  ResetProcessState();
+  portable::ResetAll();
+  portable::SetFontsEnabled(true);
+  portable::SetRegistryFile(settings_);
+  portable::SetDriver(&driver_);
+  savedLog = &out_;
+  g_settingsSavedHook = OnSaved;
+  driver_.onIdle = [this] {
+    if (!ended_ && NextCommand())
+      return true;
+    ended_ = true;
+    if (closeSent_)
+      return false;
+    // The end of the script: close the keyboard as a user would, and let
+    // the program finish.
+    closeSent_ = true;
+    SendMessageA(g_keyboardWindow, WM_CLOSE, 0, 0);
+    return true;
+  };
+
+  // Commands up to `start` run before the program exists.
+  if (NextCommand() && started_) {
+    const int code = FlintoMain(reinterpret_cast<HINSTANCE>(0x400000));
+    out_ << "exit " << code << "\n";
+  }
+  return 0;
+}
+
+} // namespace
+
+int RunScenario(std::istream &script, std::ostream &out, std::ostream &err,
+                const std::string &settingsFile) {
+  int status = 0;
+  {
+    Runner runner(script, out, settingsFile);
+    try {
+      status = runner.Run();
+    } catch (const ScenarioError &e) {
+      out.flush();
+      err << "flinto-sim: " << e.what() << "\n";
+      status = 2;
+    }
+    out.flush();
+  }
+  g_settingsSavedHook = nullptr;
+  savedLog = nullptr;
+  ResetProcessState();
+  portable::SetDriver(nullptr);
+  portable::ResetAll();
+  return status;
+}
+
+} // namespace sim

@@ -1,0 +1,257 @@
+// The BackBuffer: sizing and placing the window, the fonts, the background
+// with its rim, the embossed caption, and single-entry redraws.
+#include <cstring>
+
+#include "app/app.h"
+#include "render/render.h"
+
+HFONT LabelFont = nullptr;
+HFONT CaptionFont = nullptr;
+HBITMAP BackBuffer = nullptr;
+
+const char kFontFaceName[] =
+    "\x82\x6c\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4e";
+
+namespace {
+
+struct CaptionPass {
+  int left;
+  int top;
+  COLORREF colour;
+};
+const CaptionPass kCaptionPasses[] = {
+    {0, 0, 0x000000}, {1, 0, 0x000000}, {2, 0, 0x000000},
+    {0, 1, 0x000000}, {2, 1, 0x000000}, {0, 2, 0x000000},
+    {1, 2, 0x000000}, {2, 2, 0x000000}, {1, 1, 0xFFFFFF},
+};
+
+HFONT MakeFont(int32_t unit, LONG weight) {
+  LOGFONTA lf;
+  std::memset(&lf, 0, sizeof lf);
+  lf.lfHeight = 4 * unit;
+  lf.lfWidth = 2 * unit;
+  lf.lfWeight = weight;
+  lf.lfCharSet = SHIFTJIS_CHARSET;
+  std::memcpy(lf.lfFaceName, kFontFaceName, sizeof kFontFaceName);
+  return CreateFontIndirectA(&lf);
+}
+
+void ResizeWindow(HWND window, int32_t unit) {
+  RECT work;
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+    work = {0, 0, GetSystemMetrics(SM_CXSCREEN),
+            GetSystemMetrics(SM_CYSCREEN)};
+  RECT rect;
+  if (!GetWindowRect(window, &rect))
+    SetRectEmpty(&rect);
+  const KeyEntry *frame = FindKey(KEY_FRAME);
+  if (frame == nullptr)
+    return;
+  const LONG width = unit * frame->width;
+  const LONG height = unit * frame->height;
+  const POINT pos = AnchoredPosition(rect, work, width, height);
+  SetWindowPos(window, nullptr, pos.x, pos.y, width, height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  g_x = pos.x;
+  g_y = pos.y;
+  SetWindowTextA(window, frame->label.c_str());
+}
+
+void DrawCaption(HWND window, HDC dc, int32_t unit, LONG w, LONG h) {
+  HGDIOBJ oldFont = SelectObject(dc, CaptionFont);
+  char title[256] = {0};
+  GetWindowTextA(window, title, sizeof title);
+  const int oldMode = SetBkMode(dc, TRANSPARENT);
+  const COLORREF oldColour = GetTextColor(dc);
+  for (const CaptionPass &pass : kCaptionPasses) {
+    RECT r = {unit + pass.left, unit + pass.top, w - unit, h - unit};
+    SetTextColor(dc, pass.colour);
+    DrawTextA(dc, title, -1, &r, DT_NOPREFIX | DT_WORDBREAK);
+  }
+  SetTextColor(dc, oldColour);
+  SetBkMode(dc, oldMode);
+  SelectObject(dc, oldFont);
+}
+
+} // namespace
+
+POINT AnchoredPosition(const RECT &rect, const RECT &work, LONG width,
+                       LONG height) {
+  if (rect.left >= rect.right || rect.top >= rect.bottom)
+    return {rect.left, rect.top};
+  POINT pos;
+  pos.x = (rect.left + rect.right) / 2 >= (work.left + work.right) / 2
+              ? rect.right - width
+              : rect.left;
+  pos.y = (rect.top + rect.bottom) / 2 >= (work.top + work.bottom) / 2
+              ? rect.bottom - height
+              : rect.top;
+  return pos;
+}
+
+void DeleteFonts() {
+  if (LabelFont != nullptr)
+    DeleteObject(LabelFont);
+  if (CaptionFont != nullptr)
+    DeleteObject(CaptionFont);
+  LabelFont = nullptr;
+  CaptionFont = nullptr;
+}
+
+void RebuildBackBuffer(HWND window, int32_t unit, const char *bitmapFile,
+                       uint32_t colourA, uint32_t colourB, bool resizeWindow,
+                       bool recreateFonts, bool recreateBackground) {
+  if (recreateFonts)
+    DeleteFonts();
+  if (recreateBackground && BackBuffer != nullptr) {
+    DeleteObject(BackBuffer);
+    BackBuffer = nullptr;
+  }
+  g_unit = unit;
+  if (resizeWindow)
+    ResizeWindow(window, unit);
+  if (LabelFont == nullptr)
+    LabelFont = MakeFont(unit, 0);
+  if (CaptionFont == nullptr)
+    CaptionFont = MakeFont(unit, FW_BOLD);
+
+  if (BackBuffer == nullptr) {
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(window, &client);
+    const LONG w = client.right - client.left;
+    const LONG h = client.bottom - client.top;
+    HDC windowDc = GetDC(window);
+    if (windowDc != nullptr) {
+      HBITMAP picture;
+      if (bitmapFile != nullptr && bitmapFile[0] != '\0')
+        picture = static_cast<HBITMAP>(LoadImageA(
+            nullptr, bitmapFile, IMAGE_BITMAP, 0, 0,
+            LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+      else
+        picture = CreateGradientPicture(windowDc, w, h, unit, colourA, colourB);
+      if (picture != nullptr) {
+        BackBuffer = CreateCompatibleBitmap(windowDc, w, h);
+        HDC memory =
+            BackBuffer != nullptr ? CreateCompatibleDC(windowDc) : nullptr;
+        if (memory != nullptr) {
+          HGDIOBJ oldBuffer = SelectObject(memory, BackBuffer);
+          HDC source = CreateCompatibleDC(windowDc);
+          if (source != nullptr) {
+            HGDIOBJ oldPicture = SelectObject(source, picture);
+            BITMAP info;
+            std::memset(&info, 0, sizeof info);
+            GetObjectA(picture, sizeof info, &info);
+            const int oldMode = SetStretchBltMode(memory, COLORONCOLOR);
+            StretchBlt(memory, 0, 0, w, h, source, 0, 0, info.bmWidth,
+                       info.bmHeight, SRCCOPY);
+            SetStretchBltMode(memory, oldMode);
+            SelectObject(source, oldPicture);
+            DeleteDC(source);
+          }
+          if (CaptionFont != nullptr)
+            DrawCaption(window, memory, unit, w, h);
+          for (auto it = KeySet.begin(); it != KeySet.end();) {
+            const uint32_t id = it->first;
+            SendToKey(window, it->second, WM_PAINT, 0,
+                      reinterpret_cast<LPARAM>(memory));
+            it = KeySet.upper_bound(id);
+          }
+          SelectObject(memory, oldBuffer);
+          DeleteDC(memory);
+        }
+        DeleteObject(picture);
+      }
+      ReleaseDC(window, windowDc);
+    }
+  }
+  InvalidateRect(window, nullptr, FALSE);
+}
+
+HBITMAP CreateGradientPicture(HDC dc, int width, int height, int unit,
+                              uint32_t colourA, uint32_t colourB) {
+  BITMAPINFO info;
+  std::memset(&info, 0, sizeof info);
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void *bits = nullptr;
+  HBITMAP picture =
+      CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (picture == nullptr || bits == nullptr)
+    return picture;
+  FillGradient(static_cast<BYTE *>(bits), width, height, unit, colourA,
+               colourB);
+  return picture;
+}
+
+void FillGradient(BYTE *bits, int width, int height, int unit,
+                  uint32_t colourA, uint32_t colourB) {
+  const int stride = ((24 * width + 31) / 32) * 4;
+  const int denominator = width + height - 1;
+  const int a[3] = {static_cast<int>(colourA & 0xFF),
+                    static_cast<int>((colourA >> 8) & 0xFF),
+                    static_cast<int>((colourA >> 16) & 0xFF)};
+  const int b[3] = {static_cast<int>(colourB & 0xFF),
+                    static_cast<int>((colourB >> 8) & 0xFF),
+                    static_cast<int>((colourB >> 16) & 0xFF)};
+  for (int y = 0; y < height; ++y) {
+    BYTE *row = bits + static_cast<size_t>(height - 1 - y) * stride;
+    for (int x = 0; x < width; ++x) {
+      const int n = x + y;
+      const bool highlight =
+          (x < unit && n < height) || (y < unit && n < width);
+      const bool shadow =
+          !highlight && (x >= width - unit || y >= height - unit);
+      int rgb[3];
+      for (int c = 0; c < 3; ++c) {
+        int v = a[c] + MulDiv(b[c] - a[c], n, denominator);
+        if (highlight)
+          v = v / 2 + 128;
+        else if (shadow)
+          v = v / 2;
+        rgb[c] = v < 0 ? 0 : v > 255 ? 255 : v;
+      }
+      row[3 * x + 0] = static_cast<BYTE>(rgb[2]); // blue
+      row[3 * x + 1] = static_cast<BYTE>(rgb[1]); // green
+      row[3 * x + 2] = static_cast<BYTE>(rgb[0]); // red
+    }
+  }
+}
+
+BOOL RedrawKey(HWND window, KeyEntry &entry, bool erase) {
+  if (BackBuffer != nullptr) {
+    HDC windowDc = GetDC(window);
+    if (windowDc != nullptr) {
+      HDC memory = CreateCompatibleDC(windowDc);
+      ReleaseDC(window, windowDc);
+      if (memory != nullptr) {
+        HGDIOBJ old = SelectObject(memory, BackBuffer);
+        SendToKey(window, entry, WM_PAINT, 0, reinterpret_cast<LPARAM>(memory));
+        SelectObject(memory, old);
+        DeleteDC(memory);
+      }
+    }
+  }
+  const RECT r = KeyPixelRect(entry);
+  return InvalidateRect(window, &r, erase ? TRUE : FALSE);
+}
+
+BOOL FillSolid(HDC dc, int x, int y, int width, int height, COLORREF colour) {
+  if (width <= 0 || height <= 0)
+    return FALSE;
+  const COLORREF old = SetBkColor(dc, colour);
+  const RECT r = {x, y, x + width, y + height};
+  const BOOL ok = ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, "", 0, nullptr);
+  SetBkColor(dc, old);
+  return ok;
+}
+
+void ResetRenderState() {
+  DeleteFonts();
+  if (BackBuffer != nullptr)
+    DeleteObject(BackBuffer);
+  BackBuffer = nullptr;
+}
