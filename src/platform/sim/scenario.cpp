@@ -327,7 +327,7 @@ int Runner::Run() {
   portable::ResetAll();
   portable::SetFontsEnabled(true);
   portable::SetRegistryFile(settings_);
-  portable::SetDriver(&driver_);
+  driver_.Install();
   savedLog = &out_;
   g_settingsSavedHook = OnSaved;
   driver_.onIdle = [this] {

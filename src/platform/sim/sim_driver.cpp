@@ -24,9 +24,12 @@ const char *kAppClass = "SimApplication";
 
 } // namespace
 
-SimDriver::SimDriver(std::ostream &log) : log_(log) {
+SimDriver::SimDriver(std::ostream &log) : log_(log) {}
+
+void SimDriver::Install() {
+  portable::SetDriver(this);
   taskbar_ = portable::RegisterForeignWindow(
-      "Shell_TrayWnd", "", RECT{0, 760, 1280, 800});
+      "Shell_TrayWnd", "", RECT{0, screenH_ - 40, screenW_, screenH_});
 }
 
 SimDriver::~SimDriver() = default;

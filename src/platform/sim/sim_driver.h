@@ -25,6 +25,8 @@ class SimDriver : public portable::Driver {
 public:
   explicit SimDriver(std::ostream &log);
   ~SimDriver() override;
+  // Becomes the portable layer's host and puts the taskbar on the screen.
+  void Install();
 
   // What Wait() does when the program has nothing left to do: run the next
   // scenario command. Returns false at the end of the scenario.

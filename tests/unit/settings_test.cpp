@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+#include "platform/portable/registry.h"
+#include "scenario_helpers.h"
+#include "sim_fixture.h"
+
+namespace {
+
+std::string SavedLine(const std::string &out) {
+  const size_t at = out.find("saved ");
+  if (at == std::string::npos)
+    return "";
+  return out.substr(at, out.find('\n', at) - at);
+}
+
+TEST(Startup, FirstRunPlacesTheKeyboardBottomRightAndSavesAllSix) {
+  const auto dir = FreshDir("first-run");
+  const std::string file = (dir / "flinto" / "registry.txt").string();
+  const ScenarioResult r = RunScript("start\nprint state\nend\n", file);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "tray add\n"
+                   "window 806 604 474 156\n"
+                   "state face=2 unit=3 winkey=0 transparent=0 alpha=224 "
+                   "visible=0 rect=806,604,474,156 target=none "
+                   "captured=0xff00 repeat=0x00/0 down= latched= locked=\n"
+                   "tray delete\n"
+                   "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0\n"
+                   "exit 0\n");
+  const std::string text = ReadFile(file);
+  EXPECT_TRUE(Contains(text, "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]"));
+  for (const char *line :
+       {"\"Face\"=dword:00000002", "\"Unit\"=dword:00000003",
+        "\"X\"=dword:00000326", "\"Y\"=dword:0000025c",
+        "\"WinKey\"=dword:00000000", "\"Transparent\"=dword:00000000"})
+    EXPECT_TRUE(Contains(text, line)) << line << "\n" << text;
+
+  // The second run reads what the first wrote.
+  const ScenarioResult again = RunScript("start\nend\n", file);
+  EXPECT_EQ(SavedLine(again.out),
+            "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Startup, ClampsAndDefaults) {
+  struct Case {
+    const char *settings;
+    const char *saved;
+  } cases[] = {
+      {"setting Face dword 7\nsetting Unit sz hello\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      {"setting Face dword -4\nsetting Unit dword 9\n",
+       "saved Face=0 Unit=6 X=992 Y=448 WinKey=0 Transparent=0"},
+      {"setting Face dword 1\nsetting Unit dword 1\n",
+       "saved Face=1 Unit=2 X=1184 Y=656 WinKey=0 Transparent=0"},
+      // Only X unset: both coordinates are placed anew.
+      {"setting X dword -32767\nsetting Y dword 100\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      // A stored position is kept, also partly off screen...
+      {"setting X dword -400\nsetting Y dword 700\nsetting WinKey dword 5\n"
+       "setting Transparent dword 1\n",
+       "saved Face=2 Unit=3 X=-400 Y=700 WinKey=5 Transparent=1"},
+      // ...but one that shows no part of the keyboard is replaced.
+      {"setting X dword 5000\nsetting Y dword 100\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      {"setting X dword -474\nsetting Y dword 0\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      {"setting X dword -473\nsetting Y dword -155\n",
+       "saved Face=2 Unit=3 X=-473 Y=-155 WinKey=0 Transparent=0"},
+      // Values of other types read as missing.
+      {"setting Face sz 0\nsetting X absent\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.settings);
+    const ScenarioResult r = RunScript(std::string(c.settings) + "start\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(SavedLine(r.out), c.saved);
+  }
+}
+
+TEST(Startup, WorkAreaUnavailableUsesAnEmptyRectangle) {
+  const ScenarioResult r = RunScript("workarea fail\nstart\n");
+  EXPECT_EQ(SavedLine(r.out),
+            "saved Face=2 Unit=3 X=-474 Y=-156 WinKey=0 Transparent=0");
+}
+
+TEST(Startup, UnreadableAndUnwritableRegistry) {
+  const auto dir = FreshDir("registry-fail");
+  const std::string file = (dir / "registry.txt").string();
+  WriteFile(file, "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
+                  "\"Face\"=dword:00000000\n");
+  ScenarioResult r = RunScript("registry fail-write\nstart\n", file);
+  EXPECT_EQ(SavedLine(r.out),
+            "saved Face=0 Unit=3 X=1136 Y=604 WinKey=0 Transparent=0");
+  // The failed save left the file as it was.
+  EXPECT_EQ(ReadFile(file), "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
+                            "\"Face\"=dword:00000000\n");
+  r = RunScript("registry fail-read\nstart\n", file);
+  EXPECT_EQ(SavedLine(r.out),
+            "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Startup, WithoutTranslucencyOrTray) {
+  ScenarioResult r = RunScript("layered off\nsetting Transparent dword 1\n"
+                               "start\nmenu 40008\ntray right\nend\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Contains(r.out, "menu ID_TRANSLUCENT=grayed,checked\n"));
+  EXPECT_FALSE(Contains(r.out, "alpha"));
+  // A greyed item cannot be chosen; the stored setting is kept.
+  EXPECT_TRUE(Contains(r.out, "Transparent=1\n"));
+
+  // No tray icon: the keyboard shows itself, without taking the foreground.
+  r = RunScript("app editor\ntray fail\nstart\nprint state\n");
+  EXPECT_EQ(r.out.substr(0, r.out.find("state")),
+            "foreground editor\ntray add failed\nwindow 806 604 474 156\n"
+            "show\n");
+  EXPECT_TRUE(Contains(r.out, "visible=1"));
+  EXPECT_TRUE(Contains(r.out, "target=editor"));
+}
+
+TEST(Startup, ScriptErrorsStopTheRunWithStatusTwo) {
+  ScenarioResult r = RunScript("start\nfrobnicate\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Contains(r.err, "line 2")) << r.err;
+  r = RunScript("tick\n");
+  EXPECT_EQ(r.status, 2);
+  r = RunScript("start\nclick left key 0x5b\n"); // no Win key
+  EXPECT_EQ(r.status, 2);
+  r = RunScript("start\ntick 12x\n");
+  EXPECT_EQ(r.status, 2);
+  r = RunScript("# only a comment\n\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+}
+
+class RegistryTest : public SimTest {};
+
+TEST_F(RegistryTest, PathWalk) {
+  EXPECT_TRUE(RegWriteDword("Orsel\\Flinto", "Face", 1));
+  EXPECT_EQ(RegReadDword("Orsel\\Flinto", "Face", 9), 1);
+  EXPECT_EQ(RegReadDword("orsel\\FLINTO", "face", 9), 1); // no case
+  for (const char *bad : {"\\Orsel\\Flinto", "Orsel\\\\Flinto", "Orsel\\"}) {
+    EXPECT_EQ(RegOpenPath(bad, false), nullptr) << bad;
+    EXPECT_EQ(RegReadDword(bad, "Face", 9), 9) << bad;
+    EXPECT_FALSE(RegWriteDword(bad, "Face", 3)) << bad;
+  }
+  HKEY software = RegOpenPath("", false);
+  ASSERT_NE(software, nullptr);
+  RegCloseKey(software);
+  EXPECT_EQ(RegReadDword("Orsel\\Missing", "Face", 7), 7);
+  EXPECT_EQ(RegReadDword("Orsel\\Flinto", "Missing", 7), 7);
+
+  // A component whose double-byte character ends in 0x5C stays whole.
+  const char *path = "Orsel\\\x95\x5c\x8e\xa6"; // 表示
+  EXPECT_TRUE(RegWriteDword(path, "V", 42));
+  EXPECT_EQ(RegReadDword(path, "V", 0), 42);
+  EXPECT_EQ(RegOpenPath("Orsel\\\x95", false), nullptr);
+}
+
+TEST_F(RegistryTest, WrongTypeOrSizeReadsAsDefault) {
+  HKEY key = RegOpenPath("Orsel\\Flinto", true);
+  ASSERT_NE(key, nullptr);
+  const char text[] = "3";
+  RegSetValueExA(key, "Unit", 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
+                 2);
+  const BYTE eight[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+  RegSetValueExA(key, "Face", 0, REG_DWORD, eight, 8);
+  RegSetValueExA(key, "X", 0, REG_BINARY, eight, 4);
+  RegCloseKey(key);
+  EXPECT_EQ(RegReadDword("Orsel\\Flinto", "Unit", -1), -1);
+  EXPECT_EQ(RegReadDword("Orsel\\Flinto", "Face", -1), -1);
+  EXPECT_EQ(RegReadDword("Orsel\\Flinto", "X", -1), -1);
+  LoadSettings();
+  EXPECT_EQ(g_unit, 3);
+  EXPECT_EQ(g_face, 2);
+  EXPECT_EQ(g_x, kUnsetPosition);
+  g_unit = 4;
+  EXPECT_TRUE(SaveSettings());
+  EXPECT_EQ(RegReadDword("Orsel\\Flinto", "Unit", -1), 4);
+  EXPECT_EQ(RegReadDword("Orsel\\Flinto", "X", 0), kUnsetPosition);
+}
+
+} // namespace

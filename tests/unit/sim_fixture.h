@@ -1,0 +1,36 @@
+// A fresh simulated desktop with no program running, for tests that call the
+// program's routines one at a time.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/app.h"
+#include "platform/portable/driver.h"
+#include "platform/portable/text.h"
+#include "platform/sim/sim_driver.h"
+
+class SimTest : public ::testing::Test {
+protected:
+  SimTest() : driver(log) {
+    ResetProcessState();
+    portable::ResetAll();
+    portable::SetFontsEnabled(true);
+    driver.Install();
+  }
+  ~SimTest() override {
+    ResetProcessState();
+    portable::SetDriver(nullptr);
+    portable::ResetAll();
+  }
+  // The events logged since the last call.
+  std::string TakeLog() {
+    std::string text = log.str();
+    log.str("");
+    return text;
+  }
+
+  std::ostringstream log;
+  sim::SimDriver driver;
+};
