@@ -283,7 +283,8 @@ void Runner::PrintState() {
   RECT r = {0, 0, 0, 0};
   GetWindowRect(g_keyboardWindow, &r);
   std::string down, latched, locked;
-  for (const auto &[id, entry] : KeySet) {
+  for (const auto &[key, entry] : KeySet) {
+    const uint32_t id = key;
     auto add = [&](std::string &list) {
       list += (list.empty() ? "" : ",") + Hex(id);
     };

@@ -1,0 +1,42 @@
+# Shared by the project's scripts: installing Debian packages when missing,
+# and configuring and building a CMake tree quietly.
+
+# Packages every build needs.
+FLINTO_BUILD_PACKAGES=(cmake make g++ pkg-config libfreetype-dev
+  libfontconfig-dev libpng-dev fonts-ipafont-gothic)
+
+flinto_apt_updated=0
+
+# ensure_packages NAME...: installs the packages that are not installed yet,
+# saying which; says nothing when all are there.
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if [ "$flinto_apt_updated" -eq 0 ]; then
+    $sudo apt-get update -qq >/dev/null
+    flinto_apt_updated=1
+  fi
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+}
+
+# build DIR [CMAKE OPTIONS...]: configures (once) and builds DIR; the tools'
+# chatter goes to DIR/build.log and is shown only when something fails.
+build() {
+  local dir="$1"
+  shift
+  mkdir -p "$dir"
+  if ! { cmake -S . -B "$dir" "$@" && cmake --build "$dir" -j "$(nproc)"; } >"$dir/build.log" 2>&1; then
+    tail -n 60 "$dir/build.log"
+    echo "Build failed in $dir (full log: $dir/build.log)" >&2
+    return 1
+  fi
+}
