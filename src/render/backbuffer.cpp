@@ -9,7 +9,7 @@ HFONT LabelFont = nullptr;
 HFONT CaptionFont = nullptr;
 HBITMAP BackBuffer = nullptr;
 
-const char kFontFaceName[] =
+const char kFontFaceName[14] =
     "\x82\x6c\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4e";
 
 namespace {

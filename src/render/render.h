@@ -13,7 +13,7 @@ extern HFONT CaptionFont;
 extern HBITMAP BackBuffer;
 
 // Face name "ＭＳ ゴシック" in Shift-JIS.
-extern const char kFontFaceName[];
+extern const char kFontFaceName[14];
 
 void RebuildBackBuffer(HWND window, int32_t unit, const char *bitmapFile,
                        uint32_t colourA, uint32_t colourB, bool resizeWindow,

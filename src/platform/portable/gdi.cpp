@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "platform/portable/internal.h"
+#include "platform/portable/trace.h"
 
 namespace portable {
 
@@ -19,6 +20,7 @@ HGDIOBJ stockBitmap = nullptr;
 HGDIOBJ stockPen = nullptr;
 HGDIOBJ stockBrush = nullptr;
 HGDIOBJ stockFont = nullptr; // no face: draws no text
+std::function<void(const DrawCall &)> recorder;
 
 HGDIOBJ MakeStock(GdiType type, COLORREF colour) {
   auto o = std::make_unique<GdiObject>();
@@ -134,10 +136,20 @@ const Bitmap *BitmapOf(HBITMAP bitmap) {
   return (o != nullptr && o->type == GdiType::Bitmap) ? &o->bitmap : nullptr;
 }
 
+void SetDrawRecorder(std::function<void(const DrawCall &)> r) {
+  recorder = std::move(r);
+}
+
+void Record(const DrawCall &call) {
+  if (recorder)
+    recorder(call);
+}
+
 void ResetGdi() {
   g_gdi.Clear();
   g_dcs.Clear();
   stockBitmap = stockPen = stockBrush = stockFont = nullptr;
+  recorder = nullptr;
 }
 
 } // namespace portable
@@ -560,6 +572,8 @@ BOOL ExtTextOutA(HDC dc, int x, int y, UINT options, const RECT *rect,
   if (b == nullptr)
     return FALSE;
   if ((options & ETO_OPAQUE) && rect != nullptr) {
+    Record(DrawCall{DrawCall::Fill, dc, "", *rect, 0, d->bkColour, d->bkMode,
+                    false});
     FillRectPixels(*b, *rect, ColorrefToRgb(d->bkColour));
     NoteDirty(d, *rect);
   }
@@ -583,6 +597,9 @@ int DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
   if (count < 0)
     count = static_cast<int>(std::strlen(text));
   GdiObject *font = Obj(d->font);
+  Record(DrawCall{DrawCall::Text, dc, std::string(text, size_t(count)), *rect,
+                  format, d->textColour, d->bkMode,
+                  font != nullptr && font->face != nullptr});
   if (font == nullptr || font->face == nullptr || count == 0)
     return 0;
   const int height = DrawTextOn(*b, nullptr, *font->face, text, count, rect,

@@ -132,6 +132,8 @@ Bitmap *DcTarget(Dc *dc);
 Dc *GetDcObject(HDC dc);
 void MarkDirty(Dc *dc, RECT r);
 void ResetGdi();
+struct DrawCall;
+void Record(const DrawCall &call);
 void ResetRegistry();
 
 // Text (text.cpp).
