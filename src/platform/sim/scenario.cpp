@@ -62,6 +62,7 @@ private:
   bool started_ = false;
   bool ended_ = false;
   bool closeSent_ = false;
+  bool exited_ = false;
 };
 
 long Runner::Number(const std::string &text, long min, long max) {
@@ -228,7 +229,13 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
 
 void Runner::Execute(const std::vector<std::string> &w) {
   const std::string &c = w[0];
-  if (c == "app" && w.size() == 2) {
+  if (c == "end" && w.size() == 1) {
+    ended_ = true;
+  } else if (exited_) {
+    if (!(c == "print" && w.size() == 2 && w[1] == "keys"))
+      Fail("the program has ended: only \"print keys\" can follow");
+    PrintKeys();
+  } else if (c == "app" && w.size() == 2) {
     driver_.App(w[1]);
   } else if (c == "close-app" && w.size() == 2) {
     if (!driver_.CloseApp(w[1]))
@@ -241,8 +248,6 @@ void Runner::Execute(const std::vector<std::string> &w) {
              (w[2] == "on" || w[2] == "off")) {
     driver_.SetPhysicalToggle(w[1] == "caps" ? VK_CAPITAL : VK_KANA,
                               w[2] == "on");
-  } else if (c == "end" && w.size() == 1) {
-    ended_ = true;
   } else if (c == "start" && w.size() == 1) {
     if (started_)
       Fail("start given twice");
@@ -348,6 +353,11 @@ int Runner::Run() {
   if (NextCommand() && started_) {
     const int code = FlintoMain(reinterpret_cast<HINSTANCE>(0x400000));
     out_ << "exit " << code << "\n";
+    exited_ = true;
+    // After the program has ended, the system's key state can still be
+    // looked at.
+    while (!ended_ && NextCommand()) {
+    }
   }
   return 0;
 }
