@@ -149,7 +149,6 @@ void ResetGdi() {
   g_gdi.Clear();
   g_dcs.Clear();
   stockBitmap = stockPen = stockBrush = stockFont = nullptr;
-  recorder = nullptr;
 }
 
 } // namespace portable
