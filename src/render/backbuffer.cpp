@@ -1,6 +1,8 @@
 // The BackBuffer: sizing and placing the window, the fonts, the background
 // with its rim, the embossed caption, and single-entry redraws.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "app/app.h"
 #include "render/render.h"
@@ -189,6 +191,8 @@ HBITMAP CreateGradientPicture(HDC dc, int width, int height, int unit,
 
 void FillGradient(BYTE *bits, int width, int height, int unit,
                   uint32_t colourA, uint32_t colourB) {
+  if (width <= 0 || height <= 0)
+    return;
   const int stride = ((24 * width + 31) / 32) * 4;
   const int denominator = width + height - 1;
   const int a[3] = {static_cast<int>(colourA & 0xFF),
@@ -197,27 +201,37 @@ void FillGradient(BYTE *bits, int width, int height, int unit,
   const int b[3] = {static_cast<int>(colourB & 0xFF),
                     static_cast<int>((colourB >> 8) & 0xFF),
                     static_cast<int>((colourB >> 16) & 0xFF)};
+  // A pixel's colour depends only on n = x + y and on the band it lies in:
+  // each channel's MulDiv is made once per diagonal, in its three looks.
+  std::vector<BYTE> plain(static_cast<size_t>(denominator) * 3);
+  std::vector<BYTE> lit(plain.size()), shaded(plain.size());
+  auto clamp = [](int v) { return static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v); };
+  for (int n = 0; n < denominator; ++n)
+    for (int c = 0; c < 3; ++c) {
+      const int v = a[c] + MulDiv(b[c] - a[c], n, denominator);
+      const size_t at = size_t(n) * 3 + (2 - c); // blue, green, red
+      plain[at] = clamp(v);
+      lit[at] = clamp(v / 2 + 128);
+      shaded[at] = clamp(v / 2);
+    }
   for (int y = 0; y < height; ++y) {
     BYTE *row = bits + static_cast<size_t>(height - 1 - y) * stride;
-    for (int x = 0; x < width; ++x) {
-      const int n = x + y;
-      const bool highlight =
-          (x < unit && n < height) || (y < unit && n < width);
-      const bool shadow =
-          !highlight && (x >= width - unit || y >= height - unit);
-      int rgb[3];
-      for (int c = 0; c < 3; ++c) {
-        int v = a[c] + MulDiv(b[c] - a[c], n, denominator);
-        if (highlight)
-          v = v / 2 + 128;
-        else if (shadow)
-          v = v / 2;
-        rgb[c] = v < 0 ? 0 : v > 255 ? 255 : v;
-      }
-      row[3 * x + 0] = static_cast<BYTE>(rgb[2]); // blue
-      row[3 * x + 1] = static_cast<BYTE>(rgb[1]); // green
-      row[3 * x + 2] = static_cast<BYTE>(rgb[0]); // red
-    }
+    // Highlight: x < unit with n < height, or y < unit with n < width.
+    int litEnd = std::min(unit, height - y);
+    if (y < unit)
+      litEnd = std::max(litEnd, width - y);
+    litEnd = std::clamp(litEnd, 0, width);
+    // Shadow: the rest of the right and bottom bands.
+    const int shadeStart =
+        y >= height - unit ? litEnd : std::clamp(width - unit, litEnd, width);
+    auto copy = [&](const std::vector<BYTE> &look, int from, int to) {
+      if (to > from)
+        std::memcpy(row + 3 * from, &look[size_t(from + y) * 3],
+                    size_t(to - from) * 3);
+    };
+    copy(lit, 0, litEnd);
+    copy(plain, litEnd, shadeStart);
+    copy(shaded, shadeStart, width);
   }
 }
 

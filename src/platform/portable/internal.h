@@ -138,7 +138,7 @@ void ResetRegistry();
 
 // Text (text.cpp).
 std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf);
-int DrawTextOn(Bitmap &target, const RECT *clip, const FontFace &face,
+int DrawTextOn(Bitmap &target, const RECT *clip, FontFace &face,
                const char *text, int count, RECT *rect, UINT format,
                COLORREF colour, int bkMode, COLORREF bkColour);
 

@@ -86,7 +86,8 @@ std::string QuoteString(const std::string &s) {
       out += '\\';
       out += char(c);
     } else if (c < 0x20 || c >= 0x7F) {
-      out += "\\x" + Hex2(c);
+      out += "\\x";
+      out += Hex2(c);
     } else {
       out += char(c);
     }
@@ -132,10 +133,12 @@ std::string EscapeComponent(const std::string &s) {
   std::string out;
   for (unsigned char c : s) {
     if (c < 0x20 || c >= 0x7F || c == '%' || c == '\\' || c == '[' ||
-        c == ']')
-      out += "%" + Hex2(c);
-    else
+        c == ']') {
+      out += '%';
+      out += Hex2(c);
+    } else {
       out += char(c);
+    }
   }
   return out;
 }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 #include <tuple>
 
 #include "platform/portable/internal.h"
@@ -18,11 +19,22 @@
 
 namespace portable {
 
+// One character drawn in one-bit pixels, kept once drawn.
+struct CachedGlyph {
+  int advance = 0;
+  int left = 0; // from the pen position to the first column
+  int top = 0;  // from the baseline up to the first row
+  int width = 0;
+  int rows = 0;
+  std::vector<uint8_t> on; // width * rows, 1 where the glyph is inked
+};
+
 struct FontFace {
   FT_Face face = nullptr;
   int cellHeight = 0; // pixels, internal leading included
   int ascent = 0;     // pixels from the cell top to the baseline
   bool bold = false;
+  std::unordered_map<char32_t, CachedGlyph> glyphs;
   ~FontFace() {
     if (face != nullptr)
       FT_Done_Face(face);
@@ -143,30 +155,40 @@ MatchResult Match(const std::string &family, bool bold) {
   return result;
 }
 
-struct Glyph {
-  int advance = 0;
-};
-
-// Loads (and for drawing renders) one character in one-bit pixels.
-bool LoadGlyph(const FontFace &font, char32_t c, bool render) {
-  FT_UInt index = FT_Get_Char_Index(font.face, c);
-  if (FT_Load_Glyph(font.face, index, FT_LOAD_TARGET_MONO) != 0)
-    return false;
-  if (font.bold)
-    FT_GlyphSlot_Embolden(font.face->glyph);
-  if (render &&
-      FT_Render_Glyph(font.face->glyph, FT_RENDER_MODE_MONO) != 0)
-    return false;
-  return true;
+const CachedGlyph &GlyphOf(FontFace &font, char32_t c) {
+  auto cached = font.glyphs.find(c);
+  if (cached != font.glyphs.end())
+    return cached->second;
+  CachedGlyph glyph;
+  const FT_UInt index = FT_Get_Char_Index(font.face, c);
+  if (FT_Load_Glyph(font.face, index, FT_LOAD_TARGET_MONO) == 0) {
+    if (font.bold)
+      FT_GlyphSlot_Embolden(font.face->glyph);
+    const FT_GlyphSlot slot = font.face->glyph;
+    glyph.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0) {
+      const FT_Bitmap &bm = slot->bitmap;
+      glyph.left = slot->bitmap_left;
+      glyph.top = slot->bitmap_top;
+      glyph.width = int(bm.width);
+      glyph.rows = int(bm.rows);
+      glyph.on.resize(size_t(bm.width) * bm.rows);
+      for (unsigned row = 0; row < bm.rows; ++row) {
+        const unsigned char *line = bm.buffer + ptrdiff_t(row) * bm.pitch;
+        for (unsigned col = 0; col < bm.width; ++col)
+          glyph.on[size_t(row) * bm.width + col] =
+              bm.pixel_mode == FT_PIXEL_MODE_MONO
+                  ? (line[col >> 3] >> (7 - (col & 7))) & 1
+                  : line[col] >= 128;
+      }
+    }
+  }
+  return font.glyphs.emplace(c, std::move(glyph)).first->second;
 }
 
-int Advance(const FontFace &font, char32_t c) {
-  if (!LoadGlyph(font, c, false))
-    return 0;
-  return static_cast<int>((font.face->glyph->advance.x + 32) >> 6);
-}
+int Advance(FontFace &font, char32_t c) { return GlyphOf(font, c).advance; }
 
-int LineWidth(const FontFace &font, const std::u32string &chars, size_t from,
+int LineWidth(FontFace &font, const std::u32string &chars, size_t from,
               size_t to) {
   int width = 0;
   for (size_t i = from; i < to; ++i)
@@ -178,34 +200,26 @@ struct Clip {
   LONG left, top, right, bottom;
 };
 
-void DrawLine(Bitmap &target, const Clip &clip, const FontFace &font,
+void DrawLine(Bitmap &target, const Clip &clip, FontFace &font,
               const std::u32string &chars, size_t from, size_t to, int x,
               int y, uint32_t rgb) {
   for (size_t i = from; i < to; ++i) {
-    if (!LoadGlyph(font, chars[i], true))
-      continue;
-    const FT_GlyphSlot slot = font.face->glyph;
-    const FT_Bitmap &bm = slot->bitmap;
-    const int ox = x + slot->bitmap_left;
-    const int oy = y + font.ascent - slot->bitmap_top;
-    for (unsigned row = 0; row < bm.rows; ++row) {
-      const unsigned char *line = bm.buffer + ptrdiff_t(row) * bm.pitch;
-      for (unsigned col = 0; col < bm.width; ++col) {
-        bool on;
-        if (bm.pixel_mode == FT_PIXEL_MODE_MONO)
-          on = (line[col >> 3] & (0x80 >> (col & 7))) != 0;
-        else
-          on = line[col] >= 128;
-        if (!on)
-          continue;
-        const int px = ox + int(col), py = oy + int(row);
-        if (px < clip.left || px >= clip.right || py < clip.top ||
-            py >= clip.bottom || !target.Contains(px, py))
+    const CachedGlyph &glyph = GlyphOf(font, chars[i]);
+    const int ox = x + glyph.left;
+    const int oy = y + font.ascent - glyph.top;
+    for (int row = 0; row < glyph.rows; ++row) {
+      const int py = oy + row;
+      if (py < clip.top || py >= clip.bottom || py < 0 || py >= target.height)
+        continue;
+      for (int col = 0; col < glyph.width; ++col) {
+        const int px = ox + col;
+        if (!glyph.on[size_t(row) * glyph.width + col] || px < clip.left ||
+            px >= clip.right || px < 0 || px >= target.width)
           continue;
         target.Set(px, py, rgb);
       }
     }
-    x += static_cast<int>((slot->advance.x + 32) >> 6);
+    x += glyph.advance;
   }
 }
 
@@ -223,6 +237,66 @@ void FillBox(Bitmap &target, const Clip &clip, int x0, int y0, int x1, int y1,
 
 void SetFontsEnabled(bool enabled) { fontsEnabled = enabled; }
 
+namespace {
+
+// What sizing needs of a font file, read once per file.
+struct FileMetrics {
+  bool ok = false;
+  long unitsPerEm = 0;
+  long ascent = 0;  // the Windows ascent and descent, in font units
+  long descent = 0;
+  long halfAdvance = 0; // the advance of "0", the average character
+  bool boldFace = false;
+};
+std::map<std::pair<std::string, int>, FileMetrics> metricsCache;
+
+const FileMetrics &MetricsOf(const MatchResult &match) {
+  auto key = std::make_pair(match.file, match.index);
+  auto it = metricsCache.find(key);
+  if (it != metricsCache.end())
+    return it->second;
+  FileMetrics m;
+  FT_Face face = nullptr;
+  if (FT_New_Face(library, match.file.c_str(), match.index, &face) == 0) {
+    if (FT_IS_SCALABLE(face) && face->units_per_EM != 0) {
+      m.ok = true;
+      m.unitsPerEm = face->units_per_EM;
+      m.ascent = face->ascender;
+      m.descent = -face->descender;
+      if (auto *os2 =
+              static_cast<TT_OS2 *>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+          os2 != nullptr && os2->usWinAscent + os2->usWinDescent > 0) {
+        m.ascent = os2->usWinAscent;
+        m.descent = os2->usWinDescent;
+      }
+      m.halfAdvance = face->units_per_EM / 2;
+      if (FT_Load_Char(face, '0', FT_LOAD_NO_SCALE) == 0 &&
+          face->glyph->advance.x > 0)
+        m.halfAdvance = face->glyph->advance.x;
+      m.boldFace = (face->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+    }
+    FT_Done_Face(face);
+  }
+  return metricsCache.emplace(key, m).first->second;
+}
+
+// Recently made faces, so that a rebuild at the same size reuses their
+// drawn glyphs.
+struct FaceKey {
+  std::string file;
+  int index;
+  long emX, emY, cell;
+  bool bold;
+  bool operator==(const FaceKey &o) const {
+    return file == o.file && index == o.index && emX == o.emX &&
+           emY == o.emY && cell == o.cell && bold == o.bold;
+  }
+};
+std::vector<std::pair<FaceKey, std::shared_ptr<FontFace>>> recentFaces;
+constexpr size_t kRecentFaces = 6;
+
+} // namespace
+
 std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf) {
   if (!fontsEnabled)
     return nullptr;
@@ -234,54 +308,51 @@ std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf) {
   const MatchResult match = Match(FamilyUtf8(lf.lfFaceName), bold);
   if (!match.found)
     return nullptr;
+  const FileMetrics &m = MetricsOf(match);
+  if (!m.ok)
+    return nullptr;
+  // A positive height is the cell height (internal leading included): the
+  // em is scaled so that the font's Windows ascent plus descent fill it.
+  const long totalUnits = std::max(1L, m.ascent + m.descent);
+  long cell = lf.lfHeight;
+  if (cell == 0)
+    cell = 16;
+  if (cell < 0) // a negative height is the em itself
+    cell = (std::min<long>(-cell, 1024) * totalUnits + m.unitsPerEm / 2) /
+           m.unitsPerEm;
+  cell = std::clamp(cell, 1L, 1024L);
+  const long emY =
+      std::max(1L, (cell * m.unitsPerEm + totalUnits / 2) / totalUnits);
+  long emX = emY;
+  if (lf.lfWidth > 0) // the width is the average (half-width) character's
+    emX = std::max(1L, (std::min<long>(lf.lfWidth, 1024) * m.unitsPerEm +
+                        m.halfAdvance / 2) /
+                           std::max(1L, m.halfAdvance));
+  const FaceKey key{match.file, match.index, emX, emY, cell, bold};
+  for (auto it = recentFaces.begin(); it != recentFaces.end(); ++it)
+    if (it->first == key) {
+      auto found = it->second;
+      recentFaces.erase(it);
+      recentFaces.emplace_back(key, found);
+      return found;
+    }
   auto font = std::make_shared<FontFace>();
   if (FT_New_Face(library, match.file.c_str(), match.index, &font->face) != 0) {
     font->face = nullptr;
     return nullptr;
   }
-  FT_Face face = font->face;
-  if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0)
+  if (FT_Set_Pixel_Sizes(font->face, FT_UInt(emX), FT_UInt(emY)) != 0)
     return nullptr;
-  // A positive height is the cell height (internal leading included): the
-  // em is scaled so that the font's Windows ascent plus descent fill it.
-  long ascentUnits = face->ascender, descentUnits = -face->descender;
-  if (auto *os2 = static_cast<TT_OS2 *>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
-      os2 != nullptr && os2->usWinAscent + os2->usWinDescent > 0) {
-    ascentUnits = os2->usWinAscent;
-    descentUnits = os2->usWinDescent;
-  }
-  const long totalUnits = std::max(1L, ascentUnits + descentUnits);
-  int cell = lf.lfHeight;
-  if (cell == 0)
-    cell = 16;
-  if (cell < 0) // a negative height is the em itself
-    cell = int((long(-cell) * totalUnits + face->units_per_EM / 2) /
-               face->units_per_EM);
-  cell = std::min(cell, 1024);
-  const long emY =
-      std::max(1L, (long(cell) * face->units_per_EM + totalUnits / 2) /
-                       totalUnits);
-  long emX = emY;
-  if (lf.lfWidth > 0) {
-    // The width is the average (half-width) character width.
-    long halfAdvance = face->units_per_EM / 2;
-    if (FT_Load_Char(face, '0', FT_LOAD_NO_SCALE) == 0 &&
-        face->glyph->advance.x > 0)
-      halfAdvance = face->glyph->advance.x;
-    emX = std::max(1L, (long(std::min<LONG>(lf.lfWidth, 1024)) *
-                            face->units_per_EM +
-                        halfAdvance / 2) /
-                           halfAdvance);
-  }
-  if (FT_Set_Pixel_Sizes(face, FT_UInt(emX), FT_UInt(emY)) != 0)
-    return nullptr;
-  font->cellHeight = cell;
-  font->ascent = int((ascentUnits * cell + totalUnits / 2) / totalUnits);
-  font->bold = bold && !(face->style_flags & FT_STYLE_FLAG_BOLD);
+  font->cellHeight = int(cell);
+  font->ascent = int((m.ascent * cell + totalUnits / 2) / totalUnits);
+  font->bold = bold && !m.boldFace;
+  recentFaces.emplace_back(key, font);
+  if (recentFaces.size() > kRecentFaces)
+    recentFaces.erase(recentFaces.begin());
   return font;
 }
 
-int DrawTextOn(Bitmap &target, const RECT *clipRect, const FontFace &font,
+int DrawTextOn(Bitmap &target, const RECT *clipRect, FontFace &font,
                const char *text, int count, RECT *rect, UINT format,
                COLORREF colour, int bkMode, COLORREF bkColour) {
   const std::u32string chars = Decode(text, size_t(count));
