@@ -183,3 +183,97 @@ TEST_F(RegistryTest, WrongTypeOrSizeReadsAsDefault) {
 }
 
 } // namespace
+
+namespace {
+
+std::string SavedOf(const std::string &file) {
+  const ScenarioResult r = RunScript("start\n", file);
+  const size_t at = r.out.find("saved ");
+  return at == std::string::npos ? r.out
+                                 : r.out.substr(at, r.out.find('\n', at) - at);
+}
+
+const char kDefaults[] = "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0";
+
+TEST(SettingsFile, DamagedFilesGiveDefaultsForWhatCannotBeRead) {
+  const auto dir = FreshDir("damaged");
+  const std::string file = (dir / "registry.txt").string();
+  const std::string header = "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n";
+  struct Case {
+    std::string text;
+    std::string saved;
+  } cases[] = {
+      // Truncated in the middle of a value: the whole values before it count.
+      {header + "\"Face\"=dword:00000000\n\"Unit\"=dword:0000",
+       "saved Face=0 Unit=3 X=1136 Y=604 WinKey=0 Transparent=0"},
+      // Binary junk, NUL bytes included.
+      {std::string("\x00\xff\xfe[\x01\n\"Face\"=dword:0\0\0\0", 18) + "\n",
+       kDefaults},
+      // Wrong types and sizes, duplicated and badly formed lines.
+      {header + "\"Face\"=\"1\"\n\"Unit\"=hex(4):05,00,00\n"
+                "\"X\"=dword:zzzzzzzz\n\"Y\"=dword:00000001\n\"Y\"=dword:"
+                "00000002\n\"WinKey\"\n=dword:00000001\n\"Transparent\"=hex"
+                "(4):01,00,00,00\n",
+       // X unreadable: both coordinates are placed anew.
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=1"},
+      // A hostile header: very deep, very long, escapes that go nowhere.
+      {"[HKEY_CURRENT_USER" + std::string(100000, '\\') + "]\n" +
+           "[HKEY_CURRENT_USER\\%zz]\n[HKEY_LOCAL_MACHINE\\Software\\Orsel\\"
+           "Flinto]\n\"Face\"=dword:00000000\n" +
+           std::string(200000, 'x') + "\n" + header +
+           "\"Unit\"=dword:00000002\n",
+       "saved Face=2 Unit=2 X=964 Y=656 WinKey=0 Transparent=0"},
+  };
+  for (const Case &c : cases) {
+    WriteFile(file, c.text);
+    EXPECT_EQ(SavedOf(file), c.saved);
+    // What was written back reads as the same values.
+    EXPECT_EQ(SavedOf(file), c.saved);
+  }
+  // A huge file: the first megabytes are read, the rest is not, and the run
+  // goes on.
+  std::string huge = header + "\"Face\"=dword:00000001\n";
+  huge += std::string(8u << 20, 'A');
+  huge += "\n" + header + "\"Unit\"=dword:00000005\n";
+  WriteFile(file, huge);
+  EXPECT_EQ(SavedOf(file),
+            "saved Face=1 Unit=3 X=1136 Y=604 WinKey=0 Transparent=0");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SettingsFile, SavingReplacesTheFileWhole) {
+  const auto dir = FreshDir("atomic");
+  const auto folder = dir / "flinto";
+  const std::string file = (folder / "registry.txt").string();
+  // Other programs' keys and values of other types are kept.
+  std::filesystem::create_directories(folder);
+  WriteFile(file, "[HKEY_CURRENT_USER\\Software\\Other]\n\"Name\"=\"a \\\"b\\\""
+                  "\\x81\"\n\"Blob\"=hex(3):00,ff\n");
+  SavedOf(file);
+  const std::string text = ReadFile(file);
+  EXPECT_TRUE(Contains(text, "\"Name\"=\"a \\\"b\\\"\\x81\"")) << text;
+  EXPECT_TRUE(Contains(text, "\"Blob\"=hex(3):00,ff")) << text;
+  EXPECT_TRUE(Contains(text, "\"Face\"=dword:00000002")) << text;
+  // No temporary file is left behind.
+  int files = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
+  // A folder that cannot be written: the save fails and the old file stays.
+  if (::geteuid() != 0) {
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::owner_exec);
+    WriteFile(file + ".probe", "");
+    EXPECT_EQ(ReadFile(file), text);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+  }
+  // A settings path under a file (not a folder) cannot be saved: no crash.
+  const std::string blocked = (dir / "registry.txt" / "x" / "y.txt").string();
+  WriteFile(dir / "registry.txt", "not a folder");
+  EXPECT_EQ(SavedOf(blocked), kDefaults);
+  std::filesystem::remove_all(dir);
+}
+
+} // namespace
