@@ -37,6 +37,9 @@ public:
   virtual POINT CursorPos() = 0;
   // A window of another application under the point, or null.
   virtual HWND ForeignWindowAt(POINT point) = 0;
+  // The window under the point: by default our own topmost window there,
+  // else ForeignWindowAt.
+  virtual HWND WindowAt(POINT point);
 
   virtual HWND Foreground() = 0;
   virtual bool SetForeground(HWND hwnd) = 0;
@@ -84,7 +87,18 @@ HWND DeliverPointer(UINT message, POINT screen);
 
 // Our own visible window under the point (topmost first), or null.
 HWND OwnWindowAt(POINT point);
+
+// For nested loops (a popup menu) that keep the program's messages and
+// timers going: takes the next queued message, paint or due timer without
+// waiting; false when there is none (or the quit message is pending).
+bool TakeMessage(MSG *msg);
+// When the next timer falls due, on Driver::Now()'s clock (UINT64_MAX: none).
+uint64_t NextTimerDue();
+bool QuitPending();
+// Whether a posted message waits in the queue.
+bool HasQueuedMessages();
 const std::string *WindowClassName(HWND hwnd);
+HWND WindowOwner(HWND hwnd);
 bool IsOwnWindow(HWND hwnd);
 const Bitmap *WindowSurface(HWND hwnd);
 const Bitmap *BitmapOf(HBITMAP bitmap);

@@ -161,8 +161,16 @@ void Present(Dc *dc) {
   if (dc == nullptr || dc->memory || !dc->touched)
     return;
   Window *w = OwnWindow(dc->hwnd);
-  if (w != nullptr && GetDriver() != nullptr)
-    GetDriver()->Present(dc->hwnd, w->surface, dc->dirty);
+  RECT dirty = dc->dirty;
+  if (dc->clipped) {
+    dirty.left = std::max(dirty.left, dc->clip.left);
+    dirty.top = std::max(dirty.top, dc->clip.top);
+    dirty.right = std::min(dirty.right, dc->clip.right);
+    dirty.bottom = std::min(dirty.bottom, dc->clip.bottom);
+  }
+  if (w != nullptr && GetDriver() != nullptr && dirty.left < dirty.right &&
+      dirty.top < dirty.bottom)
+    GetDriver()->Present(dc->hwnd, w->surface, dirty);
   dc->touched = false;
 }
 
@@ -191,6 +199,9 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
   ps->rcPaint = w->invalid ? w->invalidRect : RECT{0, 0, 0, 0};
   w->invalid = false;
   ps->hdc = NewDc(hwnd, false);
+  Dc *d = GetDcObject(ps->hdc);
+  d->clipped = true;
+  d->clip = ps->rcPaint;
   return ps->hdc;
 }
 

@@ -98,6 +98,8 @@ struct Dc {
   int stretchMode = BLACKONWHITE;
   bool touched = false;
   RECT dirty = {0, 0, 0, 0};
+  bool clipped = false; // a paint context: only `clip` reaches the window
+  RECT clip = {0, 0, 0, 0};
 };
 
 struct Window {
@@ -141,6 +143,9 @@ std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf);
 int DrawTextOn(Bitmap &target, const RECT *clip, FontFace &face,
                const char *text, int count, RECT *rect, UINT format,
                COLORREF colour, int bkMode, COLORREF bkColour);
+
+// The width in pixels of Shift-JIS text on one line.
+int MeasureText(FontFace &face, const std::string &text);
 
 // Picture files (bmp.cpp): false when the bytes are not a bitmap we read.
 bool DecodeBmp(const uint8_t *bytes, size_t size, Bitmap *out);

@@ -237,6 +237,11 @@ void FillBox(Bitmap &target, const Clip &clip, int x0, int y0, int x1, int y1,
 
 void SetFontsEnabled(bool enabled) { fontsEnabled = enabled; }
 
+int MeasureText(FontFace &font, const std::string &text) {
+  const std::u32string chars = Decode(text.data(), text.size());
+  return LineWidth(font, chars, 0, chars.size());
+}
+
 namespace {
 
 // What sizing needs of a font file, read once per file.

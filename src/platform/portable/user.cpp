@@ -85,13 +85,6 @@ bool TakePaint(MSG *msg) {
   return true;
 }
 
-uint64_t NextTimerDue() {
-  uint64_t due = std::numeric_limits<uint64_t>::max();
-  for (const Timer &t : timers)
-    due = std::min(due, t.due);
-  return due;
-}
-
 LRESULT CallProc(Window *w, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (w == nullptr || w->foreign || w->proc == nullptr)
     return 0;
@@ -99,6 +92,33 @@ LRESULT CallProc(Window *w, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 } // namespace
+
+uint64_t NextTimerDue() {
+  uint64_t due = std::numeric_limits<uint64_t>::max();
+  for (const Timer &t : timers)
+    due = std::min(due, t.due);
+  return due;
+}
+
+bool TakeMessage(MSG *msg) {
+  if (!queue.empty()) {
+    *msg = queue.front();
+    queue.pop_front();
+    return true;
+  }
+  if (quitPosted)
+    return false;
+  return TakePaint(msg) || TakeDueTimer(msg);
+}
+
+bool QuitPending() { return quitPosted; }
+
+bool HasQueuedMessages() { return !queue.empty(); }
+
+HWND Driver::WindowAt(POINT point) {
+  HWND own = OwnWindowAt(point);
+  return own != nullptr ? own : ForeignWindowAt(point);
+}
 
 uintptr_t NextHandle() {
   handleCounter += 0x10;
@@ -120,6 +140,11 @@ bool IsOwnWindow(HWND hwnd) { return OwnWindow(hwnd) != nullptr; }
 const std::string *WindowClassName(HWND hwnd) {
   Window *w = AnyWindow(hwnd);
   return w != nullptr ? &w->className : nullptr;
+}
+
+HWND WindowOwner(HWND hwnd) {
+  Window *w = AnyWindow(hwnd);
+  return w != nullptr ? w->owner : nullptr;
 }
 
 const Bitmap *WindowSurface(HWND hwnd) {
@@ -421,10 +446,7 @@ HWND FindWindowA(LPCSTR className, LPCSTR title) {
 }
 
 HWND WindowFromPoint(POINT point) {
-  HWND own = OwnWindowAt(point);
-  if (own != nullptr)
-    return own;
-  return driver != nullptr ? driver->ForeignWindowAt(point) : nullptr;
+  return driver != nullptr ? driver->WindowAt(point) : OwnWindowAt(point);
 }
 
 BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL) {

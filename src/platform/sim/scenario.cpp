@@ -2,6 +2,8 @@
 // drives it from a script, one command per line.
 #include "platform/sim/scenario.h"
 
+#include <iconv.h>
+
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -25,6 +27,21 @@ namespace {
 struct ScenarioError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+std::string Utf8(const std::string &cp932) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return cp932;
+  std::string out(cp932.size() * 4 + 4, '\0');
+  char *in = const_cast<char *>(cp932.data());
+  size_t inLeft = cp932.size();
+  char *o = &out[0];
+  size_t outLeft = out.size();
+  iconv(cd, &in, &inLeft, &o, &outLeft);
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
 
 std::string Hex(unsigned value) {
   char buffer[16];
@@ -53,6 +70,7 @@ private:
   POINT KeyCentre(uint32_t id);
   void PrintState();
   void PrintKeys();
+  void PrintLayout();
 
   std::istream &script_;
   std::ostream &out_;
@@ -212,6 +230,8 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     PrintState();
   } else if (c == "print" && w.size() == 2 && w[1] == "keys") {
     PrintKeys();
+  } else if (c == "print" && w.size() == 2 && w[1] == "layout") {
+    PrintLayout();
   } else if (c == "dump" && w.size() == 2) {
     const portable::Bitmap *bitmap = portable::BitmapOf(BackBuffer);
     if (bitmap == nullptr || !portable::WritePng(*bitmap, w[1]))
@@ -310,6 +330,27 @@ void Runner::PrintState() {
        << " repeat=" << Hex(g_repeatKey) << "/" << g_repeatCountdown
        << " down=" << down << " latched=" << latched << " locked=" << locked
        << "\n";
+}
+
+// Every key and button with its client rectangle and the text of its label
+// as shown with no modifier (UTF-8, a space written as \s).
+void Runner::PrintLayout() {
+  for (const auto &[id, entry] : KeySet) {
+    if (entry.kind == Frame)
+      continue;
+    const RECT r = KeyPixelRect(entry);
+    std::string text = entry.label;
+    if (entry.kind == SystemButton && !text.empty() && text[0] == '\t')
+      text.erase(0, 1);
+    else if (IsFourLineLabel(text))
+      text = std::string(LabelLineFor(text, ModifierState()));
+    std::string shown;
+    for (char ch : Utf8(text))
+      shown += ch == ' ' ? std::string("\\s") : std::string(1, ch);
+    out_ << "layout " << Hex(id) << " " << r.left << " " << r.top << " "
+         << r.right - r.left << " " << r.bottom - r.top << " " << shown
+         << "\n";
+  }
 }
 
 void Runner::PrintKeys() {

@@ -1,0 +1,1081 @@
+#include "platform/x11/x11_driver.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XTest.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/portable/internal.h"
+#include "platform/resources/icon.h"
+#include "platform/x11/popup_menu.h"
+
+namespace x11 {
+
+namespace {
+
+X11Driver *instance = nullptr;
+int signalWriteEnd = -1;
+
+int IgnoreErrors(Display *, XErrorEvent *) {
+  // A window that vanished, a property another client broke: the call that
+  // failed simply had no effect.
+  return 0;
+}
+
+int ConnectionLost(Display *) {
+  if (instance != nullptr && instance->onConnectionLost)
+    instance->onConnectionLost();
+  std::fprintf(stderr, "flinto: the connection to the X server was lost; "
+                       "the settings were saved\n");
+  std::fflush(stderr);
+  std::_Exit(1);
+}
+
+void OnSignal(int) {
+  const char byte = 1;
+  if (signalWriteEnd >= 0) {
+    const ssize_t ignored = write(signalWriteEnd, &byte, 1);
+    (void)ignored;
+  }
+}
+
+constexpr long kXembedMapped = 1;
+constexpr long kSystemTrayRequestDock = 0;
+constexpr Time kDoubleClickMs = 500;
+
+// Evdev key codes of a JIS 106/109 keyboard; X keycodes are these plus 8.
+struct VkKey {
+  unsigned vk;
+  unsigned evdev;
+};
+constexpr VkKey kVkKeys[] = {
+    {0x08, 14},  {0x09, 15},  {0x0D, 28},  {0x10, 42},  {0x11, 29},
+    {0x12, 56},  {0x13, 119}, {0x14, 58},  {0x15, 93},  {0x19, 41},
+    {0x1B, 1},   {0x1C, 92},  {0x1D, 94},  {0x20, 57},  {0x21, 104},
+    {0x22, 109}, {0x23, 107}, {0x24, 102}, {0x25, 105}, {0x26, 103},
+    {0x27, 106}, {0x28, 108}, {0x2C, 99},  {0x2D, 110}, {0x2E, 111},
+    {0x30, 11},  {0x31, 2},   {0x32, 3},   {0x33, 4},   {0x34, 5},
+    {0x35, 6},   {0x36, 7},   {0x37, 8},   {0x38, 9},   {0x39, 10},
+    {0x41, 30},  {0x42, 48},  {0x43, 46},  {0x44, 32},  {0x45, 18},
+    {0x46, 33},  {0x47, 34},  {0x48, 35},  {0x49, 23},  {0x4A, 36},
+    {0x4B, 37},  {0x4C, 38},  {0x4D, 50},  {0x4E, 49},  {0x4F, 24},
+    {0x50, 25},  {0x51, 16},  {0x52, 19},  {0x53, 31},  {0x54, 20},
+    {0x55, 22},  {0x56, 47},  {0x57, 17},  {0x58, 45},  {0x59, 21},
+    {0x5A, 44},  {0x5B, 125}, {0x5D, 127}, {0x60, 82},  {0x61, 79},
+    {0x62, 80},  {0x63, 81},  {0x64, 75},  {0x65, 76},  {0x66, 77},
+    {0x67, 71},  {0x68, 72},  {0x69, 73},  {0x6A, 55},  {0x6B, 78},
+    {0x6D, 74},  {0x6E, 83},  {0x6F, 98},  {0x70, 59},  {0x71, 60},
+    {0x72, 61},  {0x73, 62},  {0x74, 63},  {0x75, 64},  {0x76, 65},
+    {0x77, 66},  {0x78, 67},  {0x79, 68},  {0x7A, 87},  {0x7B, 88},
+    {0x91, 70},  {0xBA, 40},  {0xBB, 39},  {0xBC, 51},  {0xBD, 12},
+    {0xBE, 52},  {0xBF, 53},  {0xC0, 26},  {0xDB, 27},  {0xDC, 124},
+    {0xDD, 43},  {0xDE, 13},  {0xE2, 89},
+};
+constexpr unsigned kEvdevRightShift = 54;
+constexpr unsigned kRightShiftScan = 0x36;
+
+std::string Cp932ToUtf8(const std::string &text) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return text;
+  std::string out(text.size() * 4 + 4, '\0');
+  char *in = const_cast<char *>(text.data());
+  size_t inLeft = text.size();
+  char *o = &out[0];
+  size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &o, &outLeft) == size_t(-1)) {
+      if (errno == E2BIG || outLeft == 0)
+        break;
+      ++in; // skip what cannot be converted
+      --inLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+} // namespace
+
+unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan) {
+  if (vk == 0x10 && scan == kRightShiftScan)
+    return kEvdevRightShift + 8;
+  for (const VkKey &k : kVkKeys)
+    if (k.vk == vk)
+      return k.evdev + 8;
+  return 0;
+}
+
+std::unique_ptr<X11Driver> X11Driver::Open(const char *name,
+                                           std::string *error) {
+  std::unique_ptr<X11Driver> driver(new X11Driver());
+  if (!driver->Init(name, error))
+    return nullptr;
+  return driver;
+}
+
+::Atom X11Driver::atom(const char *name) {
+  auto it = atoms_.find(name);
+  if (it != atoms_.end())
+    return it->second;
+  const ::Atom a = XInternAtom(dpy_, name, False);
+  atoms_[name] = a;
+  return a;
+}
+
+bool X11Driver::Init(const char *name, std::string *error) {
+  dpy_ = XOpenDisplay(name);
+  if (dpy_ == nullptr) {
+    *error = "cannot open the X display";
+    if (const char *d = name != nullptr ? name : std::getenv("DISPLAY"))
+      *error += std::string(" \"") + d + "\"";
+    else
+      *error += " (DISPLAY is not set)";
+    return false;
+  }
+  instance = this;
+  XSetErrorHandler(IgnoreErrors);
+  XSetIOErrorHandler(ConnectionLost);
+  screen_ = DefaultScreen(dpy_);
+  root_ = RootWindow(dpy_, screen_);
+  visual_ = DefaultVisual(dpy_, screen_);
+  depth_ = DefaultDepth(dpy_, screen_);
+  directPixels_ = (depth_ == 24 || depth_ == 32) &&
+                  visual_->red_mask == 0xFF0000 &&
+                  visual_->green_mask == 0xFF00 && visual_->blue_mask == 0xFF &&
+                  ImageByteOrder(dpy_) == LSBFirst;
+  gc_ = XCreateGC(dpy_, root_, 0, nullptr);
+
+  int event, errorBase, major, minor;
+  if (!XTestQueryExtension(dpy_, &event, &errorBase, &major, &minor)) {
+    *error = "the X server has no XTEST extension to send key events with";
+    return false;
+  }
+  int opcode, xkbError;
+  major = XkbMajorVersion;
+  minor = XkbMinorVersion;
+  if (!XkbQueryExtension(dpy_, &opcode, &xkbEvent_, &xkbError, &major,
+                         &minor)) {
+    *error = "the X server has no XKB extension";
+    return false;
+  }
+  XkbSelectEvents(dpy_, XkbUseCoreKbd,
+                  XkbStateNotifyMask | XkbIndicatorStateNotifyMask |
+                      XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
+                  XkbStateNotifyMask | XkbIndicatorStateNotifyMask |
+                      XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+  XkbStateRec state;
+  if (XkbGetState(dpy_, XkbUseCoreKbd, &state) == Success) {
+    xkbMods_ = state.mods;
+    xkbLocked_ = state.locked_mods;
+  }
+  ReadKeyboardMap();
+  StopServerRepeat();
+
+  XSelectInput(dpy_, root_, PropertyChangeMask | StructureNotifyMask);
+  // A window manager announces itself by this property.
+  ::Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char *data = nullptr;
+  if (XGetWindowProperty(dpy_, root_, atom("_NET_SUPPORTING_WM_CHECK"), 0, 1,
+                         False, XA_WINDOW, &type, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr && count == 1)
+    wmPresent_ = true;
+  if (data != nullptr)
+    XFree(data);
+  char cm[64];
+  std::snprintf(cm, sizeof cm, "_NET_WM_CM_S%d", screen_);
+  compositor_ = XGetSelectionOwner(dpy_, atom(cm)) != None;
+  ReadWorkArea();
+  ReadActiveWindow();
+
+  ::Window rootReturn, child;
+  int rx = 0, ry = 0, wx, wy;
+  unsigned mask;
+  if (XQueryPointer(dpy_, root_, &rootReturn, &child, &rx, &ry, &wx, &wy,
+                    &mask))
+    pointer_ = {rx, ry};
+
+  if (pipe(signalPipe_) == 0) {
+    fcntl(signalPipe_[0], F_SETFL, O_NONBLOCK);
+    fcntl(signalPipe_[1], F_SETFL, O_NONBLOCK);
+    signalWriteEnd = signalPipe_[1];
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+  }
+  return true;
+}
+
+// The server repeats a key that is held down, also one pressed through
+// XTest. The keyboard repeats its keys itself, at its own pace and only
+// while the pointer is over it: the server's repeat is turned off for the
+// XTest keyboard (not for the physical one) while Flinto runs.
+void X11Driver::StopServerRepeat() {
+  int count = 0;
+  XDeviceInfo *devices = XListInputDevices(dpy_, &count);
+  for (int i = 0; devices != nullptr && i < count; ++i)
+    if (devices[i].use == IsXExtensionKeyboard && devices[i].name != nullptr &&
+        std::strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0)
+      xtestKeyboard_ = int(devices[i].id);
+  if (devices != nullptr)
+    XFreeDeviceList(devices);
+  if (xtestKeyboard_ < 0)
+    return;
+  XkbDescPtr desc = XkbGetMap(dpy_, 0, unsigned(xtestKeyboard_));
+  if (desc != nullptr) {
+    if (XkbGetControls(dpy_, XkbAllControlsMask, desc) == Success &&
+        desc->ctrls != nullptr)
+      xtestRepeated_ = (desc->ctrls->enabled_ctrls & XkbRepeatKeysMask) != 0;
+    XkbFreeKeyboard(desc, 0, True);
+  }
+  if (xtestRepeated_)
+    XkbChangeEnabledControls(dpy_, unsigned(xtestKeyboard_), XkbRepeatKeysMask,
+                             0);
+}
+
+X11Driver::~X11Driver() {
+  if (dpy_ != nullptr) {
+    if (xtestRepeated_)
+      XkbChangeEnabledControls(dpy_, unsigned(xtestKeyboard_),
+                               XkbRepeatKeysMask, XkbRepeatKeysMask);
+    if (trayWindow_ != 0)
+      XDestroyWindow(dpy_, trayWindow_);
+    for (auto &[hwnd, xid] : own_)
+      XDestroyWindow(dpy_, xid);
+    if (gc_ != nullptr)
+      XFreeGC(dpy_, gc_);
+    XSetIOErrorHandler(nullptr);
+    XCloseDisplay(dpy_);
+  }
+  signalWriteEnd = -1;
+  for (int fd : signalPipe_)
+    if (fd >= 0)
+      close(fd);
+  instance = nullptr;
+}
+
+::Window X11Driver::XidOf(HWND hwnd) const {
+  auto it = own_.find(hwnd);
+  if (it != own_.end())
+    return it->second;
+  auto f = foreignXid_.find(hwnd);
+  return f != foreignXid_.end() ? f->second : 0;
+}
+
+uint64_t X11Driver::Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
+}
+
+void X11Driver::Wait(uint64_t deadline) {
+  PumpEvents(deadline, 0, nullptr);
+}
+
+void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
+                           const std::function<void(XEvent &)> &handler) {
+  XFlush(dpy_);
+  if (XEventsQueued(dpy_, QueuedAfterFlush) == 0) {
+    int timeout = -1;
+    if (deadline != UINT64_MAX) {
+      const uint64_t now = Now();
+      // Rounded up: waking early would only wait again.
+      timeout = deadline > now ? int(std::min<uint64_t>(deadline - now, 60000))
+                               : 0;
+    }
+    pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0},
+                     {signalPipe_[0], POLLIN, 0}};
+    const int n = poll(fds, signalPipe_[0] >= 0 ? 2 : 1, timeout);
+    if (n > 0 && signalPipe_[0] >= 0 && (fds[1].revents & POLLIN)) {
+      char buffer[16];
+      while (read(signalPipe_[0], buffer, sizeof buffer) > 0) {
+      }
+      if (onTerminate)
+        onTerminate();
+    }
+  }
+  while (XPending(dpy_) > 0) {
+    XEvent event;
+    XNextEvent(dpy_, &event);
+    if (window != 0 && event.xany.window == window && handler)
+      handler(event);
+    else
+      Handle(event);
+    // Input is routed by the state the program is in when it gets there:
+    // a press that starts a drag takes the capture before the next move is
+    // looked at.
+    if (portable::HasQueuedMessages())
+      break;
+  }
+}
+
+void X11Driver::ScreenSize(int *width, int *height) {
+  *width = DisplayWidth(dpy_, screen_);
+  *height = DisplayHeight(dpy_, screen_);
+}
+
+bool X11Driver::WorkArea(RECT *area) {
+  if (workAreaKnown_) {
+    *area = workArea_;
+  } else {
+    int w, h;
+    ScreenSize(&w, &h);
+    *area = {0, 0, w, h};
+  }
+  return true;
+}
+
+void X11Driver::ReadWorkArea() {
+  workAreaKnown_ = false;
+  long desktop = 0;
+  ::Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char *data = nullptr;
+  if (XGetWindowProperty(dpy_, root_, atom("_NET_CURRENT_DESKTOP"), 0, 1,
+                         False, XA_CARDINAL, &type, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr && count == 1 && format == 32)
+    desktop = reinterpret_cast<long *>(data)[0];
+  if (data != nullptr)
+    XFree(data);
+  data = nullptr;
+  if (desktop < 0 || desktop > 1024)
+    desktop = 0;
+  if (XGetWindowProperty(dpy_, root_, atom("_NET_WORKAREA"), desktop * 4, 4,
+                         False, XA_CARDINAL, &type, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr && count == 4 && format == 32) {
+    const long *v = reinterpret_cast<long *>(data);
+    if (v[2] > 0 && v[3] > 0 && v[2] <= 65535 && v[3] <= 65535) {
+      workArea_ = {LONG(v[0]), LONG(v[1]), LONG(v[0] + v[2]),
+                   LONG(v[1] + v[3])};
+      workAreaKnown_ = true;
+    }
+  }
+  if (data != nullptr)
+    XFree(data);
+}
+
+HWND X11Driver::HwndForXid(::Window xid) {
+  if (xid == None || xid == root_)
+    return nullptr;
+  auto own = ownByXid_.find(xid);
+  if (own != ownByXid_.end())
+    return own->second;
+  auto known = foreign_.find(xid);
+  if (known != foreign_.end())
+    return known->second;
+  // A window of another client: its class, and whether it is a dock (the
+  // taskbar of this desktop).
+  std::string className = "X11Window";
+  XClassHint hint;
+  if (XGetClassHint(dpy_, xid, &hint)) {
+    if (hint.res_class != nullptr)
+      className = hint.res_class;
+    if (hint.res_name != nullptr)
+      XFree(hint.res_name);
+    if (hint.res_class != nullptr)
+      XFree(hint.res_class);
+  }
+  ::Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char *data = nullptr;
+  if (XGetWindowProperty(dpy_, xid, atom("_NET_WM_WINDOW_TYPE"), 0, 16, False,
+                         XA_ATOM, &type, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr && format == 32) {
+    const ::Atom *types = reinterpret_cast<::Atom *>(data);
+    for (unsigned long i = 0; i < count; ++i)
+      if (types[i] == atom("_NET_WM_WINDOW_TYPE_DOCK"))
+        className = "Shell_TrayWnd";
+  }
+  if (data != nullptr)
+    XFree(data);
+  XWindowAttributes attributes;
+  RECT rect = {0, 0, 0, 0};
+  if (XGetWindowAttributes(dpy_, xid, &attributes)) {
+    ::Window child;
+    int x = 0, y = 0;
+    XTranslateCoordinates(dpy_, xid, root_, 0, 0, &x, &y, &child);
+    rect = {x, y, x + attributes.width, y + attributes.height};
+  }
+  // Told when it goes, so that a closed target is noticed.
+  XSelectInput(dpy_, xid, StructureNotifyMask);
+  HWND hwnd = portable::RegisterForeignWindow(className, "", rect);
+  foreign_[xid] = hwnd;
+  foreignXid_[hwnd] = xid;
+  return hwnd;
+}
+
+void X11Driver::ReadActiveWindow() {
+  ::Window active = None;
+  if (wmPresent_) {
+    ::Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(dpy_, root_, atom("_NET_ACTIVE_WINDOW"), 0, 1,
+                           False, XA_WINDOW, &type, &format, &count, &after,
+                           &data) == Success &&
+        data != nullptr && count == 1 && format == 32)
+      active = reinterpret_cast<::Window *>(data)[0];
+    if (data != nullptr)
+      XFree(data);
+  } else {
+    int revert;
+    XGetInputFocus(dpy_, &active, &revert);
+    if (active == PointerRoot)
+      active = None;
+  }
+  foreground_ = HwndForXid(active);
+  // A click on the tray icon can make the window manager activate the panel
+  // that holds it, after the click has already been handled. Right after a
+  // tray click, the panel is not let keep the foreground: the window that
+  // had it gets it back, as the click's own handling would have done.
+  if (foreground_ != nullptr && trayClickForeground_ != nullptr &&
+      Now() - trayClickTime_ < 1000 && foreground_ != trayClickForeground_) {
+    const std::string *cls = portable::WindowClassName(foreground_);
+    if (cls != nullptr && *cls == "Shell_TrayWnd" &&
+        IsWindow(trayClickForeground_))
+      SetForeground(trayClickForeground_);
+  }
+}
+
+HWND X11Driver::Foreground() {
+  // Without a window manager nothing announces the focus: ask.
+  if (!wmPresent_)
+    ReadActiveWindow();
+  return foreground_;
+}
+
+bool X11Driver::SetForeground(HWND hwnd) {
+  if (hwnd == nullptr)
+    return false;
+  if (own_.count(hwnd))
+    return true; // our windows never take the focus
+  const ::Window xid = XidOf(hwnd);
+  if (xid == 0)
+    return false;
+  if (wmPresent_) {
+    XEvent e;
+    std::memset(&e, 0, sizeof e);
+    e.xclient.type = ClientMessage;
+    e.xclient.window = xid;
+    e.xclient.message_type = atom("_NET_ACTIVE_WINDOW");
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = 2; // a pager or similar tool asks
+    e.xclient.data.l[1] = long(lastTime_);
+    e.xclient.data.l[2] = 0;
+    XSendEvent(dpy_, root_, False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  } else {
+    XSetInputFocus(dpy_, xid, RevertToParent, CurrentTime);
+    foreground_ = hwnd;
+  }
+  XFlush(dpy_);
+  return true;
+}
+
+HWND X11Driver::WindowAt(POINT point) {
+  // Where the pointer is, Enter and Leave have told us; elsewhere, our own
+  // windows by their rectangles.
+  if (point.x == pointer_.x && point.y == pointer_.y)
+    return pointerIn_;
+  return portable::OwnWindowAt(point);
+}
+
+void X11Driver::ReadKeyboardMap() {
+  const KeyCode caps = KeyCode(KeycodeForVirtualKey(0x14, 0));
+  capsKeyIsCapsLock_ =
+      XkbKeycodeToKeysym(dpy_, caps, 0, 0) == XK_Caps_Lock;
+  kanaIndicator_ = -1;
+  int index = -1;
+  Bool on = False;
+  if (XkbGetNamedIndicator(dpy_, atom("Kana"), &index, &on, nullptr,
+                           nullptr) &&
+      index >= 0) {
+    kanaIndicator_ = index;
+    kanaOn_ = on;
+  }
+}
+
+void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
+  const bool down = !(flags & KEYEVENTF_KEYUP);
+  const unsigned keycode = KeycodeForVirtualKey(vk, scan);
+  if (keycode == 0)
+    return;
+  if (vk == 0x15 && kanaIndicator_ < 0 && down)
+    kanaOn_ = !kanaOn_; // no indicator: our own presses keep the toggle
+  if (vk == 0x14 && !capsKeyIsCapsLock_) {
+    // On a Japanese layout the key alone is Eisu_toggle: Caps Lock is what
+    // this key means to the program, so the lock itself is toggled.
+    if (down)
+      XkbLockModifiers(dpy_, XkbUseCoreKbd, LockMask,
+                       (xkbLocked_ & LockMask) ? 0 : LockMask);
+    XFlush(dpy_);
+    return;
+  }
+  if (down && held_.count(keycode)) {
+    // A repeat. The server takes a second press of a key that is down for
+    // its own repeat, which is off for our keys: a repeat reaches clients as
+    // X repeats keys anyway, the key going up and at once down again.
+    XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
+  }
+  XTestFakeKeyEvent(dpy_, keycode, down ? True : False, CurrentTime);
+  if (down)
+    held_.insert(keycode);
+  else
+    held_.erase(keycode);
+  XFlush(dpy_);
+}
+
+SHORT X11Driver::AsyncKeyState(int vk) {
+  if (vk == 0x10)
+    return (xkbMods_ & ShiftMask) ? SHORT(0x8000) : SHORT(0);
+  return 0;
+}
+
+SHORT X11Driver::KeyState(int vk) {
+  if (vk == 0x14)
+    return (xkbLocked_ & LockMask) ? 1 : 0;
+  if (vk == 0x15)
+    return kanaOn_ ? 1 : 0;
+  return AsyncKeyState(vk);
+}
+
+void X11Driver::HandleXkb(XEvent &event) {
+  XkbEvent &xkb = reinterpret_cast<XkbEvent &>(event);
+  switch (xkb.any.xkb_type) {
+  case XkbStateNotify:
+    xkbMods_ = xkb.state.mods;
+    xkbLocked_ = xkb.state.locked_mods;
+    break;
+  case XkbIndicatorStateNotify:
+    if (kanaIndicator_ >= 0)
+      kanaOn_ = (xkb.indicators.state >> kanaIndicator_) & 1;
+    break;
+  case XkbMapNotify:
+  case XkbNewKeyboardNotify:
+    ReadKeyboardMap();
+    break;
+  default:
+    break;
+  }
+}
+
+// --- Tray icon ---------------------------------------------------------
+
+bool X11Driver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
+  if (message == NIM_DELETE) {
+    if (trayWindow_ == 0)
+      return false;
+    XDestroyWindow(dpy_, trayWindow_);
+    trayWindow_ = 0;
+    XFlush(dpy_);
+    return true;
+  }
+  if (message != NIM_ADD || trayWindow_ != 0)
+    return false;
+  trayOwner_ = data.hWnd;
+  trayMessage_ = data.uCallbackMessage;
+  trayId_ = data.uID;
+  XSetWindowAttributes attributes;
+  attributes.background_pixel = 0xC0C0C0;
+  attributes.event_mask =
+      ExposureMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+  trayWindow_ = XCreateWindow(dpy_, root_, 0, 0, trayWidth_, trayHeight_, 0,
+                              CopyFromParent, InputOutput, CopyFromParent,
+                              CWBackPixel | CWEventMask, &attributes);
+  XClassHint hint;
+  char name[] = "flinto", cls[] = "FlintoTray";
+  hint.res_name = name;
+  hint.res_class = cls;
+  XSetClassHint(dpy_, trayWindow_, &hint);
+  XStoreName(dpy_, trayWindow_, data.szTip);
+  XSizeHints *size = XAllocSizeHints();
+  size->flags = PMinSize | PBaseSize;
+  size->min_width = size->min_height = 16;
+  size->base_width = size->base_height = 22;
+  XSetWMNormalHints(dpy_, trayWindow_, size);
+  XFree(size);
+  const long info[2] = {0, kXembedMapped};
+  XChangeProperty(dpy_, trayWindow_, atom("_XEMBED_INFO"), atom("_XEMBED_INFO"),
+                  32, PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(info), 2);
+  Dock();
+  return trayManager_ != 0;
+}
+
+void X11Driver::Dock() {
+  if (trayWindow_ == 0)
+    return;
+  char name[64];
+  std::snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", screen_);
+  XGrabServer(dpy_);
+  trayManager_ = XGetSelectionOwner(dpy_, atom(name));
+  if (trayManager_ != None)
+    XSelectInput(dpy_, trayManager_, StructureNotifyMask);
+  XUngrabServer(dpy_);
+  if (trayManager_ == None) {
+    trayManager_ = 0;
+    return;
+  }
+  XEvent e;
+  std::memset(&e, 0, sizeof e);
+  e.xclient.type = ClientMessage;
+  e.xclient.window = trayManager_;
+  e.xclient.message_type = atom("_NET_SYSTEM_TRAY_OPCODE");
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = long(lastTime_);
+  e.xclient.data.l[1] = kSystemTrayRequestDock;
+  e.xclient.data.l[2] = long(trayWindow_);
+  XSendEvent(dpy_, trayManager_, False, NoEventMask, &e);
+  XFlush(dpy_);
+}
+
+void X11Driver::DrawTrayIcon() {
+  if (trayWindow_ == 0)
+    return;
+  const int side = std::max(1, std::min(trayWidth_, trayHeight_));
+  const std::vector<uint32_t> pixels = icon::Draw(side);
+  XClearWindow(dpy_, trayWindow_);
+  PutPixels(trayWindow_, pixels.data(), side, side, side * 4,
+            (trayWidth_ - side) / 2, (trayHeight_ - side) / 2, side, side);
+}
+
+void X11Driver::HandleTrayEvent(XEvent &event) {
+  switch (event.type) {
+  case Expose:
+    if (event.xexpose.count == 0)
+      DrawTrayIcon();
+    break;
+  case ConfigureNotify:
+    trayWidth_ = event.xconfigure.width;
+    trayHeight_ = event.xconfigure.height;
+    DrawTrayIcon();
+    break;
+  case ButtonPress:
+    pointer_ = {event.xbutton.x_root, event.xbutton.y_root};
+    if (foreground_ != nullptr && !own_.count(foreground_)) {
+      const std::string *cls = portable::WindowClassName(foreground_);
+      if (cls == nullptr || *cls != "Shell_TrayWnd")
+        trayClickForeground_ = foreground_;
+    }
+    trayClickTime_ = Now();
+    if (event.xbutton.button == Button1) {
+      const bool twice = lastTrayPress_ != 0 &&
+                         event.xbutton.time - lastTrayPress_ < kDoubleClickMs;
+      lastTrayPress_ = twice ? 0 : event.xbutton.time;
+      PostMessageA(trayOwner_, trayMessage_, trayId_,
+                   twice ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN);
+    }
+    break;
+  case ButtonRelease:
+    pointer_ = {event.xbutton.x_root, event.xbutton.y_root};
+    if (event.xbutton.button == Button3)
+      PostMessageA(trayOwner_, trayMessage_, trayId_, WM_RBUTTONUP);
+    break;
+  default:
+    break;
+  }
+}
+
+// --- Events ------------------------------------------------------------
+
+void X11Driver::Handle(XEvent &event) {
+  if (event.type == xkbEvent_) {
+    HandleXkb(event);
+    return;
+  }
+  switch (event.type) {
+  case ButtonPress:
+  case ButtonRelease:
+    lastTime_ = event.xbutton.time;
+    break;
+  case MotionNotify:
+    lastTime_ = event.xmotion.time;
+    break;
+  case EnterNotify:
+  case LeaveNotify:
+    lastTime_ = event.xcrossing.time;
+    break;
+  case PropertyNotify:
+    lastTime_ = event.xproperty.time;
+    break;
+  default:
+    break;
+  }
+  if (trayWindow_ != 0 && event.xany.window == trayWindow_) {
+    HandleTrayEvent(event);
+    return;
+  }
+  if (event.xany.window == root_) {
+    if (event.type == PropertyNotify) {
+      const ::Atom a = event.xproperty.atom;
+      if (a == atom("_NET_ACTIVE_WINDOW"))
+        ReadActiveWindow();
+      else if (a == atom("_NET_WORKAREA") || a == atom("_NET_CURRENT_DESKTOP"))
+        ReadWorkArea();
+    } else if (event.type == ClientMessage &&
+               event.xclient.message_type == atom("MANAGER")) {
+      char name[64];
+      std::snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", screen_);
+      if (::Atom(event.xclient.data.l[1]) == atom(name))
+        Dock(); // a tray has appeared (or started again)
+    }
+    return;
+  }
+  if (event.type == DestroyNotify) {
+    const ::Window gone = event.xdestroywindow.window;
+    if (gone == trayManager_)
+      trayManager_ = 0; // docked again when the next tray announces itself
+    auto f = foreign_.find(gone);
+    if (f != foreign_.end()) {
+      if (foreground_ == f->second)
+        foreground_ = nullptr;
+      portable::ForgetForeignWindow(f->second);
+      foreignXid_.erase(f->second);
+      foreign_.erase(f);
+    }
+    return;
+  }
+  if (event.type == MappingNotify) {
+    XRefreshKeyboardMapping(&event.xmapping);
+    return;
+  }
+  auto own = ownByXid_.find(event.xany.window);
+  if (own == ownByXid_.end())
+    return;
+  HWND hwnd = own->second;
+  switch (event.type) {
+  case Expose: {
+    const RECT r = {event.xexpose.x, event.xexpose.y,
+                    event.xexpose.x + event.xexpose.width,
+                    event.xexpose.y + event.xexpose.height};
+    InvalidateRect(hwnd, &r, FALSE);
+    break;
+  }
+  case ButtonPress:
+  case ButtonRelease: {
+    pointer_ = {event.xbutton.x_root, event.xbutton.y_root};
+    const bool press = event.type == ButtonPress;
+    UINT message = 0;
+    if (event.xbutton.button == Button1)
+      message = press ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+    else if (event.xbutton.button == Button3)
+      message = press ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+    else if (event.xbutton.button == Button2)
+      message = press ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+    if (message != 0)
+      portable::DeliverPointer(message, pointer_);
+    break;
+  }
+  case MotionNotify:
+    pointer_ = {event.xmotion.x_root, event.xmotion.y_root};
+    portable::DeliverPointer(WM_MOUSEMOVE, pointer_);
+    break;
+  case EnterNotify:
+    pointer_ = {event.xcrossing.x_root, event.xcrossing.y_root};
+    pointerIn_ = hwnd;
+    break;
+  case LeaveNotify:
+    pointer_ = {event.xcrossing.x_root, event.xcrossing.y_root};
+    if (pointerIn_ == hwnd)
+      pointerIn_ = nullptr;
+    break;
+  case ClientMessage:
+    if (event.xclient.message_type == atom("WM_PROTOCOLS") &&
+        ::Atom(event.xclient.data.l[0]) == atom("WM_DELETE_WINDOW"))
+      PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    break;
+  default:
+    break;
+  }
+}
+
+// --- Our windows -------------------------------------------------------
+
+void X11Driver::SetUtf8Title(::Window xid, const std::string &cp932) {
+  const std::string utf8 = Cp932ToUtf8(cp932);
+  XChangeProperty(dpy_, xid, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
+                  PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(utf8.data()),
+                  int(utf8.size()));
+  XStoreName(dpy_, xid, cp932.c_str());
+}
+
+void X11Driver::SendNetWmState(::Window xid) {
+  const char *states[] = {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR",
+                          "_NET_WM_STATE_SKIP_PAGER"};
+  for (const char *state : states) {
+    XEvent e;
+    std::memset(&e, 0, sizeof e);
+    e.xclient.type = ClientMessage;
+    e.xclient.window = xid;
+    e.xclient.message_type = atom("_NET_WM_STATE");
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = 1; // add
+    e.xclient.data.l[1] = long(atom(state));
+    e.xclient.data.l[3] = 2;
+    XSendEvent(dpy_, root_, False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  }
+}
+
+void X11Driver::WindowCreated(HWND hwnd) {
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  const int w = std::max<int>(1, r.right - r.left);
+  const int h = std::max<int>(1, r.bottom - r.top);
+  XSetWindowAttributes attributes;
+  attributes.background_pixmap = None;
+  attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask |
+                          PointerMotionMask | EnterWindowMask |
+                          LeaveWindowMask | StructureNotifyMask;
+  attributes.bit_gravity = NorthWestGravity;
+  const ::Window xid = XCreateWindow(
+      dpy_, root_, r.left, r.top, w, h, 0, CopyFromParent, InputOutput,
+      CopyFromParent, CWBackPixmap | CWEventMask | CWBitGravity, &attributes);
+  own_[hwnd] = xid;
+  ownByXid_[xid] = hwnd;
+
+  const std::string *cls = portable::WindowClassName(hwnd);
+  std::string className = cls != nullptr ? *cls : "Flinto";
+  XClassHint hint;
+  std::string name = "flinto";
+  hint.res_name = name.data();
+  hint.res_class = className.data();
+  XSetClassHint(dpy_, xid, &hint);
+  char title[256] = {0};
+  GetWindowTextA(hwnd, title, sizeof title);
+  SetUtf8Title(xid, title);
+
+  // Never given the focus: no input, no WM_TAKE_FOCUS.
+  XWMHints *wm = XAllocWMHints();
+  wm->flags = InputHint | StateHint;
+  wm->input = False;
+  wm->initial_state = NormalState;
+  XSetWMHints(dpy_, xid, wm);
+  XFree(wm);
+  ::Atom protocols[] = {atom("WM_DELETE_WINDOW")};
+  XSetWMProtocols(dpy_, xid, protocols, 1);
+  const long motif[5] = {2, 0, 0, 0, 0}; // decorations given: none
+  XChangeProperty(dpy_, xid, atom("_MOTIF_WM_HINTS"), atom("_MOTIF_WM_HINTS"),
+                  32, PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(motif), 5);
+  const ::Atom type = atom("_NET_WM_WINDOW_TYPE_UTILITY");
+  XChangeProperty(dpy_, xid, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32,
+                  PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(&type), 1);
+  const ::Atom states[] = {atom("_NET_WM_STATE_ABOVE"),
+                           atom("_NET_WM_STATE_SKIP_TASKBAR"),
+                           atom("_NET_WM_STATE_SKIP_PAGER")};
+  XChangeProperty(dpy_, xid, atom("_NET_WM_STATE"), XA_ATOM, 32,
+                  PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(states), 3);
+  const long userTime = 0; // mapping it must not give it the focus
+  XChangeProperty(dpy_, xid, atom("_NET_WM_USER_TIME"), XA_CARDINAL, 32,
+                  PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(&userTime), 1);
+  const ::Window owner = XidOf(portable::WindowOwner(hwnd));
+  if (owner != 0 && !ownByXid_.count(owner))
+    XSetTransientForHint(dpy_, xid, owner);
+  WindowMoved(hwnd, r);
+}
+
+void X11Driver::WindowDestroyed(HWND hwnd) {
+  auto it = own_.find(hwnd);
+  if (it == own_.end())
+    return;
+  XDestroyWindow(dpy_, it->second);
+  ownByXid_.erase(it->second);
+  own_.erase(it);
+  if (pointerIn_ == hwnd)
+    pointerIn_ = nullptr;
+  XFlush(dpy_);
+}
+
+void X11Driver::WindowShown(HWND hwnd, bool visible) {
+  const ::Window xid = XidOf(hwnd);
+  if (xid == 0)
+    return;
+  if (visible) {
+    XMapRaised(dpy_, xid);
+    SendNetWmState(xid); // asked for again once the window is managed
+  } else {
+    XUnmapWindow(dpy_, xid);
+  }
+  XFlush(dpy_);
+}
+
+void X11Driver::WindowMoved(HWND hwnd, const RECT &rect) {
+  const ::Window xid = XidOf(hwnd);
+  if (xid == 0)
+    return;
+  const int w = std::max<int>(1, rect.right - rect.left);
+  const int h = std::max<int>(1, rect.bottom - rect.top);
+  XSizeHints *size = XAllocSizeHints();
+  size->flags = USPosition | PPosition | PMinSize | PMaxSize | PSize;
+  size->x = rect.left;
+  size->y = rect.top;
+  size->width = size->min_width = size->max_width = w;
+  size->height = size->min_height = size->max_height = h;
+  XSetWMNormalHints(dpy_, xid, size);
+  XFree(size);
+  XMoveResizeWindow(dpy_, xid, rect.left, rect.top, w, h);
+  XFlush(dpy_);
+}
+
+void X11Driver::WindowTitle(HWND hwnd, const std::string &title) {
+  const ::Window xid = XidOf(hwnd);
+  if (xid != 0)
+    SetUtf8Title(xid, title);
+}
+
+void X11Driver::SetOpacity(::Window xid, uint32_t value, bool remove) {
+  const ::Atom opacity = atom("_NET_WM_WINDOW_OPACITY");
+  if (remove) {
+    XDeleteProperty(dpy_, xid, opacity);
+  } else {
+    const long v = long(value);
+    XChangeProperty(dpy_, xid, opacity, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(&v), 1);
+  }
+  XFlush(dpy_);
+}
+
+bool X11Driver::SetAlpha(HWND hwnd, BYTE alpha) {
+  const ::Window xid = XidOf(hwnd);
+  if (xid == 0)
+    return false;
+  SetOpacity(xid, uint32_t(alpha) * 0x01010101u, false);
+  return true;
+}
+
+void X11Driver::WindowExStyle(HWND hwnd, LONG before, LONG after) {
+  const ::Window xid = XidOf(hwnd);
+  if (xid != 0 && (before & WS_EX_LAYERED) && !(after & WS_EX_LAYERED))
+    SetOpacity(xid, 0, true);
+}
+
+void X11Driver::CaptureChanged(HWND holder) {
+  if (holder == nullptr) {
+    XUngrabPointer(dpy_, CurrentTime);
+  } else if (const ::Window xid = XidOf(holder)) {
+    XGrabPointer(dpy_, xid, True,
+                 ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                 GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+  }
+  XFlush(dpy_);
+}
+
+void X11Driver::PutPixels(::Window window, const uint32_t *pixels, int width,
+                          int height, int stride, int x, int y, int w, int h) {
+  if (w <= 0 || h <= 0)
+    return;
+  std::vector<uint32_t> converted;
+  const char *data = reinterpret_cast<const char *>(pixels);
+  int bytesPerLine = stride;
+  if (!directPixels_) {
+    // Another visual: let Xlib place each pixel.
+    XImage *image = XCreateImage(dpy_, visual_, unsigned(depth_), ZPixmap, 0,
+                                 nullptr, unsigned(w), unsigned(h), 32, 0);
+    if (image == nullptr)
+      return;
+    image->data = static_cast<char *>(std::malloc(size_t(image->bytes_per_line) * h));
+    if (image->data == nullptr) {
+      XDestroyImage(image);
+      return;
+    }
+    for (int j = 0; j < h; ++j)
+      for (int i = 0; i < w; ++i) {
+        const uint32_t rgb =
+            reinterpret_cast<const uint32_t *>(data + size_t(j) * stride)[i];
+        XColor c;
+        c.red = uint16_t(((rgb >> 16) & 0xFF) * 257);
+        c.green = uint16_t(((rgb >> 8) & 0xFF) * 257);
+        c.blue = uint16_t((rgb & 0xFF) * 257);
+        unsigned long pixel = 0;
+        if (visual_->c_class == TrueColor) {
+          auto place = [](unsigned long mask, unsigned value) {
+            int shift = 0;
+            while (mask && !(mask & 1)) {
+              mask >>= 1;
+              ++shift;
+            }
+            unsigned long v = value;
+            int bits = 0;
+            for (unsigned long m = mask; m; m >>= 1)
+              ++bits;
+            v >>= (16 - bits);
+            return (v & mask) << shift;
+          };
+          pixel = place(visual_->red_mask, c.red) |
+                  place(visual_->green_mask, c.green) |
+                  place(visual_->blue_mask, c.blue);
+        }
+        XPutPixel(image, i, j, pixel);
+      }
+    XPutImage(dpy_, window, gc_, image, 0, 0, x, y, unsigned(w), unsigned(h));
+    XDestroyImage(image);
+    return;
+  }
+  (void)width;
+  (void)height;
+  XImage *image = XCreateImage(dpy_, visual_, unsigned(depth_), ZPixmap, 0,
+                               const_cast<char *>(data), unsigned(width),
+                               unsigned(height), 32, bytesPerLine);
+  if (image == nullptr)
+    return;
+  XPutImage(dpy_, window, gc_, image, 0, 0, x, y, unsigned(w), unsigned(h));
+  image->data = nullptr; // the pixels are not Xlib's to free
+  XDestroyImage(image);
+}
+
+void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
+                        const RECT &dirty) {
+  const ::Window xid = XidOf(hwnd);
+  if (xid == 0 || surface.bpp != 32 || surface.bottomUp)
+    return;
+  const RECT r = {std::max<LONG>(0, dirty.left), std::max<LONG>(0, dirty.top),
+                  std::min<LONG>(surface.width, dirty.right),
+                  std::min<LONG>(surface.height, dirty.bottom)};
+  if (r.left >= r.right || r.top >= r.bottom)
+    return;
+  const uint32_t *origin = reinterpret_cast<const uint32_t *>(
+      surface.data.data() + size_t(r.top) * surface.stride) + r.left;
+  PutPixels(xid, origin, surface.width - r.left, surface.height - r.top,
+            surface.stride, r.left, r.top, r.right - r.left,
+            r.bottom - r.top);
+  XFlush(dpy_);
+}
+
+UINT X11Driver::TrackMenu(const std::vector<portable::MenuItem> &items, int x,
+                          int y, HWND) {
+  PopupMenu menu(*this, items);
+  return menu.Run(x, y);
+}
+
+} // namespace x11

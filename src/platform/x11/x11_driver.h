@@ -1,0 +1,142 @@
+// The X11 host: Flinto's windows are X windows, key events are injected with
+// XTest, the modifier state comes from XKB, the foreground from EWMH, and
+// the tray icon docks by XEmbed.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/portable/driver.h"
+
+namespace x11 {
+
+class PopupMenu;
+
+class X11Driver : public portable::Driver {
+public:
+  // Connects to the display (null: $DISPLAY). Null with `error` set when
+  // there is no display or a required extension is missing.
+  static std::unique_ptr<X11Driver> Open(const char *name, std::string *error);
+  ~X11Driver() override;
+
+  // Asked to end (SIGTERM, SIGINT, SIGHUP): the program's own exit path.
+  std::function<void()> onTerminate;
+  // The connection to the server is gone: last words before the exit.
+  std::function<void()> onConnectionLost;
+
+  Display *display() const { return dpy_; }
+  ::Window XidOf(HWND hwnd) const;
+
+  // portable::Driver
+  uint64_t Now() override;
+  void Wait(uint64_t deadline) override;
+  void ScreenSize(int *width, int *height) override;
+  bool WorkArea(RECT *area) override;
+  POINT CursorPos() override { return pointer_; }
+  HWND ForeignWindowAt(POINT) override { return nullptr; }
+  HWND WindowAt(POINT point) override;
+  HWND Foreground() override;
+  bool SetForeground(HWND hwnd) override;
+  void InjectKey(BYTE vk, BYTE scan, DWORD flags) override;
+  SHORT AsyncKeyState(int vk) override;
+  SHORT KeyState(int vk) override;
+  bool Tray(DWORD message, const NOTIFYICONDATAA &data) override;
+  bool LayeredAvailable() override { return compositor_; }
+  bool SetAlpha(HWND hwnd, BYTE alpha) override;
+  UINT TrackMenu(const std::vector<portable::MenuItem> &items, int x, int y,
+                 HWND owner) override;
+  void WindowCreated(HWND hwnd) override;
+  void WindowDestroyed(HWND hwnd) override;
+  void WindowShown(HWND hwnd, bool visible) override;
+  void WindowMoved(HWND hwnd, const RECT &rect) override;
+  void WindowTitle(HWND hwnd, const std::string &title) override;
+  void WindowExStyle(HWND hwnd, LONG before, LONG after) override;
+  void CaptureChanged(HWND holder) override;
+  void Present(HWND hwnd, const portable::Bitmap &surface,
+               const RECT &dirty) override;
+
+  // For the popup menu: waits for events until `deadline`, handing those of
+  // `window` to `handler` and the rest to the usual handling.
+  void PumpEvents(uint64_t deadline, ::Window window,
+                  const std::function<void(XEvent &)> &handler);
+  void PutPixels(::Window window, const uint32_t *pixels, int width,
+                 int height, int stride, int x, int y, int w, int h);
+  Time lastEventTime() const { return lastTime_; }
+  ::Atom atom(const char *name);
+
+private:
+  X11Driver() = default;
+  bool Init(const char *name, std::string *error);
+  void Handle(XEvent &event);
+  void HandleTrayEvent(XEvent &event);
+  void HandleXkb(XEvent &event);
+  void ReadActiveWindow();
+  void ReadWorkArea();
+  void ReadKeyboardMap();
+  void StopServerRepeat();
+  HWND HwndForXid(::Window xid);
+  void Dock();
+  void DrawTrayIcon();
+  void SendNetWmState(::Window xid);
+  void SetOpacity(::Window xid, uint32_t value, bool remove);
+  void SetUtf8Title(::Window xid, const std::string &cp932);
+
+  Display *dpy_ = nullptr;
+  int screen_ = 0;
+  ::Window root_ = 0;
+  Visual *visual_ = nullptr;
+  int depth_ = 0;
+  bool directPixels_ = false; // the visual takes our 32-bit pixels as they are
+  GC gc_ = nullptr;
+  int xkbEvent_ = 0;
+  bool wmPresent_ = false;
+  bool compositor_ = false;
+  int signalPipe_[2] = {-1, -1};
+
+  std::map<HWND, ::Window> own_;
+  std::map<::Window, HWND> ownByXid_;
+  std::map<::Window, HWND> foreign_;
+  std::map<HWND, ::Window> foreignXid_;
+
+  HWND foreground_ = nullptr;
+  RECT workArea_ = {0, 0, 0, 0};
+  bool workAreaKnown_ = false;
+  POINT pointer_ = {0, 0};
+  HWND pointerIn_ = nullptr; // our window the pointer is in, by Enter/Leave
+  Time lastTime_ = CurrentTime;
+
+  unsigned xkbMods_ = 0;
+  unsigned xkbLocked_ = 0;
+  int kanaIndicator_ = -1; // index of the keymap's "Kana" indicator
+  bool kanaOn_ = false;
+  bool capsKeyIsCapsLock_ = true;
+  std::set<unsigned> held_; // keycodes we hold down
+  int xtestKeyboard_ = -1;
+  bool xtestRepeated_ = false;
+
+  // Tray icon.
+  ::Window trayWindow_ = 0;
+  ::Window trayManager_ = 0;
+  HWND trayOwner_ = nullptr;
+  UINT trayMessage_ = 0;
+  UINT trayId_ = 0;
+  Time lastTrayPress_ = 0;
+  int trayWidth_ = 22, trayHeight_ = 22;
+  HWND trayClickForeground_ = nullptr; // in front when the tray was clicked
+  uint64_t trayClickTime_ = 0;
+
+  std::map<std::string, ::Atom> atoms_;
+};
+
+// The X keycode of the physical key of a JIS 106/109 keyboard for a
+// virtual-key code (0 when there is none); `scan` tells the right Shift.
+unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan);
+
+} // namespace x11

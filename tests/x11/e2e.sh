@@ -1,0 +1,324 @@
+#!/usr/bin/env bash
+# End-to-end tests of Flinto on a real X server: Xvfb with a Japanese
+# keyboard layout, the openbox window manager, the trayer tray, a compositor,
+# and a target client of our own that logs every key event it
+# receives. (The compositor is picom, with its xrender backend.) Flinto is driven only with real pointer events (xdotool) and
+# found by its window class. Prints "N passed, N failed".
+#
+# usage: e2e.sh BUILD_DIR
+set -u
+build="$(cd "${1:?usage: e2e.sh BUILD_DIR}" && pwd)"
+flinto="$build/flinto"
+sim="$build/flinto-sim"
+target="$build/tests/x11/flinto-target"
+work="$(mktemp -d /tmp/flinto-e2e.XXXXXX)"
+export XDG_CONFIG_HOME="$work/config"
+passed=0
+failed=0
+pids=()
+
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "${flinto_pid:-}" ] && kill -9 "$flinto_pid" 2>/dev/null
+  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+  if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+ok() { passed=$((passed + 1)); echo "ok - $1"; }
+not() { ! "$@"; }
+fail() {
+  failed=$((failed + 1))
+  echo "not ok - $1"
+  [ $# -gt 1 ] && printf '    %s\n' "${@:2}"
+}
+# check NAME COMMAND...: passes when the command succeeds.
+check() {
+  local name="$1"
+  shift
+  if "$@"; then ok "$name"; else fail "$name"; fi
+}
+# wait_for SECONDS COMMAND...: polls until the command succeeds.
+wait_for() {
+  local limit=$(( $1 * 20 ))
+  shift
+  for ((i = 0; i < limit; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# --- The desktop -------------------------------------------------------
+exec 5>"$work/displayfd"
+Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 +extension Composite \
+  -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for 10 test -s "$work/displayfd" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/displayfd")"
+setxkbmap -model jp106 -layout jp
+openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK
+picom --backend xrender >"$work/picom.log" 2>&1 &
+pids+=($!)
+trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
+  --SetDockType true --SetPartialStrut true >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"'
+"$target" "$work/target.log" &
+pids+=($!)
+wait_for 10 grep -q "focus in" "$work/target.log"
+target_id=$(sed -n 's/^ready window=//p' "$work/target.log")
+active_is_target() {
+  [ "$(xprop -root _NET_ACTIVE_WINDOW | sed 's/.*# //')" = "$target_id" ]
+}
+wait_for 10 active_is_target
+
+start_flinto() {
+  "$flinto" >"$work/flinto.log" 2>&1 &
+  flinto_pid=$!
+  wait_for 10 window_of FlintoTray
+}
+
+# A window found by its class: "ID X Y W H" (screen position of its
+# client area); nothing when there is none.
+window_of() {
+  local id info
+  id=$(xdotool search --class "^$1\$" 2>/dev/null | tail -n1)
+  [ -n "$id" ] || return 1
+  info=$(xwininfo -id "$id" 2>/dev/null) || return 1
+  printf '0x%x %s %s %s %s\n' "$id" \
+    "$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")" \
+    "$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")" \
+    "$(sed -n 's/.*Width: *//p' <<<"$info")" \
+    "$(sed -n 's/.*Height: *//p' <<<"$info")"
+}
+keyboard() { window_of FlintoFrame; }
+keyboard_viewable() {
+  local id
+  id=$(keyboard | cut -d' ' -f1)
+  [ -n "$id" ] && xwininfo -id "$id" | grep -q "Map State: IsViewable"
+}
+keyboard_size_is() { [ "$(keyboard | cut -d' ' -f4,5)" = "$1 $2" ]; }
+keyboard_at() { [ "$(keyboard | cut -d' ' -f2,3)" = "$1 $2" ]; }
+tray_icon() { window_of FlintoTray | cut -d' ' -f2-; }
+menu_open() { window_of FlintoMenu >/dev/null; }
+click_tray() {
+  local x y w h
+  read -r x y w h < <(tray_icon)
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "${1:-1}"
+}
+log_lines() { wc -l <"$work/target.log"; }
+# new_events FROM: the target's log after line FROM.
+new_events() { tail -n +"$(( $1 + 1 ))" "$work/target.log"; }
+
+# The layout of the current face: "ID X Y W H TEXT" in client pixels.
+layout_of() {
+  printf '%s\nstart\nprint layout\n' "$1" | "$sim" | sed -n 's/^layout //p'
+}
+key_centre() { # ID: screen point of the key's centre
+  local id="$1" kid kx ky kw kh lid x y w h text
+  read -r kid kx ky kw kh < <(keyboard)
+  while read -r lid x y w h text; do
+    if [ "$lid" = "$id" ]; then
+      echo "$((kx + x + w / 2)) $((ky + y + h / 2))"
+      return
+    fi
+  done <"$work/layout"
+}
+click_key() { # ID [BUTTON]
+  local x y
+  read -r x y < <(key_centre "$1")
+  xdotool mousemove "$x" "$y" click "${2:-1}"
+}
+
+# --- Start and show ----------------------------------------------------
+start_flinto
+layout_of "" >"$work/layout"
+docked() {
+  local id
+  id=$(window_of FlintoTray | cut -d' ' -f1)
+  [ -n "$id" ] && xwininfo -id "$id" -tree | grep -q 'Parent window id' &&
+    ! xwininfo -id "$id" -tree | grep -q 'Parent window id: .*(the root window)'
+}
+check "the tray icon docks in the tray" docked
+read -r tx ty tw th < <(tray_icon)
+check "the tray icon is not one pixel wide" test "${tw:-0}" -ge 16
+check "the keyboard starts hidden" not keyboard_viewable
+click_tray
+check "a click on the tray icon shows the keyboard" wait_for 5 keyboard_viewable
+check "the target keeps the focus" active_is_target
+read -r kid kx ky kw kh < <(keyboard)
+check "the keyboard sits in the bottom-right corner, 474 x 156" test "$kw x $kh" = "474 x 156"
+
+# The window's properties.
+props=$(xprop -id "$kid")
+check "input hint is off" grep -q "Client accepts input or input focus: False" <<<"$props"
+check "no WM_TAKE_FOCUS" not grep -q WM_TAKE_FOCUS <<<"$props"
+check "utility window type" grep -q "_NET_WM_WINDOW_TYPE_UTILITY" <<<"$props"
+state=$(grep '_NET_WM_STATE(ATOM)' <<<"$props")
+states_ok() {
+  grep -q _NET_WM_STATE_ABOVE <<<"$state" &&
+    grep -q _NET_WM_STATE_SKIP_TASKBAR <<<"$state" &&
+    grep -q _NET_WM_STATE_SKIP_PAGER <<<"$state"
+}
+if states_ok; then ok "above, off the taskbar and the pager"; else fail "above, off the taskbar and the pager" "$state"; fi
+check "class FlintoFrame of program flinto" grep -q 'WM_CLASS(STRING) = "flinto", "FlintoFrame"' <<<"$props"
+check "title in UTF-8" grep -q '_NET_WM_NAME(UTF8_STRING) = "Flinto\\n(Full)"' <<<"$props"
+check "transient for the target" grep -q "WM_TRANSIENT_FOR(WINDOW): window id # $target_id" <<<"$props"
+
+# --- The pixels --------------------------------------------------------
+timeout 10 import -window "$kid" "$work/screen.png"
+printf 'start\ndump %s\n' "$work/sim.png" | "$sim" >/dev/null
+diff_pixels=$(compare -metric AE "$work/screen.png" "$work/sim.png" null: 2>&1 | cut -d' ' -f1)
+check "the window shows the picture flinto-sim dumps, pixel for pixel" test "$diff_pixels" = "0"
+
+# --- Every key of the Full face ----------------------------------------
+# Keys without a character send their keysym on the jp layout.
+declare -A keysyms=(
+  [0x08]=BackSpace [0x09]=Tab [0x0d]=Return [0x10]=Shift_L [0x11]=Control_L
+  [0x12]=Alt_L [0x13]=Pause [0x15]=Hiragana_Katakana [0x19]=Zenkaku_Hankaku
+  [0x1b]=Escape [0x1c]=Henkan_Mode [0x1d]=Muhenkan [0x20]=space [0x21]=Prior
+  [0x22]=Next [0x23]=End [0x24]=Home [0x25]=Left [0x26]=Up [0x27]=Right
+  [0x28]=Down [0x2c]=Print [0x2d]=Insert [0x2e]=Delete [0x91]=Scroll_Lock
+  [0x110]=Shift_R [0x111]=Control_L [0x112]=Alt_L
+  [0x70]=F1 [0x71]=F2 [0x72]=F3 [0x73]=F4 [0x74]=F5 [0x75]=F6 [0x76]=F7
+  [0x77]=F8 [0x78]=F9 [0x79]=F10 [0x7a]=F11 [0x7b]=F12
+)
+bad=()
+count=0
+while read -r id x y w h text; do
+  case "$id" in 0xff*|0x14) continue ;; esac # buttons; Caps is below
+  before=$(log_lines)
+  click_key "$id"
+  if ! wait_for 3 sh -c "[ \$(wc -l <'$work/target.log') -ge $((before + 2)) ]" &&
+    [ "$id" != 0x2c ]; then
+    bad+=("$id: no events")
+    continue
+  fi
+  count=$((count + 1))
+  line=$(new_events "$before" | grep -m1 '^press')
+  if [ "$id" = 0x2c ]; then
+    # openbox grabs the keyboard on Print (whatever its key bindings): the
+    # target sees the release at most, or only the grab taking its focus.
+    line=$(new_events "$before" | grep -m1 'keysym=Print\|focus out')
+    [[ "$line" == "focus out" ]] && line="press keysym=Print (taken by openbox)"
+    line="$line " 
+    xdotool windowactivate --sync "$target_id" 2>/dev/null
+    wait_for 5 active_is_target
+    # The keyboard follows the foreground: it is made anew for the target.
+    sleep 0.5
+    wait_for 5 keyboard_viewable
+  fi
+  if [ -n "${keysyms[$id]:-}" ]; then
+    grep -q "keysym=${keysyms[$id]} " <<<"$line" || bad+=("$id: $line")
+  else
+    [[ "$line" == *" text=$text" ]] || bad+=("$id '$text': $line")
+  fi
+done <"$work/layout"
+click_key 0x15 # Kana back off
+if [ ${#bad[@]} -eq 0 ] && [ "$count" -eq 88 ]; then
+  ok "all 88 keys of the Full face type their label's first line (or keysym)"
+else
+  fail "all 88 keys of the Full face type their label's first line ($count typed)" "${bad[@]}"
+fi
+check "the target kept the focus through all of them" active_is_target
+
+# --- Latch, copy, repeat -----------------------------------------------
+before=$(log_lines)
+click_key 0x10 3
+click_key 0x41
+wait_for 3 grep -q "release keycode=50 keysym=Shift_L" <(new_events "$before")
+check "Shift latched, then a: a capital A, Shift up after it" \
+  sh -c "new_events() { tail -n +$((before + 1)) '$work/target.log'; }; new_events | grep -q 'press keycode=38 keysym=A state=0x.*1 text=A' && new_events | tail -n1 | grep -q 'release keycode=50 keysym=Shift_L'"
+before=$(log_lines)
+click_key 0xff11
+wait_for 3 sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'release keycode=37'"
+check "COPY sends Control+c" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep '^press' | tr '\n' ' ' | grep -q 'keysym=Control_L .*keycode=54 keysym=c state=0x4'"
+before=$(log_lines)
+read -r x y < <(key_centre 0x42)
+xdotool mousemove "$x" "$y" mousedown 1
+sleep 1.2
+xdotool mouseup 1
+wait_for 3 sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q '^release keycode=56'"
+repeats=$(new_events "$before" | grep -c '^press keycode=56')
+check "a key held over the keyboard repeats ($repeats key-downs in 1.2 s)" test "$repeats" -ge 5
+
+# --- Caps Lock and the labels ------------------------------------------
+before=$(log_lines)
+click_key 0x14
+sleep 0.4
+read -r kid kx ky kw kh < <(keyboard)
+timeout 10 import -window "$kid" "$work/caps.png"
+printf 'physical caps on\nstart\ntray left\ntick\ndump %s\n' "$work/sim-caps.png" | "$sim" >/dev/null
+diff_pixels=$(compare -metric AE "$work/caps.png" "$work/sim-caps.png" null: 2>&1 | cut -d' ' -f1)
+check "Caps Lock on: the labels show capitals within a tick, as flinto-sim draws them" test "$diff_pixels" = "0"
+click_key 0x41
+wait_for 3 grep -q "text=A" <(new_events "$before")
+check "Caps Lock on: a types A" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'press keycode=38 .*text=A'"
+click_key 0x14
+
+# --- The context menu --------------------------------------------------
+read -r kid kx ky kw kh < <(keyboard)
+xdotool mousemove $((kx + 3)) $((ky + 40)) click 3
+check "a right click on the background opens the menu" wait_for 5 menu_open
+read -r mid mx my mw mh < <(window_of FlintoMenu)
+# Items: 22 pixels each, separators 8, a 2-pixel border. "Shrink" is the
+# seventh entry: 2 + 22 + 8 + 22 + 22 + 8 + 22 = 106 down, 11 more to its middle.
+xdotool mousemove $((mx + 40)) $((my + 117)) click 1
+check "choosing shrink makes the keyboard smaller" wait_for 5 keyboard_size_is 316 104
+layout_of "setting Unit dword 2" >"$work/layout"
+check "the target still has the focus after the menu" active_is_target
+
+# --- Translucency (a compositor is running) ----------------------------
+read -r kid kx ky kw kh < <(keyboard)
+xdotool mousemove $((kx + 2)) $((ky + 30)) click 3
+wait_for 5 menu_open
+read -r mid mx my mw mh < <(window_of FlintoMenu)
+# "Translucent", the tenth entry: 2 + 22 * 6 + 8 * 3 = 158 down, then 11.
+xdotool mousemove $((mx + 40)) $((my + 169)) click 1
+opacity_is() { xprop -id "$(keyboard | cut -d' ' -f1)" _NET_WM_WINDOW_OPACITY | grep -q "= $1\$"; }
+opacity_set() { xprop -id "$(keyboard | cut -d' ' -f1)" _NET_WM_WINDOW_OPACITY | grep -q "= [0-9]"; }
+check "translucency sets the opacity property" wait_for 5 opacity_set
+xdotool mousemove 100 400
+check "away from the pointer the keyboard fades to 32" wait_for 5 opacity_is 538976288
+read -r kid kx ky kw kh < <(keyboard)
+xdotool mousemove $((kx + 2)) $((ky + 30))
+check "with the pointer back on it, it comes back to 224" wait_for 5 opacity_is 3772834016
+
+# --- Dragging ----------------------------------------------------------
+read -r kid kx ky kw kh < <(keyboard)
+xdotool mousemove $((kx + 2)) $((ky + 30)) mousedown 1 mousemove 500 300 mousemove 20 $((300 + 28)) mouseup 1
+check "dragged near the left edge, the keyboard snaps to it" wait_for 5 keyboard_at 0 298
+
+# --- The tray toggles, SIGTERM releases --------------------------------
+click_tray
+check "a second click on the tray icon hides the keyboard" wait_for 5 not keyboard_viewable
+click_tray
+wait_for 5 keyboard_viewable
+focused_is_target() { [ "$(printf '0x%x' "$(xdotool getwindowfocus)")" = "$target_id" ]; }
+check "after the tray clicks the target still has the keyboard focus" wait_for 3 focused_is_target
+before=$(log_lines)
+click_key 0x11 3
+wait_for 3 grep -q "press keycode=37" <(new_events "$before")
+kill -TERM "$flinto_pid"
+wait "$flinto_pid" 2>/dev/null
+status=$?
+check "SIGTERM ends Flinto normally" test "$status" -eq 0
+check "a Ctrl latched at SIGTERM is released" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'release keycode=37 keysym=Control_L'"
+check "the settings are saved at exit" grep -q '"Unit"=dword:00000002' "$XDG_CONFIG_HOME/flinto/registry.txt"
+check "the tray icon is gone" not window_of FlintoTray
+
+# --- Losing the server ---------------------------------------------------
+start_flinto
+kill "$xvfb_pid"
+wait "$xvfb_pid" 2>/dev/null
+xvfb_pid=
+wait "$flinto_pid" 2>/dev/null
+status=$?
+check "losing the X server ends Flinto with a message" sh -c "[ $status -ne 0 ] && grep -q 'connection to the X server was lost' '$work/flinto.log'"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,77 @@
+// A small X client that keeps the keyboard focus and logs every key event it
+// receives, one line each:
+//   press keycode=38 keysym=a state=0x0 text=a
+// With an argument, the log goes to that file (flushed line by line).
+#include <X11/Xlib.h>
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdio>
+#include <cstring>
+
+int IgnoreErrors(Display *, XErrorEvent *) { return 0; }
+
+int main(int argc, char **argv) {
+  Display *dpy = XOpenDisplay(nullptr);
+  XSetErrorHandler(IgnoreErrors);
+  if (dpy == nullptr) {
+    std::fprintf(stderr, "target: no display\n");
+    return 1;
+  }
+  FILE *log = argc > 1 ? std::fopen(argv[1], "w") : stdout;
+  if (log == nullptr)
+    return 1;
+  const int screen = DefaultScreen(dpy);
+  Window w = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 50, 50, 500,
+                                 300, 0, BlackPixel(dpy, screen),
+                                 WhitePixel(dpy, screen));
+  XClassHint hint;
+  char name[] = "flinto-target", cls[] = "FlintoTarget";
+  hint.res_name = name;
+  hint.res_class = cls;
+  XSetClassHint(dpy, w, &hint);
+  XStoreName(dpy, w, "Flinto test target");
+  XWMHints *wm = XAllocWMHints();
+  wm->flags = InputHint;
+  wm->input = True;
+  XSetWMHints(dpy, w, wm);
+  XFree(wm);
+  XSelectInput(dpy, w, KeyPressMask | KeyReleaseMask | FocusChangeMask |
+                           ExposureMask | StructureNotifyMask);
+  XMapRaised(dpy, w);
+  std::fprintf(log, "ready window=0x%lx\n", w);
+  std::fflush(log);
+  for (;;) {
+    XEvent e;
+    XNextEvent(dpy, &e);
+    if (e.type == MapNotify) {
+      // Ask the window manager for the focus, as a user's click would.
+      XEvent a;
+      std::memset(&a, 0, sizeof a);
+      a.xclient.type = ClientMessage;
+      a.xclient.window = w;
+      a.xclient.message_type = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
+      a.xclient.format = 32;
+      a.xclient.data.l[0] = 1;
+      XSendEvent(dpy, RootWindow(dpy, screen), False,
+                 SubstructureRedirectMask | SubstructureNotifyMask, &a);
+      XFlush(dpy);
+    } else if (e.type == FocusIn || e.type == FocusOut) {
+      std::fprintf(log, "%s\n", e.type == FocusIn ? "focus in" : "focus out");
+      std::fflush(log);
+    } else if (e.type == KeyPress || e.type == KeyRelease) {
+      char text[32] = {0};
+      KeySym sym = 0;
+      const int n = XLookupString(&e.xkey, text, sizeof text - 1, &sym, nullptr);
+      text[n > 0 ? n : 0] = '\0';
+      const char *symName = XKeysymToString(XkbKeycodeToKeysym(
+          dpy, KeyCode(e.xkey.keycode), 0, (e.xkey.state & ShiftMask) ? 1 : 0));
+      (void)sym;
+      std::fprintf(log, "%s keycode=%u keysym=%s state=0x%x text=%s\n",
+                   e.type == KeyPress ? "press" : "release", e.xkey.keycode,
+                   symName != nullptr ? symName : "NoSymbol", e.xkey.state,
+                   text);
+      std::fflush(log);
+    }
+  }
+}
