@@ -3,7 +3,12 @@
 
 # Packages every build needs.
 FLINTO_BUILD_PACKAGES=(cmake make g++ pkg-config libfreetype-dev
-  libfontconfig-dev libpng-dev fonts-ipafont-gothic)
+  libfontconfig-dev libpng-dev fonts-ipafont-gothic libx11-dev libxtst-dev
+  libxi-dev)
+
+# What the X11 end-to-end tests and the demonstration desktop use.
+FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox trayer picom xdotool x11-utils
+  x11-xkb-utils imagemagick)
 
 flinto_apt_updated=0
 

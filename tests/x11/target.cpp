@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 int IgnoreErrors(Display *, XErrorEvent *) { return 0; }
 
@@ -39,6 +40,16 @@ int main(int argc, char **argv) {
   XSelectInput(dpy, w, KeyPressMask | KeyReleaseMask | FocusChangeMask |
                            ExposureMask | StructureNotifyMask);
   XMapRaised(dpy, w);
+  GC gc = XCreateGC(dpy, w, 0, nullptr);
+  XSetForeground(dpy, gc, BlackPixel(dpy, screen));
+  std::string typed; // what the key presses typed, drawn in the window
+  auto draw = [&] {
+    XClearWindow(dpy, w);
+    const char *heading = "Typed here:";
+    XDrawString(dpy, w, gc, 20, 30, heading, int(std::strlen(heading)));
+    XDrawString(dpy, w, gc, 20, 60, typed.c_str(), int(typed.size()));
+    XFlush(dpy);
+  };
   std::fprintf(log, "ready window=0x%lx\n", w);
   std::fflush(log);
   for (;;) {
@@ -56,6 +67,8 @@ int main(int argc, char **argv) {
       XSendEvent(dpy, RootWindow(dpy, screen), False,
                  SubstructureRedirectMask | SubstructureNotifyMask, &a);
       XFlush(dpy);
+    } else if (e.type == Expose && e.xexpose.count == 0) {
+      draw();
     } else if (e.type == FocusIn || e.type == FocusOut) {
       std::fprintf(log, "%s\n", e.type == FocusIn ? "focus in" : "focus out");
       std::fflush(log);
@@ -72,6 +85,10 @@ int main(int argc, char **argv) {
                    symName != nullptr ? symName : "NoSymbol", e.xkey.state,
                    text);
       std::fflush(log);
+      if (e.type == KeyPress && n == 1 && text[0] >= 0x20 && text[0] < 0x7F) {
+        typed += text[0];
+        draw();
+      }
     }
   }
 }

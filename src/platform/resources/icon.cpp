@@ -63,7 +63,7 @@ std::vector<uint32_t> Small() {
   Canvas c(16);
   for (int row = 0; row < 3; ++row)
     for (int k = 0; k < 3; ++k)
-      c.Key(1 + row + 4 * k, 1 + 3 * row, 4, 3);
+      c.Key(1 + row + 4 * k, 1 + 3 * row, 3, 3);
   for (int i = 0; i < 4; ++i)
     c.Glyph(1 + 4 * i, 11, kSmall[i], 3, 4);
   return c.px;
