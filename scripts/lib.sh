@@ -6,6 +6,10 @@ FLINTO_BUILD_PACKAGES=(cmake make g++ pkg-config libfreetype-dev
   libfontconfig-dev libpng-dev fonts-ipafont-gothic libx11-dev libxtst-dev
   libxi-dev)
 
+# The Windows cross build and its tests under Wine.
+FLINTO_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+  wine64 wine)
+
 # What the X11 end-to-end tests and the demonstration desktop use.
 FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox trayer picom xdotool x11-utils
   x11-xkb-utils imagemagick)

@@ -1,0 +1,66 @@
+// Asks things of a running Flinto from outside, as the tests need:
+//   helper tray        the tray icon's left click (there is no tray to click)
+//   helper foreground  the class of the foreground window
+//   helper alpha       the keyboard's layered alpha, or "none"
+//   helper rect        the keyboard window's rectangle: X Y W H
+//   helper activated   "yes" when the keyboard is the active window
+//   helper command ID  a WM_COMMAND to the keyboard window
+//   helper close       WM_CLOSE to the keyboard window
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char **argv) {
+  if (argc < 2)
+    return 2;
+  const char *what = argv[1];
+  HWND keyboard = FindWindowA("FlintoFrame", nullptr);
+  if (std::strcmp(what, "tray") == 0) {
+    HWND owner = FindWindowA("FlintoHidden", nullptr);
+    if (owner == nullptr)
+      return 1;
+    PostMessageA(owner, WM_USER + 100, 1, WM_LBUTTONDOWN);
+    return 0;
+  }
+  if (std::strcmp(what, "foreground") == 0) {
+    char name[256] = "none";
+    if (HWND f = GetForegroundWindow())
+      GetClassNameA(f, name, sizeof name);
+    std::printf("%s\n", name);
+    return 0;
+  }
+  if (keyboard == nullptr)
+    return 1;
+  if (std::strcmp(what, "alpha") == 0) {
+    BYTE alpha = 0;
+    DWORD flags = 0;
+    if ((GetWindowLongA(keyboard, GWL_EXSTYLE) & WS_EX_LAYERED) &&
+        GetLayeredWindowAttributes(keyboard, nullptr, &alpha, &flags))
+      std::printf("%u\n", unsigned(alpha));
+    else
+      std::printf("none\n");
+    return 0;
+  }
+  if (std::strcmp(what, "rect") == 0) {
+    RECT r;
+    GetWindowRect(keyboard, &r);
+    std::printf("%ld %ld %ld %ld\n", long(r.left), long(r.top),
+                long(r.right - r.left), long(r.bottom - r.top));
+    return 0;
+  }
+  if (std::strcmp(what, "command") == 0 && argc > 2) {
+    PostMessageA(keyboard, WM_COMMAND, WPARAM(std::atoi(argv[2])), 0);
+    return 0;
+  }
+  if (std::strcmp(what, "close") == 0) {
+    PostMessageA(keyboard, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  if (std::strcmp(what, "activated") == 0) {
+    std::printf("%s\n", GetForegroundWindow() == keyboard ? "yes" : "no");
+    return 0;
+  }
+  return 2;
+}

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Windows build of Flinto under Wine, on Xvfb with
+# openbox: a target application that logs its key messages, Flinto shown
+# through its tray notification (there is no tray to click), then real
+# pointer clicks on its keys. Prints "N passed, N failed".
+#
+# usage: wine-e2e.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR
+set -u
+win="$(cd "${1:?usage: wine-e2e.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR}" && pwd)"
+native="$(cd "${2:?}" && pwd)"
+here="$(cd "$(dirname "$0")" && pwd)"
+work="$(mktemp -d /tmp/flinto-wine.XXXXXX)"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=wine64
+passed=0
+failed=0
+
+cleanup() {
+  "$wine" "$win/flinto-helper.exe" close >/dev/null 2>&1
+  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || wineserver -k >/dev/null 2>&1
+  [ -n "${openbox:-}" ] && kill "$openbox" 2>/dev/null
+  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null
+  wait 2>/dev/null
+  if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+ok() { passed=$((passed + 1)); echo "ok - $1"; }
+fail() { failed=$((failed + 1)); echo "not ok - $1"; [ $# -gt 1 ] && printf '    %s\n' "${@:2}"; }
+check() { local name="$1"; shift; if "$@"; then ok "$name"; else fail "$name"; fi; }
+wait_for() {
+  local limit=$(( $1 * 20 )); shift
+  for ((i = 0; i < limit; i++)); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
+  return 1
+}
+helper() { "$wine" "$win/flinto-helper.exe" "$@" 2>/dev/null | tr -d '\r'; }
+
+exec 5>"$work/display"
+Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+wait_for 10 test -s "$work/display" || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+
+# A fresh prefix; Wine's own tray window off (under a window manager it
+# takes the focus), the classic system colours, and the Japanese face the
+# keyboard asks for found as IPAGothic. Non-ASCII text in a .reg file must
+# be UTF-16LE with a byte order mark.
+"$wine" wineboot -i >"$work/boot.log" 2>&1
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"ShowSystray"="N"\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Control Panel\\Colors]\r\n'
+  printf '"ButtonFace"="192 192 192"\r\n"ButtonShadow"="128 128 128"\r\n'
+  printf '"ButtonHilight"="255 255 255"\r\n"ButtonLight"="223 223 223"\r\n'
+  printf '"ButtonDkShadow"="0 0 0"\r\n"ButtonText"="0 0 0"\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+  printf '"ＭＳ ゴシック"="IPAGothic"\r\n'
+} | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$work/setup.reg"
+"$wine" regedit /S "$work/setup.reg" >/dev/null 2>&1
+/usr/lib/wine/wineserver -w 2>/dev/null || true
+
+openbox --sm-disable >/dev/null 2>&1 &
+openbox=$!
+wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK
+
+"$wine" "$win/flinto-target.exe" "Z:${work//\//\\}\\target.log" >/dev/null 2>&1 &
+wait_for 30 grep -q ready "$work/target.log"
+"$wine" "$win/flinto.exe" >/dev/null 2>&1 &
+flinto=$!
+wait_for 30 sh -c "$wine '$win/flinto-helper.exe' rect >/dev/null 2>&1"
+helper tray
+sleep 1
+read -r kx ky kw kh < <(helper rect)
+check "the tray notification shows the keyboard at the bottom right, 474 x 156" \
+  test "$kx $ky $kw $kh" = "806 644 474 156"
+
+# The layout of the Full face at unit 3, from flinto-sim.
+printf 'start\nprint layout\n' | "$native/flinto-sim" | sed -n 's/^layout //p' >"$work/layout"
+click_key() { # ID [BUTTON]
+  local lid x y w h text
+  while read -r lid x y w h text; do
+    if [ "$lid" = "$1" ]; then
+      xdotool mousemove $((kx + x + w / 2)) $((ky + y + h / 2)) click "${2:-1}"
+      sleep 0.3
+      return
+    fi
+  done <"$work/layout"
+}
+lines() { wc -l <"$work/target.log"; }
+since() { tail -n +"$(( $1 + 1 ))" "$work/target.log" | tr -d '\r'; }
+
+n=$(lines); click_key 0x41
+check "a click types a: key-down and key-up with scan code 0x1e" \
+  test "$(since "$n" | tr '\n' '|')" = "keydown vk=0x41 scan=0x1e ext=0|char 0x61|keyup vk=0x41 scan=0x1e ext=0|"
+n=$(lines); click_key 0x28
+check "an arrow key carries the extended bit" \
+  test "$(since "$n" | tr '\n' '|')" = "keydown vk=0x28 scan=0x50 ext=1|keyup vk=0x28 scan=0x50 ext=1|"
+n=$(lines); click_key 0x110
+check "the right Shift (0x110) goes as Shift without the extended bit" \
+  sh -c "tail -n +$((n + 1)) '$work/target.log' | grep -q 'keydown vk=0x10 .*ext=0'"
+n=$(lines); click_key 0x10
+shift_line=$(since "$n" | head -n1)
+n=$(lines); click_key 0x10 3; click_key 0x41
+# (A latched key repeats while the pointer is over the keyboard: repeated
+# key-downs are taken as one.)
+check "Shift latched, then a: WM_CHAR A, then Shift up" \
+  test "$(since "$n" | sed 's/ scan=0x[0-9a-f]* ext=[01]//' | uniq | tr '\n' '|')" = "keydown vk=0x10|keydown vk=0x41|char 0x41|keyup vk=0x41|keyup vk=0x10|"
+check "the target keeps the foreground" test "$(helper foreground)" = "FlintoTestTarget"
+check "the keyboard is never activated" test "$(helper activated)" = "no"
+n=$(lines); click_key 0x10 3; click_key 0xff11
+check "copy: the latched Shift up first, then Ctrl+C" \
+  test "$(since "$n" | grep -v '^char' | sed 's/ scan=0x[0-9a-f]* ext=[01]//' | uniq | tr '\n' '|')" = "keydown vk=0x10|keyup vk=0x10|keydown vk=0x11|keydown vk=0x43|keyup vk=0x43|keyup vk=0x11|"
+
+# The pixels: what Wine's GDI draws against what flinto-sim draws, outside
+# the text (the caption, the key labels and the button texts), where fonts
+# may differ.
+import -window root -crop "${kw}x${kh}+${kx}+${ky}" +repage "$work/wine.png"
+printf 'start\ndump %s\n' "$work/sim.png" | "$native/flinto-sim" >/dev/null
+mask=(-fill black -draw "rectangle 3,3 80,31")
+while read -r lid x y w h text; do
+  mask+=(-draw "rectangle $((x + 2)),$((y + 2)) $((x + w - 3)),$((y + h - 3))")
+done <"$work/layout"
+convert "$work/wine.png" "${mask[@]}" "$work/wine-masked.png"
+convert "$work/sim.png" "${mask[@]}" "$work/sim-masked.png"
+differ=$(compare -metric AE "$work/wine-masked.png" "$work/sim-masked.png" "$work/diff.png" 2>&1 | cut -d' ' -f1)
+check "outside the text, Wine's GDI and the portable drawing agree ($differ pixels differ)" test "$differ" = 0
+
+helper command 40008
+sleep 0.5
+check "translucency applies SetLayeredWindowAttributes (alpha 224)" test "$(helper alpha)" = "224"
+
+click_key 0xff01
+wait_for 20 sh -c "! kill -0 $flinto 2>/dev/null"
+check "the close button ends Flinto" sh -c "! kill -0 $flinto 2>/dev/null"
+"$wine" reg query 'HKCU\Software\Orsel\Flinto' 2>/dev/null | tr -d '\r' >"$work/reg.txt"
+values=$(grep -c 'REG_DWORD' "$work/reg.txt")
+check "the six settings stand in HKCU\\Software\\Orsel\\Flinto as REG_DWORD" \
+  sh -c "[ $values -eq 6 ] && grep -q 'Face *REG_DWORD *0x2' '$work/reg.txt' && grep -q 'Transparent *REG_DWORD *0x1' '$work/reg.txt'"
+
+echo "Shift (0x10) with the extended flag, as Wine delivers it: $shift_line"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
