@@ -7,6 +7,8 @@
 #include <X11/Xutil.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <string>
 
@@ -80,10 +82,15 @@ int main(int argc, char **argv) {
       const char *symName = XKeysymToString(XkbKeycodeToKeysym(
           dpy, KeyCode(e.xkey.keycode), 0, (e.xkey.state & ShiftMask) ? 1 : 0));
       (void)sym;
+      timespec now;
+      clock_gettime(CLOCK_REALTIME, &now);
       std::fprintf(log, "%s keycode=%u keysym=%s state=0x%x text=%s\n",
                    e.type == KeyPress ? "press" : "release", e.xkey.keycode,
                    symName != nullptr ? symName : "NoSymbol", e.xkey.state,
                    text);
+      if (std::getenv("TARGET_TIMES") != nullptr)
+        std::fprintf(log, "at %lld\n",
+                     (long long)now.tv_sec * 1000000 + now.tv_nsec / 1000);
       std::fflush(log);
       if (e.type == KeyPress && n == 1 && text[0] >= 0x20 && text[0] < 0x7F) {
         typed += text[0];
