@@ -128,6 +128,23 @@ std::unique_ptr<X11Driver> X11Driver::Open(const char *name,
   return driver;
 }
 
+std::vector<long> X11Driver::Property(::Window window, const char *name,
+                                      ::Atom type, long offset, long count) {
+  std::vector<long> values;
+  ::Atom actual;
+  int format;
+  unsigned long n, after;
+  unsigned char *data = nullptr;
+  if (XGetWindowProperty(dpy_, window, atom(name), offset, count, False, type,
+                         &actual, &format, &n, &after, &data) == Success &&
+      data != nullptr && format == 32)
+    values.assign(reinterpret_cast<long *>(data),
+                  reinterpret_cast<long *>(data) + n);
+  if (data != nullptr)
+    XFree(data);
+  return values;
+}
+
 ::Atom X11Driver::atom(const char *name) {
   auto it = atoms_.find(name);
   if (it != atoms_.end())
@@ -188,17 +205,8 @@ bool X11Driver::Init(const char *name, std::string *error) {
 
   XSelectInput(dpy_, root_, PropertyChangeMask | StructureNotifyMask);
   // A window manager announces itself by this property.
-  ::Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char *data = nullptr;
-  if (XGetWindowProperty(dpy_, root_, atom("_NET_SUPPORTING_WM_CHECK"), 0, 1,
-                         False, XA_WINDOW, &type, &format, &count, &after,
-                         &data) == Success &&
-      data != nullptr && count == 1)
-    wmPresent_ = true;
-  if (data != nullptr)
-    XFree(data);
+  wmPresent_ =
+      Property(root_, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 0, 1).size() == 1;
   char cm[64];
   std::snprintf(cm, sizeof cm, "_NET_WM_CM_S%d", screen_);
   compositor_ = XGetSelectionOwner(dpy_, atom(cm)) != None;
@@ -350,34 +358,18 @@ bool X11Driver::WorkArea(RECT *area) {
 
 void X11Driver::ReadWorkArea() {
   workAreaKnown_ = false;
-  long desktop = 0;
-  ::Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char *data = nullptr;
-  if (XGetWindowProperty(dpy_, root_, atom("_NET_CURRENT_DESKTOP"), 0, 1,
-                         False, XA_CARDINAL, &type, &format, &count, &after,
-                         &data) == Success &&
-      data != nullptr && count == 1 && format == 32)
-    desktop = reinterpret_cast<long *>(data)[0];
-  if (data != nullptr)
-    XFree(data);
-  data = nullptr;
+  const std::vector<long> current =
+      Property(root_, "_NET_CURRENT_DESKTOP", XA_CARDINAL, 0, 1);
+  long desktop = current.size() == 1 ? current[0] : 0;
   if (desktop < 0 || desktop > 1024)
     desktop = 0;
-  if (XGetWindowProperty(dpy_, root_, atom("_NET_WORKAREA"), desktop * 4, 4,
-                         False, XA_CARDINAL, &type, &format, &count, &after,
-                         &data) == Success &&
-      data != nullptr && count == 4 && format == 32) {
-    const long *v = reinterpret_cast<long *>(data);
-    if (v[2] > 0 && v[3] > 0 && v[2] <= 65535 && v[3] <= 65535) {
-      workArea_ = {LONG(v[0]), LONG(v[1]), LONG(v[0] + v[2]),
-                   LONG(v[1] + v[3])};
-      workAreaKnown_ = true;
-    }
+  const std::vector<long> v =
+      Property(root_, "_NET_WORKAREA", XA_CARDINAL, desktop * 4, 4);
+  if (v.size() == 4 && v[2] > 0 && v[3] > 0 && v[2] <= 65535 &&
+      v[3] <= 65535) {
+    workArea_ = {LONG(v[0]), LONG(v[1]), LONG(v[0] + v[2]), LONG(v[1] + v[3])};
+    workAreaKnown_ = true;
   }
-  if (data != nullptr)
-    XFree(data);
 }
 
 HWND X11Driver::HwndForXid(::Window xid) {
@@ -401,21 +393,9 @@ HWND X11Driver::HwndForXid(::Window xid) {
     if (hint.res_class != nullptr)
       XFree(hint.res_class);
   }
-  ::Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char *data = nullptr;
-  if (XGetWindowProperty(dpy_, xid, atom("_NET_WM_WINDOW_TYPE"), 0, 16, False,
-                         XA_ATOM, &type, &format, &count, &after,
-                         &data) == Success &&
-      data != nullptr && format == 32) {
-    const ::Atom *types = reinterpret_cast<::Atom *>(data);
-    for (unsigned long i = 0; i < count; ++i)
-      if (types[i] == atom("_NET_WM_WINDOW_TYPE_DOCK"))
-        className = "Shell_TrayWnd";
-  }
-  if (data != nullptr)
-    XFree(data);
+  for (long type : Property(xid, "_NET_WM_WINDOW_TYPE", XA_ATOM, 0, 16))
+    if (::Atom(type) == atom("_NET_WM_WINDOW_TYPE_DOCK"))
+      className = "Shell_TrayWnd";
   XWindowAttributes attributes;
   RECT rect = {0, 0, 0, 0};
   if (XGetWindowAttributes(dpy_, xid, &attributes)) {
@@ -435,17 +415,10 @@ HWND X11Driver::HwndForXid(::Window xid) {
 void X11Driver::ReadActiveWindow() {
   ::Window active = None;
   if (wmPresent_) {
-    ::Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char *data = nullptr;
-    if (XGetWindowProperty(dpy_, root_, atom("_NET_ACTIVE_WINDOW"), 0, 1,
-                           False, XA_WINDOW, &type, &format, &count, &after,
-                           &data) == Success &&
-        data != nullptr && count == 1 && format == 32)
-      active = reinterpret_cast<::Window *>(data)[0];
-    if (data != nullptr)
-      XFree(data);
+    const std::vector<long> v =
+        Property(root_, "_NET_ACTIVE_WINDOW", XA_WINDOW, 0, 1);
+    if (v.size() == 1)
+      active = ::Window(v[0]);
   } else {
     int revert;
     XGetInputFocus(dpy_, &active, &revert);

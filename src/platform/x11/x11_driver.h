@@ -70,6 +70,9 @@ public:
                  int height, int stride, int x, int y, int w, int h);
   Time lastEventTime() const { return lastTime_; }
   ::Atom atom(const char *name);
+  // A property of 32-bit items (as longs), empty when it cannot be read.
+  std::vector<long> Property(::Window window, const char *name, ::Atom type,
+                             long offset, long count);
 
 private:
   X11Driver() = default;
