@@ -4,11 +4,14 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput.h>
+#include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,9 +31,12 @@ namespace {
 X11Driver *instance = nullptr;
 int signalWriteEnd = -1;
 
-int IgnoreErrors(Display *, XErrorEvent *) {
+int lastError = 0;
+
+int IgnoreErrors(Display *, XErrorEvent *error) {
   // A window that vanished, a property another client broke: the call that
   // failed simply had no effect.
+  lastError = error->error_code;
   return 0;
 }
 
@@ -176,6 +182,7 @@ bool X11Driver::Init(const char *name, std::string *error) {
                   visual_->green_mask == 0xFF00 && visual_->blue_mask == 0xFF &&
                   ImageByteOrder(dpy_) == LSBFirst;
   gc_ = XCreateGC(dpy_, root_, 0, nullptr);
+  useShm_ = XShmQueryExtension(dpy_) == True;
 
   int event, errorBase, major, minor;
   if (!XTestQueryExtension(dpy_, &event, &errorBase, &major, &minor)) {
@@ -268,6 +275,8 @@ X11Driver::~X11Driver() {
                                XkbRepeatKeysMask, XkbRepeatKeysMask);
     if (trayWindow_ != 0)
       XDestroyWindow(dpy_, trayWindow_);
+    while (!shared_.empty())
+      DropSharedImage(shared_.begin()->first);
     for (auto &[hwnd, xid] : own_)
       XDestroyWindow(dpy_, xid);
     if (gc_ != nullptr)
@@ -882,6 +891,7 @@ void X11Driver::WindowCreated(HWND hwnd) {
 }
 
 void X11Driver::WindowDestroyed(HWND hwnd) {
+  DropSharedImage(hwnd);
   auto it = own_.find(hwnd);
   if (it == own_.end())
     return;
@@ -1030,6 +1040,75 @@ void X11Driver::PutPixels(::Window window, const uint32_t *pixels, int width,
   XDestroyImage(image);
 }
 
+// A shared-memory image of a window's size, where the server reads the
+// pixels without their travelling through the connection.
+struct X11Driver::SharedImage {
+  XShmSegmentInfo info = {};
+  XImage *image = nullptr;
+};
+
+void X11Driver::DropSharedImage(HWND hwnd) {
+  auto it = shared_.find(hwnd);
+  if (it == shared_.end())
+    return;
+  SharedImage &shared = *it->second;
+  XShmDetach(dpy_, &shared.info);
+  XSync(dpy_, False);
+  XDestroyImage(shared.image);
+  shmdt(shared.info.shmaddr);
+  shared_.erase(it);
+}
+
+X11Driver::SharedImage *X11Driver::SharedImageFor(HWND hwnd, int width,
+                                                  int height) {
+  auto it = shared_.find(hwnd);
+  if (it != shared_.end()) {
+    if (it->second->image->width == width &&
+        it->second->image->height == height)
+      return it->second.get();
+    DropSharedImage(hwnd);
+  }
+  if (!useShm_ || width <= 0 || height <= 0)
+    return nullptr;
+  auto shared = std::make_unique<SharedImage>();
+  shared->image = XShmCreateImage(dpy_, visual_, unsigned(depth_), ZPixmap,
+                                  nullptr, &shared->info, unsigned(width),
+                                  unsigned(height));
+  if (shared->image == nullptr)
+    return nullptr;
+  shared->info.shmid =
+      shmget(IPC_PRIVATE,
+             size_t(shared->image->bytes_per_line) * shared->image->height,
+             IPC_CREAT | 0600);
+  if (shared->info.shmid < 0) {
+    XDestroyImage(shared->image);
+    useShm_ = false;
+    return nullptr;
+  }
+  shared->info.shmaddr = static_cast<char *>(shmat(shared->info.shmid, nullptr, 0));
+  shmctl(shared->info.shmid, IPC_RMID, nullptr); // gone once both detach
+  if (shared->info.shmaddr == reinterpret_cast<char *>(-1)) {
+    XDestroyImage(shared->image);
+    useShm_ = false;
+    return nullptr;
+  }
+  shared->image->data = shared->info.shmaddr;
+  shared->info.readOnly = True;
+  lastError = 0;
+  XShmAttach(dpy_, &shared->info);
+  XSync(dpy_, False);
+  if (lastError != 0) { // a server on another machine: plain images then
+    shmdt(shared->info.shmaddr);
+    shared->image->data = nullptr;
+    XDestroyImage(shared->image);
+    useShm_ = false;
+    return nullptr;
+  }
+  SharedImage *raw = shared.get();
+  shared_[hwnd] = std::move(shared);
+  return raw;
+}
+
 void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
                         const RECT &dirty) {
   const ::Window xid = XidOf(hwnd);
@@ -1040,6 +1119,20 @@ void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
                   std::min<LONG>(surface.height, dirty.bottom)};
   if (r.left >= r.right || r.top >= r.bottom)
     return;
+  if (directPixels_) {
+    if (SharedImage *shared = SharedImageFor(hwnd, surface.width, surface.height)) {
+      XImage *image = shared->image;
+      for (LONG y = r.top; y < r.bottom; ++y)
+        std::memcpy(image->data + size_t(y) * image->bytes_per_line + r.left * 4,
+                    surface.data.data() + size_t(y) * surface.stride + r.left * 4,
+                    size_t(r.right - r.left) * 4);
+      XShmPutImage(dpy_, xid, gc_, image, r.left, r.top, r.left, r.top,
+                   unsigned(r.right - r.left), unsigned(r.bottom - r.top), False);
+      // The next paint writes the same memory: the server must be done.
+      XSync(dpy_, False);
+      return;
+    }
+  }
   const uint32_t *origin = reinterpret_cast<const uint32_t *>(
       surface.data.data() + size_t(r.top) * surface.stride) + r.left;
   PutPixels(xid, origin, surface.width - r.left, surface.height - r.top,

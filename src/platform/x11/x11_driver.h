@@ -90,6 +90,9 @@ private:
   void SendNetWmState(::Window xid);
   void SetOpacity(::Window xid, uint32_t value, bool remove);
   void SetUtf8Title(::Window xid, const std::string &cp932);
+  struct SharedImage;
+  SharedImage *SharedImageFor(HWND hwnd, int width, int height);
+  void DropSharedImage(HWND hwnd);
 
   Display *dpy_ = nullptr;
   int screen_ = 0;
@@ -97,6 +100,8 @@ private:
   Visual *visual_ = nullptr;
   int depth_ = 0;
   bool directPixels_ = false; // the visual takes our 32-bit pixels as they are
+  bool useShm_ = false;       // MIT-SHM, on a local server
+  std::map<HWND, std::unique_ptr<SharedImage>> shared_;
   GC gc_ = nullptr;
   int xkbEvent_ = 0;
   bool wmPresent_ = false;
