@@ -5,7 +5,7 @@
 # 30 s idle with the keyboard shown and hidden, and the time from a click on
 # the "a" key to the KeyPress in a target client. Prints a Markdown table.
 #
-# usage: bench/x11-compare.sh [BUILD_DIR] [IDLE_SECONDS]
+# usage: bench/x11-compare.sh [BUILD_DIR] [IDLE_SECONDS] [NAMES]
 set -u
 build="$(cd "${1:-build}" && pwd)"
 idle="${2:-30}"
@@ -20,8 +20,9 @@ switches() { awk '/ctxt_switches/ {n += $2} END {print n}' "/proc/$1/status"; }
 rss_pss() { awk '/^Rss:/ {r=$2} /^Pss:/ {p=$2} END {printf "%d %d", r/1024*10/10, p/1024*10/10}' "/proc/$1/smaps_rollup"; }
 mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
 
-measure() { # NAME CLASS A_X A_Y COMMAND... (A_X, A_Y: the "a" key, relative)
-  local name="$1" class="$2" ax="$3" ay="$4"
+measure() { # NAME SEARCH A_X A_Y COMMAND... (SEARCH: xdotool search
+  # arguments that find its window; A_X, A_Y: the "a" key, relative)
+  local name="$1" search="$2" ax="$3" ay="$4"
   shift 4
   exec 5>"$work/display"
   Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
@@ -41,9 +42,9 @@ measure() { # NAME CLASS A_X A_Y COMMAND... (A_X, A_Y: the "a" key, relative)
   t0=$(now_us)
   XDG_CONFIG_HOME="$work/config-$name" "$@" >/dev/null 2>&1 &
   pid=$!
-  wait_for 20 xdotool search --onlyvisible --class "$class"
+  wait_for 20 xdotool search --onlyvisible $search
   t1=$(now_us)
-  win=$(xdotool search --onlyvisible --class "$class" | head -n1)
+  win=$(xdotool search --onlyvisible $search | head -n1)
   local startup=$(( (t1 - t0) / 1000 ))
   sleep 2
   local memory
@@ -104,6 +105,12 @@ measure() { # NAME CLASS A_X A_Y COMMAND... (A_X, A_Y: the "a" key, relative)
 
 echo "| Keyboard | Start-up to mapped window | RSS | PSS | Idle ${idle} s shown: CPU, wake-ups | Idle ${idle} s hidden: CPU, wake-ups | Click to KeyPress | Target keeps focus |"
 echo "|---|---|---|---|---|---|---|---|"
-measure flinto FlintoFrame 63 105 "$build/flinto"
-measure xvkbd '^xvkbd$' 78 91 xvkbd
-measure matchbox-keyboard 'matchbox-keyboard' 120 182 matchbox-keyboard
+which="${3:-flinto xvkbd matchbox-keyboard}"
+for name in $which; do
+  case "$name" in
+  flinto) measure flinto "--class ^FlintoFrame$" 63 105 "$build/flinto" ;;
+  xvkbd) measure xvkbd "--class ^xvkbd$" 78 91 xvkbd ;;
+  # matchbox-keyboard's window has no class, only its name.
+  matchbox-keyboard) measure matchbox-keyboard "--name ^Keyboard$" 119 162 matchbox-keyboard ;;
+  esac
+done

@@ -293,6 +293,22 @@ read -r kid kx ky kw kh < <(keyboard)
 xdotool mousemove $((kx + 2)) $((ky + 30)) mousedown 1 mousemove 500 300 mousemove 20 $((300 + 28)) mouseup 1
 check "dragged near the left edge, the keyboard snaps to it" wait_for 5 keyboard_at 0 298
 
+# --- A click outside the menu closes it, choosing nothing ---------------
+read -r kid kx ky kw kh < <(keyboard)
+xdotool mousemove $((kx + 2)) $((ky + 30)) click 3
+wait_for 5 menu_open
+xdotool mousemove 640 20 click 1
+check "a click outside closes the menu" wait_for 5 not menu_open
+check "and changes nothing" keyboard_size_is 316 104
+
+# --- The tray restarts ---------------------------------------------------
+kill "${pids[2]}"
+wait "${pids[2]}" 2>/dev/null
+trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
+  --SetDockType true --SetPartialStrut true >"$work/trayer2.log" 2>&1 &
+pids+=($!)
+check "when the tray starts again, the icon docks again" wait_for 10 docked
+
 # --- The tray toggles, SIGTERM releases --------------------------------
 click_tray
 check "a second click on the tray icon hides the keyboard" wait_for 5 not keyboard_viewable

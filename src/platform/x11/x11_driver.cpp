@@ -311,8 +311,9 @@ void X11Driver::Wait(uint64_t deadline) {
 
 void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
                            const std::function<void(XEvent &)> &handler) {
-  // Only what is already read is looked at before sleeping: a tick that
-  // finds nothing to do costs one poll and no other call into the server.
+  // Only what is already read is looked at before sleeping, and the
+  // connection is read only when poll says there is something: a tick that
+  // finds nothing to do costs one poll and no other system call.
   XFlush(dpy_);
   if (XEventsQueued(dpy_, QueuedAlready) == 0) {
     int timeout = -1;
@@ -332,9 +333,10 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
       if (onTerminate)
         onTerminate();
     }
+    if (n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+      XEventsQueued(dpy_, QueuedAfterReading);
   }
-  while (XEventsQueued(dpy_, QueuedAlready) > 0 ||
-         XEventsQueued(dpy_, QueuedAfterReading) > 0) {
+  while (XEventsQueued(dpy_, QueuedAlready) > 0) {
     XEvent event;
     XNextEvent(dpy_, &event);
     if (window != 0 && event.xany.window == window && handler)
