@@ -101,7 +101,7 @@ POINT Runner::KeyCentre(uint32_t id) {
   const KeyEntry *entry = FindKey(id);
   if (entry == nullptr)
     Fail("no key " + Hex(id) + " on the keyboard");
-  RECT window;
+  RECT window = {0, 0, 0, 0};
   GetWindowRect(g_keyboardWindow, &window);
   const RECT r = KeyPixelRect(*entry);
   return {window.left + (r.left + r.right) / 2,
@@ -190,11 +190,11 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
   } else if (c == "pointer" && w.size() == 3 && w[1] == "key") {
     driver_.MovePointer(KeyCentre(KeyId(w[2])));
   } else if (c == "pointer" && w.size() == 2 && w[1] == "bg") {
-    RECT window;
+    RECT window = {0, 0, 0, 0};
     GetWindowRect(g_keyboardWindow, &window);
     driver_.MovePointer(POINT{window.left + 1, window.top + 1});
   } else if (c == "pointer" && w.size() == 2 && w[1] == "outside") {
-    RECT window;
+    RECT window = {0, 0, 0, 0};
     GetWindowRect(g_keyboardWindow, &window);
     int sw = 0, sh = 0;
     driver_.ScreenSize(&sw, &sh);
