@@ -39,6 +39,7 @@ extern int g_alpha;
 extern bool g_menuOpen;
 extern bool g_recreatePending;
 extern bool g_trayIconAdded;
+extern bool g_keyboardWasVisible; // at the owner's last tick
 
 // Settings (run-time copies).
 extern int32_t g_face;

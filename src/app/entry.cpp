@@ -171,6 +171,7 @@ void ResetProcessState() {
   g_menuOpen = false;
   g_recreatePending = false;
   g_trayIconAdded = false;
+  g_keyboardWasVisible = false;
   g_face = 2;
   g_unit = 3;
   g_x = kUnsetPosition;

@@ -9,6 +9,7 @@
 #include "render/render.h"
 
 bool g_trayIconAdded = false;
+bool g_keyboardWasVisible = false;
 
 namespace {
 
@@ -33,9 +34,30 @@ HWND Taskbar() { return FindWindowA("Shell_TrayWnd", nullptr); }
 
 } // namespace
 
+// The keyboard window is owned by the application it types into, and the
+// system destroys owned windows with their owner: when that application
+// closes, the keyboard window is made anew (ownerless until the next
+// application comes to the front), shown again if it was shown, so that it
+// is never lost.
+void ReplaceLostKeyboard() {
+  if (IsWindow(g_keyboardWindow)) {
+    g_keyboardWasVisible = IsWindowVisible(g_keyboardWindow) != 0;
+    return;
+  }
+  if (g_targetWindow != nullptr && !IsWindow(g_targetWindow))
+    g_targetWindow = nullptr;
+  HWND fresh = RecreateKeyboardWindow(nullptr);
+  if (fresh == nullptr)
+    return;
+  g_keyboardWindow = fresh;
+  if (g_keyboardWasVisible)
+    ShowWindow(fresh, SW_SHOWNOACTIVATE);
+}
+
 void TrackForeground() {
   if (g_menuOpen)
     return;
+  ReplaceLostKeyboard();
   HWND foreground = GetForegroundWindow();
   if (foreground != g_targetWindow && foreground != g_keyboardWindow &&
       foreground != Taskbar()) {

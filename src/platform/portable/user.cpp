@@ -167,8 +167,16 @@ HWND RegisterForeignWindow(const std::string &className,
 
 void ForgetForeignWindow(HWND hwnd) {
   Window *w = AnyWindow(hwnd);
-  if (w != nullptr && w->foreign)
-    g_windows.Remove(hwnd);
+  if (w == nullptr || !w->foreign)
+    return;
+  // As the system does, windows it owned go with it.
+  std::vector<HWND> owned;
+  for (auto &[h, other] : g_windows.items())
+    if (!other->foreign && other->owner == hwnd && !other->destroying)
+      owned.push_back(other->handle);
+  for (HWND o : owned)
+    DestroyWindow(o);
+  g_windows.Remove(hwnd);
 }
 
 void SetForeignWindowRect(HWND hwnd, const RECT &rect) {

@@ -273,7 +273,19 @@ void SimDriver::WindowCreated(HWND hwnd) {
   keyboards_[hwnd] = false;
 }
 
-void SimDriver::WindowDestroyed(HWND hwnd) { keyboards_.erase(hwnd); }
+void SimDriver::WindowDestroyed(HWND hwnd) {
+  auto it = keyboards_.find(hwnd);
+  if (it == keyboards_.end())
+    return;
+  const bool wasShown = it->second;
+  keyboards_.erase(it);
+  bool stillShown = false;
+  for (const auto &[h, shown] : keyboards_)
+    stillShown = stillShown || shown;
+  // Destroyed while shown, and not replaced by a shown window: it vanished.
+  if (wasShown && !stillShown)
+    log_ << "hide\n";
+}
 
 void SimDriver::WindowShown(HWND hwnd, bool visible) {
   if (!IsKeyboard(hwnd))
