@@ -65,8 +65,8 @@ BENCHMARK(GradientOnly)->Unit(benchmark::kMillisecond);
 void RedrawOneKey(benchmark::State &state) {
   Desk desk;
   const FaceDef &face = BuiltInFaces[2];
-  RebuildBackBuffer(desk.window, 3, face.bitmapFile, face.colourA,
-                    face.colourB, true, true, true);
+  RebuildBackBuffer(desk.window, 3, face.bitmapFile, face.colourA, face.colourB,
+                    true, true, true);
   KeyEntry &q = *FindKey(0x51);
   for (auto _ : state) {
     q.flags ^= Down;

@@ -17,9 +17,8 @@ int main(int argc, char **argv) {
     return 2;
   }
   for (int size : {16, 22, 24, 32, 48, 64, 128}) {
-    const std::string dir =
-        std::string(argv[1]) + "/" + std::to_string(size) + "x" +
-        std::to_string(size);
+    const std::string dir = std::string(argv[1]) + "/" + std::to_string(size) +
+                            "x" + std::to_string(size);
     mkdir(argv[1], 0755);
     mkdir(dir.c_str(), 0755);
     const std::vector<uint32_t> px = icon::Draw(size);

@@ -6,8 +6,8 @@
 #include <iconv.h>
 
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,10 +18,10 @@
 namespace {
 
 // The 16-colour palette of the icon, in the usual order.
-const uint32_t kPalette[16] = {
-    0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
-    0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
-    0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+const uint32_t kPalette[16] = {0x000000, 0x800000, 0x008000, 0x808000,
+                               0x000080, 0x800080, 0x008080, 0xC0C0C0,
+                               0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
+                               0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
 
 int PaletteIndex(uint32_t rgb) {
   for (int i = 0; i < 16; ++i)

@@ -19,13 +19,12 @@ constexpr int kAlphaStep = 48;
 constexpr UINT_PTR kOwnerTimerId = 1;
 constexpr UINT kOwnerTimerMs = 50;
 
-extern const char kSettingsPath[]; // "Orsel\\Flinto"
-extern const char kOwnerClass[];   // "FlintoHidden"
+extern const char kSettingsPath[];  // "Orsel\\Flinto"
+extern const char kOwnerClass[];    // "FlintoHidden"
 extern const char kKeyboardClass[]; // "FlintoFrame"
-extern const char kProductName[];  // "Flinto"
+extern const char kProductName[];   // "Flinto"
 
-typedef BOOL(WINAPI *SetLayeredWindowAttributesFn)(HWND, COLORREF, BYTE,
-                                                   DWORD);
+typedef BOOL(WINAPI *SetLayeredWindowAttributesFn)(HWND, COLORREF, BYTE, DWORD);
 
 // Process-wide state.
 extern HINSTANCE g_instance;

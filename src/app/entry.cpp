@@ -77,8 +77,8 @@ void PlaceInitialWindow() {
 int FlintoMain(HINSTANCE instance) {
   g_user32 = LoadLibraryA("user32.dll");
   if (g_user32 != nullptr)
-    g_setLayered = reinterpret_cast<SetLayeredWindowAttributesFn>(
-        reinterpret_cast<void *>(
+    g_setLayered =
+        reinterpret_cast<SetLayeredWindowAttributesFn>(reinterpret_cast<void *>(
             GetProcAddress(g_user32, "SetLayeredWindowAttributes")));
   g_instance = instance;
   if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &g_workArea, 0))

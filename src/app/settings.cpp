@@ -50,9 +50,9 @@ HKEY RegOpenPath(const char *path, bool forWriting) {
     HKEY child = nullptr;
     LSTATUS status;
     if (forWriting)
-      status = RegCreateKeyExA(key, component, 0, nullptr,
-                               REG_OPTION_NON_VOLATILE, access, nullptr, &child,
-                               nullptr);
+      status =
+          RegCreateKeyExA(key, component, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          access, nullptr, &child, nullptr);
     else
       status = RegOpenKeyExA(key, component, 0, access, &child);
     RegCloseKey(key);

@@ -11,8 +11,8 @@ const FaceDef &CurrentFace() { return BuiltInFaces[g_face]; }
 
 void RebuildForUnit(HWND window) {
   const FaceDef &face = CurrentFace();
-  RebuildBackBuffer(window, g_unit, face.bitmapFile, face.colourA,
-                    face.colourB, true, true, true);
+  RebuildBackBuffer(window, g_unit, face.bitmapFile, face.colourA, face.colourB,
+                    true, true, true);
 }
 
 // A new key set replaces the old one: keys that are down go up first, so

@@ -122,8 +122,8 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
   switch (msg) {
   case WM_CREATE: {
     const FaceDef &face = BuiltInFaces[g_face];
-    RebuildBackBuffer(hwnd, g_unit, face.bitmapFile, face.colourA,
-                      face.colourB, true, false, false);
+    RebuildBackBuffer(hwnd, g_unit, face.bitmapFile, face.colourA, face.colourB,
+                      true, false, false);
     g_timerRunning = false;
     return 0;
   }

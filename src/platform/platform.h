@@ -11,6 +11,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
 // After <windows.h>, which it needs.
 #include <shellapi.h>
 #else

@@ -41,8 +41,7 @@ HFONT MakeFont(int32_t unit, LONG weight) {
 void ResizeWindow(HWND window, int32_t unit) {
   RECT work;
   if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
-    work = {0, 0, GetSystemMetrics(SM_CXSCREEN),
-            GetSystemMetrics(SM_CYSCREEN)};
+    work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   RECT rect;
   if (!GetWindowRect(window, &rect))
     SetRectEmpty(&rect);
@@ -126,9 +125,9 @@ void RebuildBackBuffer(HWND window, int32_t unit, const char *bitmapFile,
     if (windowDc != nullptr) {
       HBITMAP picture;
       if (bitmapFile != nullptr && bitmapFile[0] != '\0')
-        picture = static_cast<HBITMAP>(LoadImageA(
-            nullptr, bitmapFile, IMAGE_BITMAP, 0, 0,
-            LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+        picture = static_cast<HBITMAP>(
+            LoadImageA(nullptr, bitmapFile, IMAGE_BITMAP, 0, 0,
+                       LR_LOADFROMFILE | LR_CREATEDIBSECTION));
       else
         picture = CreateGradientPicture(windowDc, w, h, unit, colourA, colourB);
       if (picture != nullptr) {
@@ -189,8 +188,8 @@ HBITMAP CreateGradientPicture(HDC dc, int width, int height, int unit,
   return picture;
 }
 
-void FillGradient(BYTE *bits, int width, int height, int unit,
-                  uint32_t colourA, uint32_t colourB) {
+void FillGradient(BYTE *bits, int width, int height, int unit, uint32_t colourA,
+                  uint32_t colourB) {
   if (width <= 0 || height <= 0)
     return;
   const int stride = ((24 * width + 31) / 32) * 4;
@@ -205,7 +204,9 @@ void FillGradient(BYTE *bits, int width, int height, int unit,
   // each channel's MulDiv is made once per diagonal, in its three looks.
   std::vector<BYTE> plain(static_cast<size_t>(denominator) * 3);
   std::vector<BYTE> lit(plain.size()), shaded(plain.size());
-  auto clamp = [](int v) { return static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v); };
+  auto clamp = [](int v) {
+    return static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v);
+  };
   for (int n = 0; n < denominator; ++n)
     for (int c = 0; c < 3; ++c) {
       const int v = a[c] + MulDiv(b[c] - a[c], n, denominator);

@@ -42,8 +42,8 @@ std::string_view LabelLineFor(std::string_view label,
   if (index > 0)
     return label.substr(label.size(), 0);
   const size_t end = label.find('\n', pos);
-  return label.substr(pos, end == std::string_view::npos ? std::string_view::npos
-                                                         : end - pos);
+  return label.substr(
+      pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
 }
 
 void PaintKey(HDC dc, const KeyEntry &entry) {

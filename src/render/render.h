@@ -29,8 +29,8 @@ POINT AnchoredPosition(const RECT &rect, const RECT &work, LONG width,
                        LONG height);
 
 // The generated background: 24-bit pixels, bottom-up rows padded to 4 bytes.
-void FillGradient(BYTE *bits, int width, int height, int unit,
-                  uint32_t colourA, uint32_t colourB);
+void FillGradient(BYTE *bits, int width, int height, int unit, uint32_t colourA,
+                  uint32_t colourB);
 HBITMAP CreateGradientPicture(HDC dc, int width, int height, int unit,
                               uint32_t colourA, uint32_t colourB);
 

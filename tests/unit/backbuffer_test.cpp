@@ -34,7 +34,9 @@ protected:
     g_winKey = 0;
     BuildKeySet(BuiltInFaces[2].keys, BuiltInFaces[2].keyCount);
   }
-  uint32_t At(int x, int y) { return portable::BitmapOf(BackBuffer)->Get(x, y); }
+  uint32_t At(int x, int y) {
+    return portable::BitmapOf(BackBuffer)->Get(x, y);
+  }
 
   HWND window = nullptr;
 };
@@ -89,10 +91,11 @@ TEST_F(BackBufferTest, FirstBuildSizesTitlesAndDrawsEverything) {
   EXPECT_EQ(At(0, 155), 0xFFCF90u);
   EXPECT_EQ(At(0, 0), 0xFFC080u);
   EXPECT_EQ(At(473, 155) >> 16, 0x7Fu); // shadow
-  EXPECT_EQ(At(6, 36), 0xF0F0F0u);  // Esc: light top-left line
-  EXPECT_EQ(At(32, 53), 0u);        // Esc: black bottom line
-  EXPECT_EQ(At(8, 38), 0xE0E0E0u);  // Esc face (plain label)
-  EXPECT_EQ(At(47, 80) & 0xFFFFFF, 0xFFFFE0u); // q face, pale yellow, 0x00E0FFFF
+  EXPECT_EQ(At(6, 36), 0xF0F0F0u);      // Esc: light top-left line
+  EXPECT_EQ(At(32, 53), 0u);            // Esc: black bottom line
+  EXPECT_EQ(At(8, 38), 0xE0E0E0u);      // Esc face (plain label)
+  EXPECT_EQ(At(47, 80) & 0xFFFFFF,
+            0xFFFFE0u); // q face, pale yellow, 0x00E0FFFF
 
   // Painting copies the whole BackBuffer onto the window.
   ShowWindow(window, SW_SHOWNOACTIVATE);

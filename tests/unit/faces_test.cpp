@@ -61,7 +61,8 @@ TEST_F(FacesTest, EntryCountsPerFaceAndWinKeySetting) {
   };
   for (int face = 0; face < 3; ++face)
     for (int winKey = 0; winKey < 2; ++winKey) {
-      SCOPED_TRACE(testing::Message() << "face " << face << " winkey " << winKey);
+      SCOPED_TRACE(testing::Message()
+                   << "face " << face << " winkey " << winKey);
       const Counts c = Build(face, winKey);
       EXPECT_EQ(c.total, expected[face][winKey][0]);
       EXPECT_EQ(c.keys, expected[face][winKey][1]);
@@ -110,12 +111,12 @@ TEST_F(FacesTest, FullFaceIdOrder) {
 TEST_F(FacesTest, LabelsAreShiftJisBytes) {
   Build(2, 0);
   EXPECT_EQ(FindKey(KEY_FRAME)->label, "Flinto\n(Full)");
-  EXPECT_EQ(FindKey(0x51)->label, "\t2\nq\nQ\n\x83\x5e\n\x83\x5e"); // タ
+  EXPECT_EQ(FindKey(0x51)->label, "\t2\nq\nQ\n\x83\x5e\n\x83\x5e");  // タ
   EXPECT_EQ(FindKey(0xDC)->label, "\t1\n\\\n|\n\x81\x5b\n\x81\x5b"); // ー
   EXPECT_EQ(FindKey(0xE2)->label, "\t1\n\\\n_\n\x83\x8d\n\x83\x8d"); // ロ
-  EXPECT_EQ(FindKey(0x30)->label, "\t1\n0\n \n\x83\x8f\n\x83\x92"); // ワ ヲ
-  EXPECT_EQ(FindKey(0x19)->label, "\x91\x53");                      // 全
-  EXPECT_EQ(FindKey(0x15)->label, "\x83\x4a\x83\x69");              // カナ
+  EXPECT_EQ(FindKey(0x30)->label, "\t1\n0\n \n\x83\x8f\n\x83\x92");  // ワ ヲ
+  EXPECT_EQ(FindKey(0x19)->label, "\x91\x53");                       // 全
+  EXPECT_EQ(FindKey(0x15)->label, "\x83\x4a\x83\x69");               // カナ
   EXPECT_EQ(FindKey(KEY_CUT)->label, "\tCUT");
   Build(1, 0);
   EXPECT_EQ(FindKey(0xBC)->label, "\t1\n,\n<\n\xc8\n\xa4");

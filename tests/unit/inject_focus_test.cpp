@@ -94,14 +94,15 @@ TEST_F(InjectTest, SystemKeyStateFollowsInjectedEvents) {
 }
 
 TEST(CharNext, ShiftJisLeadBytes) {
-  const char *text = "a\x95\x5c" "b\x81";
+  const char *text = "a\x95\x5c"
+                     "b\x81";
   EXPECT_EQ(CharNextA(text), text + 1);
   EXPECT_EQ(CharNextA(text + 1), text + 3); // 表: 0x95 0x5C is one character
   EXPECT_EQ(CharNextA(text + 3), text + 4);
   EXPECT_EQ(CharNextA(text + 4), text + 5); // a lead byte before the end
   EXPECT_EQ(CharNextA(text + 5), text + 5);
   EXPECT_EQ(CharNextA("\xe0\x40"), CharNextA("\xe0\x40")); // lead range E0..
-  const char *katakana = "\xc8\xa4";                    // half-width: single
+  const char *katakana = "\xc8\xa4";                       // half-width: single
   EXPECT_EQ(CharNextA(katakana), katakana + 1);
 }
 
@@ -113,9 +114,8 @@ protected:
     wc.lpfnWndProc = DefWindowProcA;
     wc.lpszClassName = "FlintoFrame";
     RegisterClassExA(&wc);
-    g_keyboardWindow = CreateWindowExA(0, "FlintoFrame", "", WS_POPUP, 0, 0,
-                                       10, 10, nullptr, nullptr, nullptr,
-                                       nullptr);
+    g_keyboardWindow = CreateWindowExA(0, "FlintoFrame", "", WS_POPUP, 0, 0, 10,
+                                       10, nullptr, nullptr, nullptr, nullptr);
   }
 };
 
@@ -149,9 +149,8 @@ TEST_F(FocusTest, KeepTargetForeground) {
 
 TEST_F(FocusTest, FadeStepsAndSettles) {
   g_setLayered = reinterpret_cast<SetLayeredWindowAttributesFn>(
-      reinterpret_cast<void *>(
-          GetProcAddress(LoadLibraryA("user32.dll"),
-                         "SetLayeredWindowAttributes")));
+      reinterpret_cast<void *>(GetProcAddress(LoadLibraryA("user32.dll"),
+                                              "SetLayeredWindowAttributes")));
   ASSERT_NE(g_setLayered, nullptr);
   g_transparent = 1;
   EXPECT_TRUE(SetTranslucency(g_keyboardWindow, true, 224));

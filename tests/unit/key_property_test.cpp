@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -182,8 +182,8 @@ private:
     }
     RECT w;
     GetWindowRect(g_keyboardWindow, &w);
-    const KeyEntry *e = HitTestKey(driver_.pointer().x - w.left,
-                                   driver_.pointer().y - w.top);
+    const KeyEntry *e =
+        HitTestKey(driver_.pointer().x - w.left, driver_.pointer().y - w.top);
     return (e != nullptr && model_.state.count(e->id)) ? e->id : 0;
   }
 
@@ -197,9 +197,8 @@ private:
       const bool systemDown =
           std::find(down.begin(), down.end(), int(id)) != down.end();
       if (systemDown != ((e->flags & Down) != 0))
-        return Fail("key " + std::to_string(id) + " is " +
-                    Describe(e->flags) + " but the system has it " +
-                    (systemDown ? "down" : "up"));
+        return Fail("key " + std::to_string(id) + " is " + Describe(e->flags) +
+                    " but the system has it " + (systemDown ? "down" : "up"));
       const RECT r = KeyPixelRect(*e);
       const bool drawnDown = buffer->Get(r.left, r.top) == 0;
       if (drawnDown != ((e->flags & Down) != 0))
@@ -283,14 +282,13 @@ private:
       const uint32_t target = Receiver();
       const bool copyRelease = !press && left && GetCapture() == nullptr &&
                                GetCapturedKey() == KEY_COPY;
-      const bool insideCopy =
-          copyRelease && [&] {
-            RECT w;
-            GetWindowRect(g_keyboardWindow, &w);
-            const KeyEntry *e = HitTestKey(driver_.pointer().x - w.left,
-                                           driver_.pointer().y - w.top);
-            return e != nullptr && e->id == KEY_COPY;
-          }();
+      const bool insideCopy = copyRelease && [&] {
+        RECT w;
+        GetWindowRect(g_keyboardWindow, &w);
+        const KeyEntry *e = HitTestKey(driver_.pointer().x - w.left,
+                                       driver_.pointer().y - w.top);
+        return e != nullptr && e->id == KEY_COPY;
+      }();
       if (target != 0)
         error = model_.Apply(target, press ? (left ? Ldown : Rdown)
                                            : (left ? Lup : Rup));
@@ -304,7 +302,8 @@ private:
         action_ = "switch application and tick";
         driver_.App(step_ % 2 ? "browser" : "editor");
       }
-      overAtTick_ = portable::OwnWindowAt(driver_.pointer()) == g_keyboardWindow;
+      overAtTick_ =
+          portable::OwnWindowAt(driver_.pointer()) == g_keyboardWindow;
       capturedAtTick_ = GetCapturedKey();
       tickPending_ = true;
       driver_.AdvanceClock(100);

@@ -60,10 +60,10 @@ TEST(Gradient, FlatColourAndRimCorners) {
     const auto bits = Gradient(w, h, u, 0x00405060, 0x00405060);
     // Colour 0x00405060: red 0x60, green 0x50, blue 0x40.
     EXPECT_EQ(Pixel24(bits, w, h, w / 2, h / 2), 0x605040u);
-    EXPECT_EQ(Pixel24(bits, w, h, 0, 0), 0xb0a8a0u);         // highlight
-    EXPECT_EQ(Pixel24(bits, w, h, w - 1, 0), 0xb0a8a0u);     // top band
-    EXPECT_EQ(Pixel24(bits, w, h, w - 1, 1), 0x302820u);     // shadow
-    EXPECT_EQ(Pixel24(bits, w, h, 0, h - 1), 0xb0a8a0u);     // left band
+    EXPECT_EQ(Pixel24(bits, w, h, 0, 0), 0xb0a8a0u);     // highlight
+    EXPECT_EQ(Pixel24(bits, w, h, w - 1, 0), 0xb0a8a0u); // top band
+    EXPECT_EQ(Pixel24(bits, w, h, w - 1, 1), 0x302820u); // shadow
+    EXPECT_EQ(Pixel24(bits, w, h, 0, h - 1), 0xb0a8a0u); // left band
     EXPECT_EQ(Pixel24(bits, w, h, 1, h - 1), 0x302820u);
     EXPECT_EQ(Pixel24(bits, w, h, w - 1, h - 1), 0x302820u);
     EXPECT_EQ(Pixel24(bits, w, h, u, u), 0x605040u);
@@ -81,7 +81,7 @@ TEST(Arithmetic, MulDivRoundsHalfAwayFromZero) {
   EXPECT_EQ(MulDiv(2, 1, 3), 1);
   EXPECT_EQ(MulDiv(-2, 1, 3), -1);
   EXPECT_EQ(MulDiv(5, 7, -2), -18);
-  EXPECT_EQ(MulDiv(65536, 65536, 1), -1); // does not fit: -1
+  EXPECT_EQ(MulDiv(65536, 65536, 1), -1);            // does not fit: -1
   EXPECT_EQ(MulDiv(100000, 100000, 100000), 100000); // 64-bit product
   EXPECT_EQ(MulDiv(7, 3, 0), -1);
 }
@@ -158,7 +158,8 @@ protected:
     memory = CreateCompatibleDC(nullptr);
     bitmap = CreateCompatibleBitmap(memory, 200, 120);
     old = SelectObject(memory, bitmap);
-    portable::SetDrawRecorder([this](const DrawCall &c) { calls.push_back(c); });
+    portable::SetDrawRecorder(
+        [this](const DrawCall &c) { calls.push_back(c); });
   }
   ~PaintTest() override {
     portable::SetDrawRecorder(nullptr);

@@ -193,7 +193,8 @@ std::string SavedOf(const std::string &file) {
                                  : r.out.substr(at, r.out.find('\n', at) - at);
 }
 
-const char kDefaults[] = "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0";
+const char kDefaults[] =
+    "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0";
 
 TEST(SettingsFile, DamagedFilesGiveDefaultsForWhatCannotBeRead) {
   const auto dir = FreshDir("damaged");
@@ -263,8 +264,9 @@ TEST(SettingsFile, SavingReplacesTheFileWhole) {
   EXPECT_EQ(files, 1);
   // A folder that cannot be written: the save fails and the old file stays.
   if (::geteuid() != 0) {
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_read |
-                                             std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(folder,
+                                 std::filesystem::perms::owner_read |
+                                     std::filesystem::perms::owner_exec);
     WriteFile(file + ".probe", "");
     EXPECT_EQ(ReadFile(file), text);
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);

@@ -46,7 +46,8 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int) {
-  logFile = std::fopen(cmdLine != nullptr && *cmdLine ? cmdLine : "target.log", "w");
+  logFile =
+      std::fopen(cmdLine != nullptr && *cmdLine ? cmdLine : "target.log", "w");
   if (logFile == nullptr)
     return 1;
   WNDCLASSA wc = {};

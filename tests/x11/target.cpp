@@ -2,14 +2,14 @@
 // receives, one line each:
 //   press keycode=38 keysym=a state=0x0 text=a
 // With an argument, the log goes to that file (flushed line by line).
-#include <X11/Xlib.h>
 #include <X11/XKBlib.h>
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 int IgnoreErrors(Display *, XErrorEvent *) { return 0; }
@@ -25,9 +25,9 @@ int main(int argc, char **argv) {
   if (log == nullptr)
     return 1;
   const int screen = DefaultScreen(dpy);
-  Window w = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 50, 50, 500,
-                                 300, 0, BlackPixel(dpy, screen),
-                                 WhitePixel(dpy, screen));
+  Window w =
+      XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 50, 50, 500, 300, 0,
+                          BlackPixel(dpy, screen), WhitePixel(dpy, screen));
   XClassHint hint;
   char name[] = "flinto-target", cls[] = "FlintoTarget";
   hint.res_name = name;
@@ -39,8 +39,9 @@ int main(int argc, char **argv) {
   wm->input = True;
   XSetWMHints(dpy, w, wm);
   XFree(wm);
-  XSelectInput(dpy, w, KeyPressMask | KeyReleaseMask | FocusChangeMask |
-                           ExposureMask | StructureNotifyMask);
+  XSelectInput(dpy, w,
+               KeyPressMask | KeyReleaseMask | FocusChangeMask | ExposureMask |
+                   StructureNotifyMask);
   XMapRaised(dpy, w);
   GC gc = XCreateGC(dpy, w, 0, nullptr);
   XSetForeground(dpy, gc, BlackPixel(dpy, screen));
@@ -77,7 +78,8 @@ int main(int argc, char **argv) {
     } else if (e.type == KeyPress || e.type == KeyRelease) {
       char text[32] = {0};
       KeySym sym = 0;
-      const int n = XLookupString(&e.xkey, text, sizeof text - 1, &sym, nullptr);
+      const int n =
+          XLookupString(&e.xkey, text, sizeof text - 1, &sym, nullptr);
       text[n > 0 ? n : 0] = '\0';
       const char *symName = XKeysymToString(XkbKeycodeToKeysym(
           dpy, KeyCode(e.xkey.keycode), 0, (e.xkey.state & ShiftMask) ? 1 : 0));

@@ -62,8 +62,7 @@ bool DecodeBmp(const uint8_t *bytes, size_t size, Bitmap *out) {
   uint32_t palette[256] = {};
   if (bits <= 8) {
     const uint32_t maxColours = 1u << bits;
-    const uint32_t colours =
-        coloursUsed == 0 ? maxColours : coloursUsed;
+    const uint32_t colours = coloursUsed == 0 ? maxColours : coloursUsed;
     if (colours > maxColours)
       return false;
     const size_t paletteStart = kFileHeader + infoSize;

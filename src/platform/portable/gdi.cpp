@@ -265,8 +265,7 @@ BOOL DeleteObject(HGDIOBJ obj) {
   if (o->stock)
     return TRUE;
   for (auto &[h, d] : g_dcs.items()) {
-    if (d->bitmap == obj || d->pen == obj || d->brush == obj ||
-        d->font == obj)
+    if (d->bitmap == obj || d->pen == obj || d->brush == obj || d->font == obj)
       return FALSE; // selected into a context
   }
   g_gdi.Remove(obj);

@@ -181,7 +181,8 @@ void SerializeNode(const Node &node, const std::string &path,
       } else {
         out << "hex(" << value.type << "):";
         for (size_t i = 0; i < value.data.size(); ++i)
-          out << (i ? "," : "") << Hex2(static_cast<unsigned char>(value.data[i]));
+          out << (i ? "," : "")
+              << Hex2(static_cast<unsigned char>(value.data[i]));
       }
       out << "\n";
     }
@@ -417,12 +418,13 @@ int ParseRegistry(const std::string &text) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos)
       end = text.size();
-    std::string line = text.substr(start, std::min(end - start, kMaxLineBytes + 1));
+    std::string line =
+        text.substr(start, std::min(end - start, kMaxLineBytes + 1));
     start = end + 1;
     if (line.size() > kMaxLineBytes)
       continue;
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' ||
-                             line.back() == '\t'))
+    while (!line.empty() &&
+           (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
       line.pop_back();
     size_t lead = 0;
     while (lead < line.size() && (line[lead] == ' ' || line[lead] == '\t'))

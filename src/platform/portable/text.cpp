@@ -1,9 +1,11 @@
 // Fonts and text: fontconfig finds the face, FreeType draws its glyphs, iconv
 // turns Shift-JIS (code page 932) bytes into characters.
 #include <ft2build.h>
+// clang-format off
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 #include FT_TRUETYPE_TABLES_H
+// clang-format on
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
 
@@ -11,8 +13,8 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <unordered_map>
 #include <tuple>
+#include <unordered_map>
 
 #include "platform/portable/internal.h"
 #include "platform/portable/text.h"
@@ -90,27 +92,7 @@ std::u32string Decode(const char *text, size_t count) {
 }
 
 std::string FamilyUtf8(const char *faceName) {
-  size_t n = strnlen(faceName, LF_FACESIZE);
-  std::u32string chars = Decode(faceName, n);
-  std::string utf8;
-  for (char32_t c : chars) {
-    if (c < 0x80) {
-      utf8 += char(c);
-    } else if (c < 0x800) {
-      utf8 += char(0xC0 | (c >> 6));
-      utf8 += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      utf8 += char(0xE0 | (c >> 12));
-      utf8 += char(0x80 | ((c >> 6) & 0x3F));
-      utf8 += char(0x80 | (c & 0x3F));
-    } else {
-      utf8 += char(0xF0 | (c >> 18));
-      utf8 += char(0x80 | ((c >> 12) & 0x3F));
-      utf8 += char(0x80 | ((c >> 6) & 0x3F));
-      utf8 += char(0x80 | (c & 0x3F));
-    }
-  }
-  return utf8;
+  return Cp932ToUtf8(std::string(faceName, strnlen(faceName, LF_FACESIZE)));
 }
 
 MatchResult Match(const std::string &family, bool bold) {
@@ -201,8 +183,8 @@ struct Clip {
 };
 
 void DrawLine(Bitmap &target, const Clip &clip, FontFace &font,
-              const std::u32string &chars, size_t from, size_t to, int x,
-              int y, uint32_t rgb) {
+              const std::u32string &chars, size_t from, size_t to, int x, int y,
+              uint32_t rgb) {
   for (size_t i = from; i < to; ++i) {
     const CachedGlyph &glyph = GlyphOf(font, chars[i]);
     const int ox = x + glyph.left;
@@ -237,6 +219,29 @@ void FillBox(Bitmap &target, const Clip &clip, int x0, int y0, int x1, int y1,
 
 void SetFontsEnabled(bool enabled) { fontsEnabled = enabled; }
 
+std::string Cp932ToUtf8(const std::string &text) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return text;
+  std::string out(text.size() * 4 + 4, '\0');
+  char *in = const_cast<char *>(text.data());
+  size_t inLeft = text.size();
+  char *o = &out[0];
+  size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &o, &outLeft) == size_t(-1)) {
+      if (errno == E2BIG || outLeft == 0)
+        break;
+      ++in; // skip what cannot be converted
+      --inLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
 int MeasureText(FontFace &font, const std::string &text) {
   const std::u32string chars = Decode(text.data(), text.size());
   return LineWidth(font, chars, 0, chars.size());
@@ -248,7 +253,7 @@ namespace {
 struct FileMetrics {
   bool ok = false;
   long unitsPerEm = 0;
-  long ascent = 0;  // the Windows ascent and descent, in font units
+  long ascent = 0; // the Windows ascent and descent, in font units
   long descent = 0;
   long halfAdvance = 0; // the advance of "0", the average character
   bool boldFace = false;
@@ -293,8 +298,8 @@ struct FaceKey {
   long emX, emY, cell;
   bool bold;
   bool operator==(const FaceKey &o) const {
-    return file == o.file && index == o.index && emX == o.emX &&
-           emY == o.emY && cell == o.cell && bold == o.bold;
+    return file == o.file && index == o.index && emX == o.emX && emY == o.emY &&
+           cell == o.cell && bold == o.bold;
   }
 };
 std::vector<std::pair<FaceKey, std::shared_ptr<FontFace>>> recentFaces;

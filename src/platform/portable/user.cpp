@@ -58,9 +58,8 @@ bool TakeDueTimer(MSG *msg) {
   const uint64_t now = driver->Now();
   Timer *best = nullptr;
   for (Timer &t : timers)
-    if (t.due <= now &&
-        (best == nullptr || t.due < best->due ||
-         (t.due == best->due && t.order < best->order)))
+    if (t.due <= now && (best == nullptr || t.due < best->due ||
+                         (t.due == best->due && t.order < best->order)))
       best = &t;
   if (best == nullptr)
     return false;
@@ -83,6 +82,15 @@ bool TakePaint(MSG *msg) {
   }
   *msg = MSG{best->handle, WM_PAINT, 0, 0, 0, {}};
   return true;
+}
+
+void DestroyOwnedWindows(HWND owner) {
+  std::vector<HWND> owned;
+  for (auto &[h, other] : g_windows.items())
+    if (!other->foreign && other->owner == owner && !other->destroying)
+      owned.push_back(other->handle);
+  for (HWND o : owned)
+    DestroyWindow(o);
 }
 
 LRESULT CallProc(Window *w, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -169,13 +177,7 @@ void ForgetForeignWindow(HWND hwnd) {
   Window *w = AnyWindow(hwnd);
   if (w == nullptr || !w->foreign)
     return;
-  // As the system does, windows it owned go with it.
-  std::vector<HWND> owned;
-  for (auto &[h, other] : g_windows.items())
-    if (!other->foreign && other->owner == hwnd && !other->destroying)
-      owned.push_back(other->handle);
-  for (HWND o : owned)
-    DestroyWindow(o);
+  DestroyOwnedWindows(hwnd); // as the system does
   g_windows.Remove(hwnd);
 }
 
@@ -214,8 +216,8 @@ HWND DeliverPointer(UINT message, POINT screen) {
                      message == WM_MBUTTONDOWN;
   if (press && driver != nullptr && driver->Foreground() != target) {
     const LRESULT r =
-        SendMessageA(target, WM_MOUSEACTIVATE,
-                     reinterpret_cast<WPARAM>(target), MAKELPARAM(1, message));
+        SendMessageA(target, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(target),
+                     MAKELPARAM(1, message));
     if (r == MA_ACTIVATE || r == 2 /* MA_ACTIVATEANDEAT */)
       SetForegroundWindow(target);
     if (r == 2 || r == 4 /* MA_NOACTIVATEANDEAT */)
@@ -258,9 +260,9 @@ ATOM RegisterClassExA(const WNDCLASSEXA *wc) {
   return static_cast<ATOM>(0xC000 + classes.size());
 }
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title,
-                     DWORD style, int x, int y, int width, int height,
-                     HWND parent, HMENU, HINSTANCE, LPVOID) {
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
+                     int x, int y, int width, int height, HWND parent, HMENU,
+                     HINSTANCE, LPVOID) {
   if (className == nullptr)
     return nullptr;
   auto cls = classes.find(className);
@@ -297,13 +299,7 @@ BOOL DestroyWindow(HWND hwnd) {
   if (w == nullptr || w->destroying)
     return FALSE;
   w->destroying = true;
-  // Owned windows go first, as the system does.
-  std::vector<HWND> owned;
-  for (auto &[h, other] : g_windows.items())
-    if (!other->foreign && other->owner == hwnd && !other->destroying)
-      owned.push_back(other->handle);
-  for (HWND o : owned)
-    DestroyWindow(o);
+  DestroyOwnedWindows(hwnd); // owned windows go first, as the system does
   w->visible = false;
   if (capture == hwnd) {
     capture = nullptr;
@@ -830,8 +826,8 @@ int MulDiv(int number, int numerator, int denominator) {
   const int64_t product = static_cast<int64_t>(number) * numerator;
   const bool negative = (product < 0) != (denominator < 0);
   const uint64_t p = product < 0 ? uint64_t(-product) : uint64_t(product);
-  const uint64_t d = denominator < 0 ? uint64_t(-int64_t(denominator))
-                                     : uint64_t(denominator);
+  const uint64_t d =
+      denominator < 0 ? uint64_t(-int64_t(denominator)) : uint64_t(denominator);
   const uint64_t q = (p + d / 2) / d;
   if (q > static_cast<uint64_t>(std::numeric_limits<int>::max()) + negative)
     return -1;

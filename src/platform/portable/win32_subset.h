@@ -428,10 +428,9 @@ typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 
 // USER: classes, windows, messages.
 ATOM RegisterClassExA(const WNDCLASSEXA *wc);
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title,
-                     DWORD style, int x, int y, int width, int height,
-                     HWND parent, HMENU menu, HINSTANCE instance,
-                     LPVOID param);
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
+                     int x, int y, int width, int height, HWND parent,
+                     HMENU menu, HINSTANCE instance, LPVOID param);
 BOOL DestroyWindow(HWND hwnd);
 BOOL IsWindow(HWND hwnd);
 BOOL IsWindowVisible(HWND hwnd);

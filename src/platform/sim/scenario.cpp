@@ -2,8 +2,6 @@
 // drives it from a script, one command per line.
 #include "platform/sim/scenario.h"
 
-#include <iconv.h>
-
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -27,21 +25,6 @@ namespace {
 struct ScenarioError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-std::string Utf8(const std::string &cp932) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1))
-    return cp932;
-  std::string out(cp932.size() * 4 + 4, '\0');
-  char *in = const_cast<char *>(cp932.data());
-  size_t inLeft = cp932.size();
-  char *o = &out[0];
-  size_t outLeft = out.size();
-  iconv(cd, &in, &inLeft, &o, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 std::string Hex(unsigned value) {
   char buffer[16];
@@ -149,10 +132,9 @@ void Runner::BeforeStart(const std::vector<std::string> &w) {
   } else if (c == "workarea" && w.size() == 2 && w[1] == "fail") {
     driver_.FailWorkArea();
   } else if (c == "workarea" && w.size() == 5) {
-    driver_.SetWorkArea(RECT{LONG(Number(w[1], -32768, 32767)),
-                             LONG(Number(w[2], -32768, 32767)),
-                             LONG(Number(w[3], -32768, 32767)),
-                             LONG(Number(w[4], -32768, 32767))});
+    driver_.SetWorkArea(RECT{
+        LONG(Number(w[1], -32768, 32767)), LONG(Number(w[2], -32768, 32767)),
+        LONG(Number(w[3], -32768, 32767)), LONG(Number(w[4], -32768, 32767))});
   } else if (c == "setting") {
     Setting(w);
   } else if (c == "registry" && w.size() == 2 && w[1] == "fail-read") {
@@ -213,7 +195,8 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
                               LONG(Number(w[2], -32768, 32767))});
   } else if ((c == "press" || c == "release") && w.size() == 2) {
     driver_.Button(button(w[1]), c == "press");
-  } else if (c == "click" && (w.size() == 2 || (w.size() == 4 && w[2] == "key"))) {
+  } else if (c == "click" &&
+             (w.size() == 2 || (w.size() == 4 && w[2] == "key"))) {
     const bool left = button(w[1]);
     if (w.size() == 4)
       driver_.MovePointer(KeyCentre(KeyId(w[3])));
@@ -223,9 +206,8 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     driver_.AdvanceClock(w.size() == 2 ? uint64_t(Number(w[1], 0, 86400000))
                                        : 100);
   } else if (c == "menu" && w.size() == 2) {
-    driver_.SetMenuChoice(w[1] == "cancel"
-                              ? 0
-                              : UINT(Number(w[1], ID_EXIT, ID_TRANSLUCENT)));
+    driver_.SetMenuChoice(
+        w[1] == "cancel" ? 0 : UINT(Number(w[1], ID_EXIT, ID_TRANSLUCENT)));
   } else if (c == "print" && w.size() == 2 && w[1] == "state") {
     PrintState();
   } else if (c == "print" && w.size() == 2 && w[1] == "keys") {
@@ -345,11 +327,10 @@ void Runner::PrintLayout() {
     else if (IsFourLineLabel(text))
       text = std::string(LabelLineFor(text, ModifierState()));
     std::string shown;
-    for (char ch : Utf8(text))
+    for (char ch : portable::Cp932ToUtf8(text))
       shown += ch == ' ' ? std::string("\\s") : std::string(1, ch);
     out_ << "layout " << Hex(id) << " " << r.left << " " << r.top << " "
-         << r.right - r.left << " " << r.bottom - r.top << " " << shown
-         << "\n";
+         << r.right - r.left << " " << r.bottom - r.top << " " << shown << "\n";
   }
 }
 

@@ -37,8 +37,7 @@ SimDriver::~SimDriver() = default;
 void SimDriver::SetScreen(int width, int height) {
   screenW_ = width;
   screenH_ = height;
-  portable::SetForeignWindowRect(taskbar_,
-                                 RECT{0, height - 40, width, height});
+  portable::SetForeignWindowRect(taskbar_, RECT{0, height - 40, width, height});
 }
 
 void SimDriver::SetPhysicalToggle(int vk, bool on) { toggles_[vk] = on; }

@@ -34,7 +34,9 @@ public:
 
   // Scenario controls.
   void SetScreen(int width, int height);
-  void SetWorkArea(const RECT &area) { workArea_ = area, workAreaFails_ = false; }
+  void SetWorkArea(const RECT &area) {
+    workArea_ = area, workAreaFails_ = false;
+  }
   void FailWorkArea() { workAreaFails_ = true; }
   void SetLayeredAvailable(bool available) { layered_ = available; }
   void FailTray() { trayFails_ = true; }

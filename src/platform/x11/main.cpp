@@ -8,7 +8,8 @@
 
 int main() {
   std::string error;
-  std::unique_ptr<x11::X11Driver> driver = x11::X11Driver::Open(nullptr, &error);
+  std::unique_ptr<x11::X11Driver> driver =
+      x11::X11Driver::Open(nullptr, &error);
   if (driver == nullptr) {
     std::fprintf(stderr, "flinto: %s\n", error.c_str());
     return 1;

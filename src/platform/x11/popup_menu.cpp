@@ -77,8 +77,8 @@ int PopupMenu::ItemAt(int x, int y) const {
   if (x < kBorder || x >= width_ - kBorder)
     return -1;
   for (size_t i = 0; i < items_.size(); ++i) {
-    const int bottom = tops_[i] + (items_[i].separator ? kSeparatorHeight
-                                                       : rowHeight_);
+    const int bottom =
+        tops_[i] + (items_[i].separator ? kSeparatorHeight : rowHeight_);
     if (y >= tops_[i] && y < bottom)
       return int(i);
   }
@@ -91,7 +91,9 @@ void PopupMenu::Draw(portable::Bitmap &b, int hover) const {
       for (int x = std::max(0, x0); x < std::min(b.width, x1); ++x)
         b.Set(x, y, rgb);
   };
-  auto rgb = [](int index) { return portable::ColorrefToRgb(GetSysColor(index)); };
+  auto rgb = [](int index) {
+    return portable::ColorrefToRgb(GetSysColor(index));
+  };
   fill(0, 0, width_, height_, rgb(COLOR_MENU));
   // A raised frame, as the classic menus have.
   fill(0, 0, width_, 1, rgb(COLOR_3DLIGHT));
@@ -107,7 +109,8 @@ void PopupMenu::Draw(portable::Bitmap &b, int hover) const {
     const int top = tops_[i];
     if (item.separator) {
       const int mid = top + kSeparatorHeight / 2 - 1;
-      fill(kBorder + 1, mid, width_ - kBorder - 1, mid + 1, rgb(COLOR_BTNSHADOW));
+      fill(kBorder + 1, mid, width_ - kBorder - 1, mid + 1,
+           rgb(COLOR_BTNSHADOW));
       fill(kBorder + 1, mid + 1, width_ - kBorder - 1, mid + 2,
            rgb(COLOR_BTNHIGHLIGHT));
       continue;
@@ -116,13 +119,15 @@ void PopupMenu::Draw(portable::Bitmap &b, int hover) const {
     const bool lit = int(i) == hover && !grey;
     uint32_t ink = rgb(lit ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT);
     if (lit)
-      fill(kBorder, top, width_ - kBorder, top + rowHeight_, rgb(COLOR_HIGHLIGHT));
+      fill(kBorder, top, width_ - kBorder, top + rowHeight_,
+           rgb(COLOR_HIGHLIGHT));
     if (item.state & MF_CHECKED) {
       // A check mark: two strokes, three pixels thick.
       const int cx = kBorder + 5, cy = top + rowHeight_ / 2;
       for (int t = 0; t < 3; ++t) {
         for (int k = 0; k < 3; ++k)
-          fill(cx + k, cy + k + t - 1, cx + k + 1, cy + k + t, grey ? rgb(COLOR_GRAYTEXT) : ink);
+          fill(cx + k, cy + k + t - 1, cx + k + 1, cy + k + t,
+               grey ? rgb(COLOR_GRAYTEXT) : ink);
         for (int k = 0; k < 5; ++k)
           fill(cx + 3 + k, cy + 1 - k + t, cx + 4 + k, cy + 2 - k + t,
                grey ? rgb(COLOR_GRAYTEXT) : ink);
@@ -135,15 +140,17 @@ void PopupMenu::Draw(portable::Bitmap &b, int hover) const {
     auto drawText = [&](int dx, int dy, uint32_t colour) {
       RECT r = {kBorder + kTextLeft + dx, top + dy, width_ - kBorder + dx,
                 top + rowHeight_ + dy};
-      const COLORREF c = ((colour & 0xFF) << 16) | (colour & 0xFF00) |
-                         ((colour >> 16) & 0xFF);
+      const COLORREF c =
+          ((colour & 0xFF) << 16) | (colour & 0xFF00) | ((colour >> 16) & 0xFF);
       portable::DrawTextOn(b, nullptr, *font_, text.data(), int(text.size()),
                            &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX, c,
                            TRANSPARENT, 0);
       if (marked >= 0) {
         // The access key's character is underlined.
-        const int x0 = r.left + portable::MeasureText(*font_, text.substr(0, size_t(marked)));
-        const int x1 = r.left + portable::MeasureText(*font_, text.substr(0, size_t(marked) + 1));
+        const int x0 = r.left + portable::MeasureText(
+                                    *font_, text.substr(0, size_t(marked)));
+        const int x1 = r.left + portable::MeasureText(
+                                    *font_, text.substr(0, size_t(marked) + 1));
         const int y = top + dy + (rowHeight_ + 16) / 2;
         fill(x0, y, x1, y + 1, colour);
       }
@@ -159,7 +166,8 @@ void PopupMenu::Draw(portable::Bitmap &b, int hover) const {
 
 void PopupMenu::Paint() {
   Draw(pixels_, hover_);
-  driver_.PutPixels(window_, reinterpret_cast<const uint32_t *>(pixels_.data.data()),
+  driver_.PutPixels(window_,
+                    reinterpret_cast<const uint32_t *>(pixels_.data.data()),
                     width_, height_, pixels_.stride, 0, 0, width_, height_);
   XFlush(driver_.display());
 }
@@ -222,13 +230,12 @@ UINT PopupMenu::Run(int x, int y) {
   XSetWindowAttributes attributes;
   attributes.override_redirect = True;
   attributes.save_under = True;
-  attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask |
-                          PointerMotionMask;
-  window_ = XCreateWindow(dpy, DefaultRootWindow(dpy), x, y, unsigned(width_),
-                          unsigned(height_), 0, CopyFromParent, InputOutput,
-                          CopyFromParent,
-                          CWOverrideRedirect | CWSaveUnder | CWEventMask,
-                          &attributes);
+  attributes.event_mask =
+      ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+  window_ = XCreateWindow(
+      dpy, DefaultRootWindow(dpy), x, y, unsigned(width_), unsigned(height_), 0,
+      CopyFromParent, InputOutput, CopyFromParent,
+      CWOverrideRedirect | CWSaveUnder | CWEventMask, &attributes);
   XClassHint hint;
   char name[] = "flinto", cls[] = "FlintoMenu";
   hint.res_name = name;

@@ -7,7 +7,6 @@
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ipc.h>
@@ -21,6 +20,7 @@
 #include <ctime>
 
 #include "platform/portable/internal.h"
+#include "platform/portable/text.h"
 #include "platform/resources/icon.h"
 #include "platform/x11/popup_menu.h"
 
@@ -91,29 +91,6 @@ constexpr VkKey kVkKeys[] = {
 };
 constexpr unsigned kEvdevRightShift = 54;
 constexpr unsigned kRightShiftScan = 0x36;
-
-std::string Cp932ToUtf8(const std::string &text) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1))
-    return text;
-  std::string out(text.size() * 4 + 4, '\0');
-  char *in = const_cast<char *>(text.data());
-  size_t inLeft = text.size();
-  char *o = &out[0];
-  size_t outLeft = out.size();
-  while (inLeft > 0) {
-    if (iconv(cd, &in, &inLeft, &o, &outLeft) == size_t(-1)) {
-      if (errno == E2BIG || outLeft == 0)
-        break;
-      ++in; // skip what cannot be converted
-      --inLeft;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 } // namespace
 
@@ -305,9 +282,7 @@ uint64_t X11Driver::Now() {
   return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
 }
 
-void X11Driver::Wait(uint64_t deadline) {
-  PumpEvents(deadline, 0, nullptr);
-}
+void X11Driver::Wait(uint64_t deadline) { PumpEvents(deadline, 0, nullptr); }
 
 void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
                            const std::function<void(XEvent &)> &handler) {
@@ -320,8 +295,8 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
     if (deadline != UINT64_MAX) {
       const uint64_t now = Now();
       // Rounded up: waking early would only wait again.
-      timeout = deadline > now ? int(std::min<uint64_t>(deadline - now, 60000))
-                               : 0;
+      timeout =
+          deadline > now ? int(std::min<uint64_t>(deadline - now, 60000)) : 0;
     }
     pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0},
                      {signalPipe_[0], POLLIN, 0}};
@@ -376,8 +351,7 @@ void X11Driver::ReadWorkArea() {
     desktop = 0;
   const std::vector<long> v =
       Property(root_, "_NET_WORKAREA", XA_CARDINAL, desktop * 4, 4);
-  if (v.size() == 4 && v[2] > 0 && v[3] > 0 && v[2] <= 65535 &&
-      v[3] <= 65535) {
+  if (v.size() == 4 && v[2] > 0 && v[3] > 0 && v[2] <= 65535 && v[3] <= 65535) {
     workArea_ = {LONG(v[0]), LONG(v[1]), LONG(v[0] + v[2]), LONG(v[1] + v[3])};
     workAreaKnown_ = true;
   }
@@ -495,13 +469,11 @@ HWND X11Driver::WindowAt(POINT point) {
 
 void X11Driver::ReadKeyboardMap() {
   const KeyCode caps = KeyCode(KeycodeForVirtualKey(0x14, 0));
-  capsKeyIsCapsLock_ =
-      XkbKeycodeToKeysym(dpy_, caps, 0, 0) == XK_Caps_Lock;
+  capsKeyIsCapsLock_ = XkbKeycodeToKeysym(dpy_, caps, 0, 0) == XK_Caps_Lock;
   kanaIndicator_ = -1;
   int index = -1;
   Bool on = False;
-  if (XkbGetNamedIndicator(dpy_, atom("Kana"), &index, &on, nullptr,
-                           nullptr) &&
+  if (XkbGetNamedIndicator(dpy_, atom("Kana"), &index, &on, nullptr, nullptr) &&
       index >= 0) {
     kanaIndicator_ = index;
     kanaOn_ = on;
@@ -805,11 +777,10 @@ void X11Driver::Handle(XEvent &event) {
 // --- Our windows -------------------------------------------------------
 
 void X11Driver::SetUtf8Title(::Window xid, const std::string &cp932) {
-  const std::string utf8 = Cp932ToUtf8(cp932);
-  XChangeProperty(dpy_, xid, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
-                  PropModeReplace,
-                  reinterpret_cast<const unsigned char *>(utf8.data()),
-                  int(utf8.size()));
+  const std::string utf8 = portable::Cp932ToUtf8(cp932);
+  XChangeProperty(
+      dpy_, xid, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8, PropModeReplace,
+      reinterpret_cast<const unsigned char *>(utf8.data()), int(utf8.size()));
   XStoreName(dpy_, xid, cp932.c_str());
 }
 
@@ -992,7 +963,8 @@ void X11Driver::PutPixels(::Window window, const uint32_t *pixels, int width,
                                  nullptr, unsigned(w), unsigned(h), 32, 0);
     if (image == nullptr)
       return;
-    image->data = static_cast<char *>(std::malloc(size_t(image->bytes_per_line) * h));
+    image->data =
+        static_cast<char *>(std::malloc(size_t(image->bytes_per_line) * h));
     if (image->data == nullptr) {
       XDestroyImage(image);
       return;
@@ -1073,9 +1045,9 @@ X11Driver::SharedImage *X11Driver::SharedImageFor(HWND hwnd, int width,
   if (!useShm_ || width <= 0 || height <= 0)
     return nullptr;
   auto shared = std::make_unique<SharedImage>();
-  shared->image = XShmCreateImage(dpy_, visual_, unsigned(depth_), ZPixmap,
-                                  nullptr, &shared->info, unsigned(width),
-                                  unsigned(height));
+  shared->image =
+      XShmCreateImage(dpy_, visual_, unsigned(depth_), ZPixmap, nullptr,
+                      &shared->info, unsigned(width), unsigned(height));
   if (shared->image == nullptr)
     return nullptr;
   shared->info.shmid =
@@ -1087,7 +1059,8 @@ X11Driver::SharedImage *X11Driver::SharedImageFor(HWND hwnd, int width,
     useShm_ = false;
     return nullptr;
   }
-  shared->info.shmaddr = static_cast<char *>(shmat(shared->info.shmid, nullptr, 0));
+  shared->info.shmaddr =
+      static_cast<char *>(shmat(shared->info.shmid, nullptr, 0));
   shmctl(shared->info.shmid, IPC_RMID, nullptr); // gone once both detach
   if (shared->info.shmaddr == reinterpret_cast<char *>(-1)) {
     XDestroyImage(shared->image);
@@ -1122,24 +1095,28 @@ void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
   if (r.left >= r.right || r.top >= r.bottom)
     return;
   if (directPixels_) {
-    if (SharedImage *shared = SharedImageFor(hwnd, surface.width, surface.height)) {
+    if (SharedImage *shared =
+            SharedImageFor(hwnd, surface.width, surface.height)) {
       XImage *image = shared->image;
       for (LONG y = r.top; y < r.bottom; ++y)
-        std::memcpy(image->data + size_t(y) * image->bytes_per_line + r.left * 4,
-                    surface.data.data() + size_t(y) * surface.stride + r.left * 4,
-                    size_t(r.right - r.left) * 4);
+        std::memcpy(
+            image->data + size_t(y) * image->bytes_per_line + r.left * 4,
+            surface.data.data() + size_t(y) * surface.stride + r.left * 4,
+            size_t(r.right - r.left) * 4);
       XShmPutImage(dpy_, xid, gc_, image, r.left, r.top, r.left, r.top,
-                   unsigned(r.right - r.left), unsigned(r.bottom - r.top), False);
+                   unsigned(r.right - r.left), unsigned(r.bottom - r.top),
+                   False);
       // The next paint writes the same memory: the server must be done.
       XSync(dpy_, False);
       return;
     }
   }
-  const uint32_t *origin = reinterpret_cast<const uint32_t *>(
-      surface.data.data() + size_t(r.top) * surface.stride) + r.left;
+  const uint32_t *origin =
+      reinterpret_cast<const uint32_t *>(surface.data.data() +
+                                         size_t(r.top) * surface.stride) +
+      r.left;
   PutPixels(xid, origin, surface.width - r.left, surface.height - r.top,
-            surface.stride, r.left, r.top, r.right - r.left,
-            r.bottom - r.top);
+            surface.stride, r.left, r.top, r.right - r.left, r.bottom - r.top);
   XFlush(dpy_);
 }
 

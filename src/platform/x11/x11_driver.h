@@ -66,8 +66,8 @@ public:
   // `window` to `handler` and the rest to the usual handling.
   void PumpEvents(uint64_t deadline, ::Window window,
                   const std::function<void(XEvent &)> &handler);
-  void PutPixels(::Window window, const uint32_t *pixels, int width,
-                 int height, int stride, int x, int y, int w, int h);
+  void PutPixels(::Window window, const uint32_t *pixels, int width, int height,
+                 int stride, int x, int y, int w, int h);
   Time lastEventTime() const { return lastTime_; }
   ::Atom atom(const char *name);
   // A property of 32-bit items (as longs), empty when it cannot be read.
