@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -144,6 +145,10 @@ TEST_F(BackBufferTest, PictureFiles) {
   RebuildBackBuffer(window, 3, (dir / "missing.bmp").c_str(), 0, 0, true, true,
                     true);
   EXPECT_EQ(BackBuffer, nullptr);
+  ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0600), 0);
+  RebuildBackBuffer(window, 3, (dir / "pipe.bmp").c_str(), 0, 0, true, true,
+                    true);
+  EXPECT_EQ(BackBuffer, nullptr); // not read, and no wait for a writer
   WriteFile(dir / "broken.bmp", "BM this is not a bitmap");
   RebuildBackBuffer(window, 3, (dir / "broken.bmp").c_str(), 0, 0, true, true,
                     true);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/app.h"
 #include "platform/portable/registry.h"
@@ -271,6 +272,14 @@ TEST(SettingsFile, SavingReplacesTheFileWhole) {
     EXPECT_EQ(ReadFile(file), text);
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
   }
+  // A pipe or a folder where the file should be is not read (a pipe would
+  // block), and the run goes on with the defaults.
+  const auto odd = dir / "odd";
+  std::filesystem::create_directories(odd);
+  ASSERT_EQ(::mkfifo((odd / "pipe.txt").c_str(), 0600), 0);
+  EXPECT_EQ(SavedOf((odd / "pipe.txt").string()), kDefaults);
+  std::filesystem::create_directories(odd / "folder.txt");
+  EXPECT_EQ(SavedOf((odd / "folder.txt").string()), kDefaults);
   // A settings path under a file (not a folder) cannot be saved: no crash.
   const std::string blocked = (dir / "registry.txt" / "x" / "y.txt").string();
   WriteFile(dir / "registry.txt", "not a folder");

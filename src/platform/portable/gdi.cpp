@@ -1,5 +1,7 @@
 // Device contexts, bitmaps, pens, brushes, fonts and drawing on in-memory
 // images.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -308,6 +310,10 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO *info, UINT usage, void **bits,
 
 HANDLE LoadImageA(HINSTANCE, LPCSTR name, UINT type, int, int, UINT load) {
   if (type != IMAGE_BITMAP || !(load & LR_LOADFROMFILE) || name == nullptr)
+    return nullptr;
+  // Only a regular file is read: a pipe or a device could block forever.
+  struct stat st;
+  if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
     return nullptr;
   std::ifstream in(name, std::ios::binary);
   if (!in)

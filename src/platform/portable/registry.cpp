@@ -278,6 +278,10 @@ void EnsureLoaded() {
   loaded = true;
   if (filePath.empty())
     return;
+  // Only a regular file is read: a pipe or a device could block forever.
+  struct stat st;
+  if (stat(filePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return;
   std::ifstream in(filePath, std::ios::binary);
   if (!in)
     return;
