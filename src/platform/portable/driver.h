@@ -31,6 +31,9 @@ public:
   // Called when no message is queued and no timer is due: waits for input or
   // until `deadline` (on Now()'s clock; UINT64_MAX for none).
   virtual void Wait(uint64_t deadline) = 0;
+  // Timers fall due on multiples of this many milliseconds, so that timers
+  // of different periods wake the program together (1: exactly).
+  virtual uint64_t TimerGranularity() { return 1; }
 
   virtual void ScreenSize(int *width, int *height) = 0;
   virtual bool WorkArea(RECT *area) = 0;

@@ -65,8 +65,10 @@ bool TakeDueTimer(MSG *msg) {
     return false;
   *msg = MSG{best->hwnd, WM_TIMER, best->id, 0, static_cast<DWORD>(now), {}};
   best->due += best->period;
-  if (best->due <= now)
-    best->due = now + best->period;
+  if (best->due <= now) { // late: the next one from now, on the grid
+    const uint64_t grain = std::max<uint64_t>(1, driver->TimerGranularity());
+    best->due = (now + best->period + grain - 1) / grain * grain;
+  }
   return true;
 }
 
@@ -564,7 +566,8 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC) {
     return 0;
   if (elapse < 10)
     elapse = 10;
-  const uint64_t due = driver->Now() + elapse;
+  const uint64_t grain = std::max<uint64_t>(1, driver->TimerGranularity());
+  const uint64_t due = (driver->Now() + elapse + grain - 1) / grain * grain;
   for (Timer &t : timers)
     if (t.hwnd == hwnd && t.id == id) {
       t.period = elapse;

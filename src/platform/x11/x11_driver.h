@@ -37,6 +37,8 @@ public:
   // portable::Driver
   uint64_t Now() override;
   void Wait(uint64_t deadline) override;
+  // The 50 ms and 100 ms timers then wake the program together.
+  uint64_t TimerGranularity() override { return 50; }
   void ScreenSize(int *width, int *height) override;
   bool WorkArea(RECT *area) override;
   POINT CursorPos() override { return pointer_; }
