@@ -18,20 +18,10 @@ namespace {
 
 using portable::DrawCall;
 
-LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
-  return DefWindowProcA(h, m, w, l);
-}
-
 class BackBufferTest : public SimTest {
 protected:
   BackBufferTest() {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = PlainProc;
-    wc.lpszClassName = "TestWindow";
-    RegisterClassExA(&wc);
-    window = CreateWindowExA(0, "TestWindow", "Flinto", WS_POPUP, 100, 200, 0,
-                             0, nullptr, nullptr, nullptr, nullptr);
+    window = MakeTestWindow("TestWindow", "Flinto", 100, 200, 0, 0);
     g_winKey = 0;
     BuildKeySet(BuiltInFaces[2].keys, BuiltInFaces[2].keyCount);
   }

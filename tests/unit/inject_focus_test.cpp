@@ -109,13 +109,7 @@ TEST(CharNext, ShiftJisLeadBytes) {
 class FocusTest : public SimTest {
 protected:
   void SetUp() override {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "FlintoFrame";
-    RegisterClassExA(&wc);
-    g_keyboardWindow = CreateWindowExA(0, "FlintoFrame", "", WS_POPUP, 0, 0, 10,
-                                       10, nullptr, nullptr, nullptr, nullptr);
+    g_keyboardWindow = MakeTestWindow("FlintoFrame", "", 0, 0, 10, 10);
   }
 };
 

@@ -11,6 +11,18 @@
 #include "platform/portable/text.h"
 #include "platform/sim/sim_driver.h"
 
+// A window of our own with the default behaviour, its class registered here.
+inline HWND MakeTestWindow(const char *className, const char *title, int x,
+                           int y, int width, int height) {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpszClassName = className;
+  RegisterClassExA(&wc);
+  return CreateWindowExA(0, className, title, WS_POPUP, x, y, width, height,
+                         nullptr, nullptr, nullptr, nullptr);
+}
+
 class SimTest : public ::testing::Test {
 protected:
   SimTest() : driver(log) {

@@ -280,9 +280,8 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
     return nullptr;
   auto o = std::make_unique<GdiObject>();
   o->type = GdiType::Bitmap;
-  o->bitmap.Allocate(std::max(width, 1), std::max(height, 1), 32, false);
-  if (width == 0 || height == 0)
-    o->bitmap.Allocate(1, 1, 32, false);
+  const bool empty = width == 0 || height == 0; // one pixel, as the system
+  o->bitmap.Allocate(empty ? 1 : width, empty ? 1 : height, 32, false);
   return g_gdi.Add<HBITMAP>(std::move(o));
 }
 
