@@ -10,6 +10,8 @@ constexpr UINT MSG_TRAY_NOTIFY = WM_USER + 100;       // 1124
 constexpr UINT MSG_RELEASE_LATCHED = WM_USER + 101;   // 1125
 constexpr UINT MSG_RELEASE_ALL = WM_USER + 102;       // 1126
 constexpr UINT MSG_MODIFIERS_CHANGED = WM_USER + 103; // 1127
+// Sent to a running OwnerWindow by a second start: show the keyboard.
+constexpr UINT MSG_SHOW_KEYBOARD = WM_USER + 104; // 1128
 
 constexpr int32_t kUnsetPosition = -32767;
 constexpr int kAlphaInitial = 224;
@@ -38,7 +40,17 @@ extern int g_alpha;
 extern bool g_menuOpen;
 extern bool g_recreatePending;
 extern bool g_trayIconAdded;
-extern bool g_keyboardWasVisible; // at the owner's last tick
+// Whether the user has the keyboard shown (a window made anew takes it).
+extern bool g_keyboardShown;
+// The program is ending: a keyboard window destroyed now is not made anew.
+extern bool g_exiting;
+// A keyboard window is being replaced by RecreateKeyboardWindow.
+extern bool g_replacingKeyboard;
+// The host tells of foreground changes and key events (hooks installed);
+// without them the ticks poll.
+extern bool g_foregroundHooked;
+extern bool g_keyboardHooked;
+extern bool g_ownerTimerRunning;
 
 // Settings (run-time copies).
 extern int32_t g_face;
@@ -48,6 +60,12 @@ extern int32_t g_y;
 extern int32_t g_winKey;
 extern int32_t g_transparent;
 
+// Values that could not be read at start-up (an error, not an absence):
+// a save leaves them as they are stored unless the user changed them.
+// Indexed as the settings are saved: Face, Unit, X, Y, WinKey, Transparent.
+extern bool g_settingUnread[6];
+extern int32_t g_settingLoaded[6];
+
 // Called after every SaveSettings with its result; null unless a host or a
 // test wants to observe saves.
 extern void (*g_settingsSavedHook)(bool ok);
@@ -55,6 +73,9 @@ extern void (*g_settingsSavedHook)(bool ok);
 int FlintoMain(HINSTANCE instance);
 
 void LoadSettings();
+// The values as the program starts to use them (clamped, placed): what a
+// save compares with to tell the user's changes.
+void NoteSettingsInUse();
 bool SaveSettings();
 HKEY RegOpenPath(const char *path, bool forWriting);
 int32_t RegReadDword(const char *path, const char *name, int32_t fallback);
@@ -69,6 +90,19 @@ void FadeStep(bool pointerOver);
 LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
                               LPARAM lParam);
 void TrackForeground();
+// A second start: when Flinto already runs on this desktop, asks it to show
+// its keyboard and returns true.
+bool SignalRunningInstance();
+// The keyboard window is being destroyed by someone else (its owner, the
+// application typed into, closed): a new one takes its place at once.
+void KeyboardLost(HWND window);
+// Makes sure a live keyboard window exists (a failed re-make is tried again).
+void ReplaceLostKeyboard();
+// The 50 ms tick runs only while it can have work: a wake starts it for at
+// least one look, an update starts it when a re-creation waits; the tick
+// stops itself when nothing is left to do.
+void WakeOwnerTimer();
+void UpdateOwnerTimer();
 
 // Resets every piece of process-wide state to its value before start-up.
 void ResetProcessState();

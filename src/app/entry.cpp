@@ -50,21 +50,27 @@ bool RegisterWindowClass(const char *name, WNDPROC proc) {
   return RegisterClassExA(&wc) != 0;
 }
 
-bool RectsOverlap(const RECT &a, const RECT &b) {
-  return a.left < b.right && b.left < a.right && a.top < b.bottom &&
-         b.top < a.bottom;
+// How much of the keyboard lies in the work area along one axis.
+LONG Overlap(LONG start, LONG size, LONG low, LONG high) {
+  const LONG from = start > low ? start : low;
+  const LONG to = start + size < high ? start + size : high;
+  return to > from ? to - from : 0;
 }
 
-// First run, or a stored position that no longer shows any part of the
-// keyboard (a monitor removed, a lower resolution): the bottom-right corner.
+// First run, or a stored position from which the keyboard could not be seen
+// and dragged (a monitor removed, a lower resolution, a hand-edited value):
+// the bottom-right corner. A stored position is kept when at least half of
+// the keyboard's width and half of its height lie in the work area.
 void PlaceInitialWindow() {
   const SIZE size = DefaultWindowSize();
   bool place = g_x == kUnsetPosition || g_y == kUnsetPosition;
   const bool haveWorkArea =
       g_workArea.left < g_workArea.right && g_workArea.top < g_workArea.bottom;
   if (!place && haveWorkArea) {
-    const RECT stored = {g_x, g_y, g_x + size.cx, g_y + size.cy};
-    place = !RectsOverlap(stored, g_workArea);
+    const LONG across =
+        Overlap(g_x, size.cx, g_workArea.left, g_workArea.right);
+    const LONG down = Overlap(g_y, size.cy, g_workArea.top, g_workArea.bottom);
+    place = 2 * int64_t(across) < size.cx || 2 * int64_t(down) < size.cy;
   }
   if (place) {
     g_x = g_workArea.right - size.cx;
@@ -75,14 +81,20 @@ void PlaceInitialWindow() {
 } // namespace
 
 int FlintoMain(HINSTANCE instance) {
+  // One keyboard per desktop: a second start shows the running one.
+  if (SignalRunningInstance())
+    return 0;
   g_user32 = LoadLibraryA("user32.dll");
   if (g_user32 != nullptr)
     g_setLayered =
         reinterpret_cast<SetLayeredWindowAttributesFn>(reinterpret_cast<void *>(
             GetProcAddress(g_user32, "SetLayeredWindowAttributes")));
   g_instance = instance;
-  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &g_workArea, 0))
-    SetRectEmpty(&g_workArea);
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &g_workArea, 0)) {
+    // Unreadable work area: the whole screen stands in for it.
+    g_workArea = {0, 0, GetSystemMetrics(SM_CXSCREEN),
+                  GetSystemMetrics(SM_CYSCREEN)};
+  }
   LoadSettings();
   const FaceDef &face = BuiltInFaces[g_face];
   BuildKeySet(face.keys, face.keyCount);
@@ -100,9 +112,10 @@ int FlintoMain(HINSTANCE instance) {
   if (keyboard == nullptr)
     return 0;
   g_keyboardWindow = keyboard;
+  NoteSettingsInUse();
   // Without a tray icon nothing could ever show a hidden keyboard.
   if (!g_trayIconAdded)
-    ShowWindow(g_keyboardWindow, SW_SHOWNOACTIVATE);
+    ShowKeyboard();
 
   MSG msg;
   BOOL got;
@@ -136,7 +149,10 @@ HWND RecreateKeyboardWindow(HWND previous) {
   if (previous != nullptr) {
     if (IsWindowVisible(previous))
       ShowWindow(window, SW_SHOWNOACTIVATE);
+    const bool wasReplacing = g_replacingKeyboard;
+    g_replacingKeyboard = true;
     DestroyWindow(previous);
+    g_replacingKeyboard = wasReplacing;
   }
   return window;
 }
@@ -171,7 +187,16 @@ void ResetProcessState() {
   g_menuOpen = false;
   g_recreatePending = false;
   g_trayIconAdded = false;
-  g_keyboardWasVisible = false;
+  g_keyboardShown = false;
+  g_exiting = false;
+  g_replacingKeyboard = false;
+  g_foregroundHooked = false;
+  g_keyboardHooked = false;
+  g_ownerTimerRunning = false;
+  for (int i = 0; i < 6; ++i) {
+    g_settingUnread[i] = false;
+    g_settingLoaded[i] = 0;
+  }
   g_face = 2;
   g_unit = 3;
   g_x = kUnsetPosition;

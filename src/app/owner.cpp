@@ -9,11 +9,20 @@
 #include "render/render.h"
 
 bool g_trayIconAdded = false;
-bool g_keyboardWasVisible = false;
+bool g_keyboardShown = false;
+bool g_exiting = false;
+bool g_replacingKeyboard = false;
+bool g_foregroundHooked = false;
+bool g_keyboardHooked = false;
+bool g_ownerTimerRunning = false;
 
 namespace {
 
 NOTIFYICONDATAA trayIcon;
+HWINEVENTHOOK foregroundHook = nullptr;
+HHOOK keyboardHook = nullptr;
+UINT taskbarCreatedMessage = 0;
+UINT taskbarGoneMessage = 0;
 
 void FillTrayIcon(HWND hwnd) {
   std::memset(&trayIcon, 0, sizeof trayIcon);
@@ -32,25 +41,117 @@ void FillTrayIcon(HWND hwnd) {
 
 HWND Taskbar() { return FindWindowA("Shell_TrayWnd", nullptr); }
 
+// Another window came to the front: the 50 ms tick takes a look.
+void CALLBACK ForegroundEvent(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD,
+                              DWORD) {
+  WakeOwnerTimer();
+}
+
+// A key went down or up somewhere: Shift, Caps Lock or Kana may have
+// changed, and the keyboard's tick polls them.
+LRESULT CALLBACK KeyEvent(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION)
+    WakeKeyboardTick();
+  return CallNextHookEx(keyboardHook, code, wParam, lParam);
+}
+
+void InstallHooks() {
+  foregroundHook = SetWinEventHook(
+      EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
+      ForegroundEvent, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+  g_foregroundHooked = foregroundHook != nullptr;
+  keyboardHook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyEvent, g_instance, 0);
+  g_keyboardHooked = keyboardHook != nullptr;
+}
+
+void RemoveHooks() {
+  if (foregroundHook != nullptr)
+    UnhookWinEvent(foregroundHook);
+  if (keyboardHook != nullptr)
+    UnhookWindowsHookEx(keyboardHook);
+  foregroundHook = nullptr;
+  keyboardHook = nullptr;
+  g_foregroundHooked = g_keyboardHooked = false;
+}
+
+// The notification area went away, and the tray icon with it: a hidden
+// keyboard could no longer be shown, so it shows itself.
+void TrayIconLost() {
+  g_trayIconAdded = false;
+  ReplaceLostKeyboard();
+  if (!IsWindowVisible(g_keyboardWindow))
+    ShowKeyboard();
+}
+
 } // namespace
+
+bool SignalRunningInstance() {
+  HWND running = FindWindowA(kOwnerClass, nullptr);
+  if (running == nullptr)
+    return false;
+  PostMessageA(running, MSG_SHOW_KEYBOARD, 0, 0);
+  return true;
+}
+
+void WakeOwnerTimer() {
+  if (g_ownerTimerRunning || g_ownerWindow == nullptr)
+    return;
+  g_ownerTimerRunning =
+      SetTimer(g_ownerWindow, kOwnerTimerId, kOwnerTimerMs, nullptr) != 0;
+}
+
+namespace {
+
+bool OwnerTickHasWork() {
+  return !g_foregroundHooked || g_menuOpen ||
+         (g_recreatePending && IsWindowVisible(g_keyboardWindow));
+}
+
+} // namespace
+
+void UpdateOwnerTimer() {
+  if (OwnerTickHasWork())
+    WakeOwnerTimer();
+}
 
 // The keyboard window is owned by the application it types into, and the
 // system destroys owned windows with their owner: when that application
-// closes, the keyboard window is made anew (ownerless until the next
-// application comes to the front), shown again if it was shown, so that it
-// is never lost.
-void ReplaceLostKeyboard() {
-  if (IsWindow(g_keyboardWindow)) {
-    g_keyboardWasVisible = IsWindowVisible(g_keyboardWindow) != 0;
-    return;
+// closes, the keyboard window is made anew at once (ownerless until the next
+// application comes to the front), shown if the user had it shown, and what
+// was already addressed to the old window goes to the new one.
+void KeyboardLost(HWND window) {
+  HWND closing = GetWindow(window, GW_OWNER);
+  if (g_targetWindow != nullptr &&
+      (g_targetWindow == closing || !IsWindow(g_targetWindow)))
+    g_targetWindow = nullptr;
+  HWND fresh = RecreateKeyboardWindow(nullptr);
+  if (fresh == nullptr)
+    return; // the owner's next tick tries again
+  g_keyboardWindow = fresh;
+  if (g_keyboardShown)
+    ShowWindow(fresh, SW_SHOWNOACTIVATE);
+  if (g_recreatePending && g_targetWindow != nullptr) {
+    // Made for the application now in front: that re-creation is done.
+    g_recreatePending = false;
+    BroadcastToKeys(fresh, MSG_RELEASE_LATCHED, 0, 0);
   }
+  MSG msg;
+  while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE))
+    if (msg.message == WM_COMMAND || msg.message == WM_CLOSE)
+      PostMessageA(fresh, msg.message, msg.wParam, msg.lParam);
+  UpdateOwnerTimer();
+}
+
+void ReplaceLostKeyboard() {
+  if (IsWindow(g_keyboardWindow) || g_exiting)
+    return;
   if (g_targetWindow != nullptr && !IsWindow(g_targetWindow))
     g_targetWindow = nullptr;
   HWND fresh = RecreateKeyboardWindow(nullptr);
   if (fresh == nullptr)
     return;
   g_keyboardWindow = fresh;
-  if (g_keyboardWasVisible)
+  if (g_keyboardShown)
     ShowWindow(fresh, SW_SHOWNOACTIVATE);
 }
 
@@ -81,10 +182,16 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
   case WM_CREATE:
     FillTrayIcon(hwnd);
     g_trayIconAdded = Shell_NotifyIconA(NIM_ADD, &trayIcon) != 0;
-    SetTimer(hwnd, kOwnerTimerId, kOwnerTimerMs, nullptr);
+    taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    taskbarGoneMessage = RegisterWindowMessageA("TaskbarGone");
+    InstallHooks();
+    g_ownerTimerRunning =
+        SetTimer(hwnd, kOwnerTimerId, kOwnerTimerMs, nullptr) != 0;
     return 0;
   case WM_DESTROY:
     KillTimer(hwnd, kOwnerTimerId);
+    g_ownerTimerRunning = false;
+    RemoveHooks();
     DeleteFonts();
     Shell_NotifyIconA(NIM_DELETE, &trayIcon);
     PostQuitMessage(0);
@@ -93,11 +200,16 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
     SaveSettings();
     return DefWindowProcA(hwnd, msg, wParam, lParam);
   case WM_COMMAND:
+    ReplaceLostKeyboard();
     if (g_keyboardWindow != nullptr)
       PostMessageA(g_keyboardWindow, WM_COMMAND, wParam, lParam);
     return 0;
   case WM_TIMER:
     TrackForeground();
+    if (!OwnerTickHasWork() && g_ownerTimerRunning) {
+      KillTimer(hwnd, kOwnerTimerId);
+      g_ownerTimerRunning = false;
+    }
     return 0;
   case MSG_TRAY_NOTIFY:
     switch (static_cast<UINT>(lParam)) {
@@ -117,7 +229,24 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
       break;
     }
     return 0;
+  case MSG_SHOW_KEYBOARD:
+    ReplaceLostKeyboard();
+    if (!IsWindowVisible(g_keyboardWindow))
+      ShowKeyboard();
+    return 0;
   default:
+    if (msg != 0 && msg == taskbarCreatedMessage) {
+      // The taskbar (re)started: the icon is added again (or is still there).
+      g_trayIconAdded = Shell_NotifyIconA(NIM_ADD, &trayIcon) != 0 ||
+                        Shell_NotifyIconA(NIM_MODIFY, &trayIcon) != 0;
+      if (!g_trayIconAdded)
+        TrayIconLost();
+      return 0;
+    }
+    if (msg != 0 && msg == taskbarGoneMessage) {
+      TrayIconLost();
+      return 0;
+    }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
   }
 }

@@ -14,7 +14,39 @@ const SettingSlot kSettings[] = {
     {"Y", &g_y},       {"WinKey", &g_winKey}, {"Transparent", &g_transparent},
 };
 
+// Reads one value as RegReadDword does, and tells whether the read failed
+// with an error (the store could not be read) rather than finding nothing.
+int32_t ReadSetting(HKEY key, const char *name, int32_t fallback,
+                    bool *failed) {
+  *failed = false;
+  if (key == nullptr)
+    return fallback;
+  DWORD type = 0;
+  DWORD size = 0;
+  const LSTATUS status =
+      RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+  if (status != ERROR_SUCCESS) {
+    *failed = status != ERROR_FILE_NOT_FOUND;
+    return fallback;
+  }
+  if (type != REG_DWORD || size != 4)
+    return fallback;
+  DWORD value = 0;
+  size = sizeof value;
+  if (RegQueryValueExA(key, name, nullptr, &type,
+                       reinterpret_cast<LPBYTE>(&value),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_DWORD || size != 4) {
+    *failed = true;
+    return fallback;
+  }
+  return static_cast<int32_t>(value);
+}
+
 } // namespace
+
+bool g_settingUnread[6] = {};
+int32_t g_settingLoaded[6] = {};
 
 HKEY RegOpenPath(const char *path, bool forWriting) {
   const REGSAM access = forWriting ? (KEY_READ | KEY_WRITE) : KEY_READ;
@@ -92,34 +124,73 @@ bool RegWriteDword(const char *path, const char *name, int32_t value) {
   if (key == nullptr)
     return false;
   const DWORD data = static_cast<DWORD>(value);
-  const bool ok = RegSetValueExA(key, name, 0, REG_DWORD,
-                                 reinterpret_cast<const BYTE *>(&data),
-                                 sizeof data) == ERROR_SUCCESS;
-  RegCloseKey(key);
+  bool ok = RegSetValueExA(key, name, 0, REG_DWORD,
+                           reinterpret_cast<const BYTE *>(&data),
+                           sizeof data) == ERROR_SUCCESS;
+  if (RegCloseKey(key) != ERROR_SUCCESS)
+    ok = false;
   return ok;
 }
 
 void LoadSettings() {
-  g_face = RegReadDword(kSettingsPath, "Face", 2);
+  // Whether the path itself could not be opened for a reason other than
+  // its absence (first run): then no value was read.
+  bool pathUnreadable = false;
+  HKEY key = RegOpenPath(kSettingsPath, false);
+  if (key == nullptr) {
+    HKEY software = nullptr;
+    const LSTATUS status =
+        RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &software);
+    if (status == ERROR_SUCCESS)
+      RegCloseKey(software);
+    pathUnreadable = status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND;
+  }
+  const int32_t defaults[6] = {2, 3, kUnsetPosition, kUnsetPosition, 0, 0};
+  for (int i = 0; i < 6; ++i) {
+    bool failed = false;
+    *kSettings[i].value =
+        ReadSetting(key, kSettings[i].name, defaults[i], &failed);
+    g_settingUnread[i] = failed || pathUnreadable;
+  }
+  if (key != nullptr)
+    RegCloseKey(key);
   if (g_face < 0)
     g_face = 0;
   if (g_face >= FaceCount)
     g_face = FaceCount - 1;
-  g_unit = RegReadDword(kSettingsPath, "Unit", 3);
   if (g_unit < 2)
     g_unit = 2;
   if (g_unit > 6)
     g_unit = 6;
-  g_x = RegReadDword(kSettingsPath, "X", kUnsetPosition);
-  g_y = RegReadDword(kSettingsPath, "Y", kUnsetPosition);
-  g_winKey = RegReadDword(kSettingsPath, "WinKey", 0);
-  g_transparent = RegReadDword(kSettingsPath, "Transparent", 0);
+  NoteSettingsInUse();
 }
 
+void NoteSettingsInUse() {
+  for (int i = 0; i < 6; ++i)
+    g_settingLoaded[i] = *kSettings[i].value;
+}
+
+// One save stores the six values in one change of the store; a value that
+// could not be read at start-up and was not changed since is left as it is
+// stored. Fails when any value was not stored.
 bool SaveSettings() {
   bool ok = false;
-  for (const SettingSlot &slot : kSettings)
-    ok = RegWriteDword(kSettingsPath, slot.name, *slot.value);
+  HKEY key = RegOpenPath(kSettingsPath, true);
+  if (key != nullptr) {
+    ok = true;
+    for (int i = 0; i < 6; ++i) {
+      const SettingSlot &slot = kSettings[i];
+      if (g_settingUnread[i] && *slot.value == g_settingLoaded[i])
+        continue;
+      const DWORD data = static_cast<DWORD>(*slot.value);
+      if (RegSetValueExA(key, slot.name, 0, REG_DWORD,
+                         reinterpret_cast<const BYTE *>(&data),
+                         sizeof data) != ERROR_SUCCESS)
+        ok = false;
+    }
+    if (RegCloseKey(key) != ERROR_SUCCESS)
+      ok = false;
+  }
   if (g_settingsSavedHook != nullptr)
     g_settingsSavedHook(ok);
   return ok;

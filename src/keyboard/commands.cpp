@@ -18,32 +18,47 @@ void RebuildForUnit(HWND window) {
 // A new key set replaces the old one: keys that are down go up first, so
 // that nothing stays pressed in the system with no key on screen to show it.
 void RebuildFace(HWND window) {
-  BroadcastToKeys(window, MSG_RELEASE_ALL, 0, 0);
+  ReleaseEverything(window);
   const FaceDef &face = CurrentFace();
   BuildKeySet(face.keys, face.keyCount);
   RebuildForUnit(window);
 }
 
 void ToggleDisplay() {
-  if (IsWindowVisible(g_keyboardWindow)) {
-    ShowWindow(g_keyboardWindow, SW_HIDE);
-    return;
-  }
+  if (IsWindowVisible(g_keyboardWindow))
+    HideKeyboard();
+  else
+    ShowKeyboard();
+}
+
+} // namespace
+
+void ShowKeyboard() {
   if (g_transparent) {
     g_alpha = kAlphaInitial;
     SetTranslucency(g_keyboardWindow, true, kAlphaInitial);
   }
+  g_keyboardShown = true;
   ShowWindow(g_keyboardWindow, SW_SHOWNOACTIVATE);
+  // A re-creation that waited while the keyboard was hidden happens now.
+  UpdateOwnerTimer();
 }
 
-} // namespace
+// Nothing stays pressed in the system while the keyboard cannot show it.
+void HideKeyboard() {
+  ReleaseEverything(g_keyboardWindow);
+  g_keyboardShown = false;
+  ShowWindow(g_keyboardWindow, SW_HIDE);
+  UpdateOwnerTimer();
+}
 
 LRESULT DispatchCommand(HWND window, WPARAM wParam, LPARAM lParam) {
   (void)lParam;
   switch (LOWORD(wParam)) {
   case ID_EXIT:
   case KEY_CLOSE:
-    BroadcastToKeys(window, MSG_RELEASE_ALL, 0, 0);
+    ReleaseEverything(window);
+    g_exiting = true;
     DestroyWindow(g_ownerWindow);
     return 0;
   case ID_NEXT_FACE:
@@ -81,6 +96,7 @@ LRESULT DispatchCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     if (g_transparent)
       g_alpha = kAlphaInitial;
     SetTranslucency(g_keyboardWindow, g_transparent != 0, g_alpha);
+    WakeKeyboardTick();
     return 0;
   case KEY_CUT:
   case KEY_COPY:
@@ -119,6 +135,8 @@ bool ShowContextMenu(int x, int y, HWND owner) {
   const BOOL tracked =
       TrackPopupMenu(popup, TPM_RIGHTBUTTON, x, y, 0, owner, nullptr);
   g_menuOpen = false;
+  // The foreground may have changed while the menu was open.
+  WakeOwnerTimer();
   PostMessageA(owner, WM_NULL, 0, 0);
   DestroyMenu(menu);
   return tracked != 0;

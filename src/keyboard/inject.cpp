@@ -8,11 +8,17 @@ bool IsExtendedKey(uint32_t code) {
          code == VK_INSERT || code == VK_DELETE;
 }
 
+// The right Ctrl and the right Alt: the same virtual-key codes as the left
+// keys, told apart by the extended-key flag, as the system reports them.
+bool IsRightControlOrAlt(uint32_t code) {
+  return code == 0x111 || code == 0x112;
+}
+
 } // namespace
 
 void SendKeyEvent(uint32_t code, bool down) {
   DWORD flags = down ? 0 : KEYEVENTF_KEYUP;
-  if (IsExtendedKey(code))
+  if (IsExtendedKey(code) || IsRightControlOrAlt(code))
     flags |= KEYEVENTF_EXTENDEDKEY;
   const UINT scan = MapVirtualKeyA(code, MAPVK_VK_TO_VSC);
   keybd_event(static_cast<BYTE>(code & 0xFF), static_cast<BYTE>(scan & 0xFF),

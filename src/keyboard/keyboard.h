@@ -43,6 +43,15 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
                                  LPARAM lParam);
 // Where a dragged edge ends up along one axis of the work area [low, high).
 LONG SnapToEdges(LONG pos, LONG size, LONG low, LONG high);
+// Something may have given the shown keyboard's 100 ms tick work (a
+// modifier changed, translucency switched on): it runs until it has none.
+void WakeKeyboardTick();
+void ForgetKeyboardTick(); // between test runs
+
+// Handing a message to one key by its kind, or to every ordinary key.
+bool SendToKey(HWND window, KeyEntry &entry, UINT message, WPARAM wParam,
+               LPARAM lParam);
+bool BroadcastToKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Key state machine.
 bool KeyHandler(HWND window, KeyEntry &entry, UINT message, WPARAM wParam,
@@ -52,6 +61,10 @@ void ReleaseOnLeaving(HWND window, bool pointerOver);
 void PollModifiers(HWND window);
 void AutoRepeatStep(bool pointerOver);
 void ReleaseOnDestruction(HWND window);
+// Before the keyboard goes out of reach (hidden, a new key set, exit): no
+// key owns the pointer, no drag goes on, and every key that is down goes up
+// in the usual order.
+void ReleaseEverything(HWND window);
 
 // Key event injection.
 void SendKeyEvent(uint32_t code, bool down);
@@ -77,5 +90,9 @@ int SystemButtonGlyph(char kind, LONG bw, LONG bh, POINT *out,
 // Commands and the context menu.
 LRESULT DispatchCommand(HWND window, WPARAM wParam, LPARAM lParam);
 bool ShowContextMenu(int x, int y, HWND owner);
+// Shows the keyboard without activating it (translucency starts at its
+// initial alpha), and hides it with every key released first.
+void ShowKeyboard();
+void HideKeyboard();
 
 void ResetKeyboardState();

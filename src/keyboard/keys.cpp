@@ -134,12 +134,40 @@ void ReleaseOnLeaving(HWND window, bool pointerOver) {
   if (pointerOver || !IsAnyKeyCaptured())
     return;
   KeyEntry *entry = FindKey(GetCapturedKey());
-  if (entry == nullptr || entry->kind != Key)
+  if (entry == nullptr) {
+    ClearCapturedKey();
     return;
+  }
   entry->flags &= ~(LeftHeld | RightHeld);
   ClearCapturedKey();
+  if (entry->kind == SystemButton) {
+    // Its release may have happened away from the keyboard: drawn up, and
+    // no command.
+    if (entry->flags & Down) {
+      entry->flags &= ~Down;
+      RedrawKey(window, *entry, false);
+    }
+    return;
+  }
   if (entry->flags & Down)
     TakeUp(window, *entry, 0);
+}
+
+void ReleaseEverything(HWND window) {
+  if (GetCapture() == window)
+    ReleaseCapture();
+  if (IsAnyKeyCaptured()) {
+    KeyEntry *entry = FindKey(GetCapturedKey());
+    ClearCapturedKey();
+    if (entry != nullptr) {
+      entry->flags &= ~(LeftHeld | RightHeld);
+      if (entry->kind == SystemButton && (entry->flags & Down)) {
+        entry->flags &= ~Down;
+        RedrawKey(window, *entry, false);
+      }
+    }
+  }
+  BroadcastToKeys(window, MSG_RELEASE_ALL, 0, 0);
 }
 
 void PollModifiers(HWND window) {
@@ -166,6 +194,9 @@ void AutoRepeatStep(bool pointerOver) {
 void ReleaseOnDestruction(HWND window) {
   if (!IsAnyKeyCaptured())
     return;
+  // The window goes: its owning key will see no button release.
+  if (KeyEntry *owner = FindKey(GetCapturedKey()))
+    owner->flags &= ~(LeftHeld | RightHeld);
   ClearCapturedKey();
   BroadcastToKeys(window, MSG_RELEASE_ALL, 0, 0);
 }
@@ -174,6 +205,6 @@ void ResetKeyboardState() {
   g_repeatKey = 0;
   g_repeatCountdown = 0;
   g_modifiers = ModifierState();
-  g_timerRunning = false;
+  ForgetKeyboardTick();
   g_grabPoint = {0, 0};
 }

@@ -9,6 +9,42 @@ POINT g_grabPoint = {0, 0};
 
 namespace {
 
+// The window whose 100 ms timer runs, or null: a hidden or destroyed window
+// never ticks, whichever window started it.
+HWND tickWindow = nullptr;
+
+// Starts the tick on a shown window (or one being shown) unless it runs.
+void StartTick(HWND hwnd, bool beingShown = false) {
+  if (tickWindow == hwnd || (!beingShown && !IsWindowVisible(hwnd)))
+    return;
+  if (tickWindow != nullptr)
+    KillTimer(tickWindow, kKeyboardTimerId);
+  tickWindow = nullptr;
+  g_timerRunning = false;
+  if (SetTimer(hwnd, kKeyboardTimerId, kKeyboardTimerMs, nullptr) != 0) {
+    tickWindow = hwnd;
+    g_timerRunning = true;
+  }
+}
+
+void StopTick(HWND hwnd) {
+  if (tickWindow != hwnd)
+    return;
+  KillTimer(hwnd, kKeyboardTimerId);
+  tickWindow = nullptr;
+  g_timerRunning = false;
+}
+
+// Whether the next tick can have work: the pointer is over the keyboard
+// (repeat, fade in), a key owns the pointer (release on leaving), a fade
+// out is under way, or nothing reports modifier changes (polling). A
+// latched or locked key with the pointer away waits: its repeat holds.
+bool TickHasWork(bool pointerOver) {
+  if (!g_keyboardHooked || pointerOver || IsAnyKeyCaptured())
+    return true;
+  return g_transparent != 0 && g_alpha > kAlphaMin;
+}
+
 constexpr LONG kSnapDistance = 32;
 
 void Paint(HWND hwnd) {
@@ -105,9 +141,21 @@ void Tick(HWND hwnd) {
   AutoRepeatStep(pointerOver);
   if (g_transparent)
     FadeStep(pointerOver);
+  if (!TickHasWork(pointerOver))
+    StopTick(hwnd);
 }
 
 } // namespace
+
+void ForgetKeyboardTick() {
+  tickWindow = nullptr;
+  g_timerRunning = false;
+}
+
+void WakeKeyboardTick() {
+  if (g_keyboardWindow != nullptr)
+    StartTick(g_keyboardWindow);
+}
 
 LONG SnapToEdges(LONG pos, LONG size, LONG low, LONG high) {
   if (pos < low + kSnapDistance)
@@ -124,15 +172,13 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
     const FaceDef &face = BuiltInFaces[g_face];
     RebuildBackBuffer(hwnd, g_unit, face.bitmapFile, face.colourA, face.colourB,
                       true, false, false);
-    g_timerRunning = false;
     return 0;
   }
   case WM_DESTROY:
     ReleaseOnDestruction(hwnd);
-    if (g_timerRunning) {
-      KillTimer(hwnd, kKeyboardTimerId);
-      g_timerRunning = false;
-    }
+    StopTick(hwnd);
+    if (hwnd == g_keyboardWindow && !g_replacingKeyboard && !g_exiting)
+      KeyboardLost(hwnd);
     return 0;
   case WM_PAINT:
     Paint(hwnd);
@@ -141,15 +187,12 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
     SendMessageA(hwnd, WM_COMMAND, ID_EXIT, 0);
     return 0;
   case WM_SHOWWINDOW:
-    if (wParam != 0) {
-      if (!g_timerRunning) {
-        SetTimer(hwnd, kKeyboardTimerId, kKeyboardTimerMs, nullptr);
-        g_timerRunning = true;
-      }
-    } else if (g_timerRunning) {
-      KillTimer(hwnd, kKeyboardTimerId);
-      g_timerRunning = false;
-    }
+    // Sent before the window changes its visibility. A show always ticks
+    // once, which polls the modifiers.
+    if (wParam != 0)
+      StartTick(hwnd, true);
+    else
+      StopTick(hwnd);
     return 0;
   case WM_MOUSEACTIVATE:
     KeepTargetForeground(hwnd);
@@ -164,6 +207,8 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
   case WM_LBUTTONUP:
   case WM_RBUTTONDOWN:
   case WM_RBUTTONUP:
+    // The pointer over the keyboard gives the tick work.
+    StartTick(hwnd);
     RoutePointer(hwnd, msg, wParam, lParam);
     return 0;
   default:

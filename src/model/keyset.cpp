@@ -1,8 +1,5 @@
 #include "model/keyset.h"
 
-#include "app/app.h"
-#include "keyboard/keyboard.h"
-
 std::map<uint32_t, KeyEntry> KeySet;
 
 namespace {
@@ -19,6 +16,8 @@ KeyKind KindOfId(uint32_t id) {
 }
 
 void BuildKeySet(const KeyDef *keys, int32_t keyCount) {
+  // Every entry is made anew: no key of the old set owns the pointer.
+  capturedKey = kNoCapturedKey;
   KeySet.clear();
   if (keyCount <= 0)
     return;
@@ -71,31 +70,6 @@ KeyEntry *HitTestKey(int32_t x, int32_t y) {
       return &entry;
   }
   return nullptr;
-}
-
-bool SendToKey(HWND window, KeyEntry &entry, UINT message, WPARAM wParam,
-               LPARAM lParam) {
-  switch (entry.kind) {
-  case SystemButton:
-    return SystemButtonHandler(window, entry, message, wParam, lParam) != 0;
-  case Key:
-    return KeyHandler(window, entry, message, wParam, lParam);
-  default:
-    return false;
-  }
-}
-
-bool BroadcastToKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  // Handlers re-enter this walk (a key-up broadcasts again), so each step
-  // looks the next entry up by id instead of holding an iterator.
-  bool result = false;
-  for (auto it = KeySet.begin(); it != KeySet.end();) {
-    uint32_t id = it->first;
-    if (it->second.kind == Key)
-      result |= SendToKey(window, it->second, message, wParam, lParam);
-    it = KeySet.upper_bound(id);
-  }
-  return result;
 }
 
 SIZE DefaultWindowSize() {

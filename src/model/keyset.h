@@ -34,14 +34,16 @@ extern std::map<uint32_t, KeyEntry> KeySet;
 
 constexpr uint32_t kNoCapturedKey = KEY_FRAME;
 
+// Settings the geometry and the key selection read (defined with the other
+// settings): the grid unit in pixels and whether the Windows keys are shown.
+extern int32_t g_unit;
+extern int32_t g_winKey;
+
 KeyKind KindOfId(uint32_t id);
 void BuildKeySet(const KeyDef *keys, int32_t keyCount);
 KeyEntry *FindKey(uint32_t id);
 KeyEntry *HitTestKey(int32_t x, int32_t y);
 RECT KeyPixelRect(const KeyEntry &entry); // at the current unit
-bool SendToKey(HWND window, KeyEntry &entry, UINT message, WPARAM wParam,
-               LPARAM lParam);
-bool BroadcastToKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 SIZE DefaultWindowSize();
 
 uint32_t GetCapturedKey();

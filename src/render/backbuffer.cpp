@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "keyboard/keyboard.h"
 #include "render/render.h"
 
 HFONT LabelFont = nullptr;

@@ -115,6 +115,14 @@ public:
       Broadcast(RL);
     return "";
   }
+  // The keyboard going out of reach (hidden, a new key set, its window
+  // lost): the owner lets go of the pointer and every key goes up.
+  void ReleaseEverything() {
+    for (auto &[id, s] : state)
+      if (s & O)
+        s = 0;
+    Broadcast(RA);
+  }
   void Broadcast(Input input) {
     for (uint32_t id : kKeys) {
       const int s = state[id];
@@ -189,6 +197,10 @@ private:
 
   bool CheckInvariants() {
     const std::vector<int> down = driver_.KeysDown();
+    // Nothing is down in the system while the keyboard is hidden.
+    if (!IsWindowVisible(g_keyboardWindow) && !down.empty())
+      return Fail("hidden, and the system has key " +
+                  std::to_string(down.front()) + " down");
     const portable::Bitmap *buffer = portable::BitmapOf(BackBuffer);
     for (uint32_t id : kKeys) {
       const KeyEntry *e = FindKey(id);
@@ -253,9 +265,11 @@ private:
         history_.erase(history_.begin());
     }
     ++step_;
-    const int roll = int(rng_() % 100);
+    const int roll = int(rng_() % 106);
     std::string error;
-    if (roll < 30) {
+    if (roll >= 100) {
+      OutOfReachStep(roll);
+    } else if (roll < 30) {
       const int which = int(rng_() % 8);
       if (which < 5) {
         driver_.MovePointer(KeyCentre(kKeys[which]));
@@ -324,6 +338,44 @@ private:
     if (!error.empty())
       return Fail(error);
     return true;
+  }
+
+  // Hiding and showing, new key sets and the target application closing,
+  // with keys held, latched and locked.
+  void OutOfReachStep(int roll) {
+    if (roll < 102) {
+      action_ = "tray left";
+      if (IsWindowVisible(g_keyboardWindow))
+        model_.ReleaseEverything();
+      driver_.TrayNotify(WM_LBUTTONDOWN);
+    } else if (roll < 104) {
+      // Round the three faces back to the full one, or the Windows keys
+      // switched twice: a new key set each time.
+      const bool faces = roll == 102;
+      action_ = faces ? "faces round" : "winkey twice";
+      model_.ReleaseEverything();
+      for (auto &[id, st] : model_.state)
+        st = 0; // every key is made anew
+      for (int i = 0; i < (faces ? 3 : 2); ++i)
+        SendMessageA(g_keyboardWindow, WM_COMMAND,
+                     faces ? ID_NEXT_FACE : ID_WINKEY, 0);
+    } else {
+      HWND front = GetForegroundWindow();
+      const std::string name = driver_.NameOf(front);
+      if (name != "editor" && name != "browser") {
+        action_ = "close nothing";
+        return;
+      }
+      action_ = "close " + name;
+      const bool lost = GetWindow(g_keyboardWindow, GW_OWNER) == front;
+      const bool switchDone = g_recreatePending && g_targetWindow != nullptr &&
+                              g_targetWindow != front;
+      if (lost && GetCapturedKey() != kNoCapturedKey)
+        model_.ReleaseEverything();
+      if (lost && switchDone)
+        model_.Broadcast(RL);
+      driver_.CloseApp(name);
+    }
   }
 
   std::mt19937 rng_;

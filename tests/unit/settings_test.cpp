@@ -57,17 +57,27 @@ TEST(Startup, ClampsAndDefaults) {
       // Only X unset: both coordinates are placed anew.
       {"setting X dword -32767\nsetting Y dword 100\n",
        "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
-      // A stored position is kept, also partly off screen...
-      {"setting X dword -400\nsetting Y dword 700\nsetting WinKey dword 5\n"
+      // A stored position is kept while at least half the keyboard's width
+      // (237 of 474) and half its height (78 of 156) lie in the work area
+      // (0,0)-(1280,760); otherwise the keyboard goes to the corner.
+      {"setting X dword -237\nsetting Y dword -78\n",
+       "saved Face=2 Unit=3 X=-237 Y=-78 WinKey=0 Transparent=0"},
+      {"setting X dword -238\nsetting Y dword 0\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      {"setting X dword 0\nsetting Y dword -79\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      {"setting X dword 1043\nsetting Y dword 682\n",
+       "saved Face=2 Unit=3 X=1043 Y=682 WinKey=0 Transparent=0"},
+      {"setting X dword 1044\nsetting Y dword 0\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      {"setting X dword 0\nsetting Y dword 683\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      // A single visible pixel is not enough; the other values stay.
+      {"setting X dword -473\nsetting Y dword -155\nsetting WinKey dword 5\n"
        "setting Transparent dword 1\n",
-       "saved Face=2 Unit=3 X=-400 Y=700 WinKey=5 Transparent=1"},
-      // ...but one that shows no part of the keyboard is replaced.
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=5 Transparent=1"},
       {"setting X dword 5000\nsetting Y dword 100\n",
        "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
-      {"setting X dword -474\nsetting Y dword 0\n",
-       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
-      {"setting X dword -473\nsetting Y dword -155\n",
-       "saved Face=2 Unit=3 X=-473 Y=-155 WinKey=0 Transparent=0"},
       // Values of other types read as missing.
       {"setting Face sz 0\nsetting X absent\n",
        "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
@@ -80,10 +90,16 @@ TEST(Startup, ClampsAndDefaults) {
   }
 }
 
-TEST(Startup, WorkAreaUnavailableUsesAnEmptyRectangle) {
-  const ScenarioResult r = RunScript("workarea fail\nstart\n");
+TEST(Startup, WorkAreaUnavailableUsesTheScreen) {
+  // The screen is 1280 x 800: the keyboard goes to its corner, not off it.
+  ScenarioResult r = RunScript("workarea fail\nstart\n");
   EXPECT_EQ(SavedLine(r.out),
-            "saved Face=2 Unit=3 X=-474 Y=-156 WinKey=0 Transparent=0");
+            "saved Face=2 Unit=3 X=806 Y=644 WinKey=0 Transparent=0");
+  // A stored position is judged against the screen too.
+  r = RunScript("workarea fail\nsetting X dword 1043\nsetting Y dword 722\n"
+                "start\n");
+  EXPECT_EQ(SavedLine(r.out),
+            "saved Face=2 Unit=3 X=1043 Y=722 WinKey=0 Transparent=0");
 }
 
 TEST(Startup, UnreadableAndUnwritableRegistry) {
@@ -97,9 +113,79 @@ TEST(Startup, UnreadableAndUnwritableRegistry) {
   // The failed save left the file as it was.
   EXPECT_EQ(ReadFile(file), "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
                             "\"Face\"=dword:00000000\n");
+  EXPECT_TRUE(Contains(r.out, "save failed\n"));
+  // Values that could not be read run as defaults, but are not written
+  // over what is stored...
   r = RunScript("registry fail-read\nstart\n", file);
   EXPECT_EQ(SavedLine(r.out),
             "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0");
+  EXPECT_FALSE(Contains(r.out, "save failed"));
+  EXPECT_EQ(ReadFile(file), "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
+                            "\"Face\"=dword:00000000\n");
+  // ...unless the user changed them: here the unit and the position.
+  r = RunScript("registry fail-read\nstart\ntray left\nmenu 40005\n"
+                "tray right\n",
+                file);
+  EXPECT_EQ(SavedLine(r.out),
+            "saved Face=2 Unit=4 X=648 Y=552 WinKey=0 Transparent=0");
+  const std::string text = ReadFile(file);
+  EXPECT_TRUE(Contains(text, "\"Face\"=dword:00000000")) << text;
+  EXPECT_TRUE(Contains(text, "\"Unit\"=dword:00000004")) << text;
+  EXPECT_TRUE(Contains(text, "\"X\"=dword:00000288")) << text;
+  EXPECT_FALSE(Contains(text, "WinKey")) << text;
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Startup, SettingsThatCannotBeSavedAreReported) {
+  const auto dir = FreshDir("save-report");
+  // A folder where the file should be: nothing can be read or saved, the
+  // save says so, and the folder is left alone.
+  const auto folder = dir / "registry.txt";
+  std::filesystem::create_directories(folder / "inside");
+  ScenarioResult r = RunScript("start\n", folder.string());
+  EXPECT_EQ(SavedLine(r.out),
+            "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0");
+  EXPECT_TRUE(Contains(r.out, "save failed\n"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "inside"));
+  // A settings path under a plain file cannot be saved either.
+  WriteFile(dir / "plain", "x");
+  r = RunScript("start\n", (dir / "plain" / "registry.txt").string());
+  EXPECT_TRUE(Contains(r.out, "save failed\n"));
+  EXPECT_EQ(ReadFile(dir / "plain"), "x");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Startup, SavingWritesThroughASymbolicLink) {
+  const auto dir = FreshDir("symlink");
+  std::filesystem::create_directories(dir / "dotfiles");
+  const auto target = dir / "dotfiles" / "flinto.txt";
+  WriteFile(target, "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
+                    "\"Face\"=dword:00000001\n");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  const auto link = dir / "registry.txt";
+  std::filesystem::create_symlink("dotfiles/flinto.txt", link);
+  const ScenarioResult r = RunScript("start\n", link.string());
+  EXPECT_FALSE(Contains(r.out, "save failed"));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  const std::string text = ReadFile(target);
+  EXPECT_TRUE(Contains(text, "\"Face\"=dword:00000001")) << text;
+  EXPECT_TRUE(Contains(text, "\"Unit\"=dword:00000003")) << text;
+  struct stat st;
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // Only the target was written: nothing else appeared beside the link.
+  int entries = 0;
+  for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2);
+  // A link whose target does not exist yet: the target is made.
+  std::filesystem::remove(target);
+  const ScenarioResult again = RunScript("start\n", link.string());
+  EXPECT_FALSE(Contains(again.out, "save failed"));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_TRUE(Contains(ReadFile(target), "\"Face\"=dword:00000002"));
   std::filesystem::remove_all(dir);
 }
 

@@ -45,6 +45,12 @@ public:
   virtual HWND WindowAt(POINT point);
 
   virtual HWND Foreground() = 0;
+  // Whether the host tells the portable layer of every change of the
+  // foreground window (ForegroundChanged), so that foreground hooks work.
+  virtual bool ReportsForeground() { return false; }
+  // Whether the host reports key events as they happen (KeyEventSeen), so
+  // that low-level keyboard hooks work.
+  virtual bool ReportsKeys() { return false; }
   virtual bool SetForeground(HWND hwnd) = 0;
 
   virtual void InjectKey(BYTE vk, BYTE scan, DWORD flags) = 0;
@@ -105,6 +111,22 @@ HWND WindowOwner(HWND hwnd);
 bool IsOwnWindow(HWND hwnd);
 const Bitmap *WindowSurface(HWND hwnd);
 const Bitmap *BitmapOf(HBITMAP bitmap);
+
+// What a host reports as it happens: the foreground window changed; a key
+// went down or up (LLKHF_ flags); the notification area went away (its icons
+// with it) or came (again). They reach the program through its hooks and
+// through the registered messages kTaskbarGoneMessage and "TaskbarCreated".
+constexpr const char kTaskbarGoneMessage[] = "TaskbarGone";
+void ForegroundChanged(HWND hwnd);
+void KeyEventSeen(BYTE vk, BYTE scan, DWORD llFlags);
+void TrayGone();
+void TrayCreated();
+bool HasForegroundHook();
+// How many timer messages the program has taken so far, and whether a
+// timer runs (what a power monitor sees).
+uint64_t TimerMessageCount();
+bool TimerRunning(HWND hwnd, UINT_PTR id);
+bool HasKeyboardHook();
 
 // Drops every window, timer, message and GDI object (between test runs).
 void ResetAll();

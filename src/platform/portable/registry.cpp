@@ -1,6 +1,9 @@
 // The current user's registry: a tree of keys with REG_DWORD, REG_SZ and
-// opaque values, kept in one human-readable text file. The file is replaced
-// atomically (a temporary file renamed over it) on every change.
+// opaque values, kept in one human-readable text file. Changes are written
+// when the key they were made through is closed, in one atomic replacement
+// of the file (a temporary file renamed over it, or over the file a
+// symbolic link points to). A file that exists but cannot be read is never
+// replaced.
 #include "platform/portable/registry.h"
 
 #include <fcntl.h>
@@ -9,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +61,8 @@ struct OpenKey {
 
 Node root;
 bool loaded = false;
+bool loadFailed = false; // the file exists but could not be read
+bool dirty = false;      // changes not yet in the file
 std::string filePath;
 bool failReads = false;
 bool failWrites = false;
@@ -280,11 +286,19 @@ void EnsureLoaded() {
     return;
   // Only a regular file is read: a pipe or a device could block forever.
   struct stat st;
-  if (stat(filePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+  if (stat(filePath.c_str(), &st) != 0) {
+    loadFailed = errno != ENOENT; // absent: a first run
     return;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    loadFailed = true;
+    return;
+  }
   std::ifstream in(filePath, std::ios::binary);
-  if (!in)
+  if (!in) {
+    loadFailed = true;
     return;
+  }
   std::string text(kMaxFileBytes, '\0');
   in.read(&text[0], static_cast<std::streamsize>(kMaxFileBytes));
   text.resize(static_cast<size_t>(in.gcount()));
@@ -304,22 +318,56 @@ bool MakeDirectories(const std::string &dir) {
   return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-bool Persist() {
-  if (filePath.empty())
-    return true;
+// The file the text goes to: the registry file, or the file a symbolic
+// link in its place points to (dotfile managers link it).
+std::string WriteTarget() {
+  struct stat st;
+  if (lstat(filePath.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+    return filePath;
+  char *resolved = realpath(filePath.c_str(), nullptr);
+  if (resolved != nullptr) {
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
+  }
+  // A link to a file not made yet: its target, relative to the link.
+  std::string link(4096, '\0');
+  const ssize_t n = readlink(filePath.c_str(), &link[0], link.size() - 1);
+  if (n <= 0)
+    return filePath;
+  link.resize(size_t(n));
+  if (link[0] == '/')
+    return link;
   const size_t slash = filePath.find_last_of('/');
+  return slash == std::string::npos ? link
+                                    : filePath.substr(0, slash + 1) + link;
+}
+
+bool Persist() {
+  if (filePath.empty()) {
+    dirty = false;
+    return true;
+  }
+  if (loadFailed)
+    return false;
+  const std::string target = WriteTarget();
+  const size_t slash = target.find_last_of('/');
   const std::string dir =
-      slash == std::string::npos ? std::string(".") : filePath.substr(0, slash);
+      slash == std::string::npos ? std::string(".") : target.substr(0, slash);
   if (!MakeDirectories(dir))
     return false;
-  std::string temp = filePath + ".XXXXXX";
+  std::string temp = target + ".XXXXXX";
   const int fd = mkstemp(&temp[0]);
   if (fd < 0)
     return false;
+  struct stat old;
+  bool ok = true;
+  if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+      fchmod(fd, old.st_mode & 07777) != 0)
+    ok = false;
   const std::string text = SerializeRegistry();
   size_t written = 0;
-  bool ok = true;
-  while (written < text.size()) {
+  while (ok && written < text.size()) {
     const ssize_t n = write(fd, text.data() + written, text.size() - written);
     if (n <= 0) {
       if (n < 0 && errno == EINTR)
@@ -333,10 +381,12 @@ bool Persist() {
     ok = false;
   if (close(fd) != 0)
     ok = false;
-  if (ok && rename(temp.c_str(), filePath.c_str()) != 0)
+  if (ok && rename(temp.c_str(), target.c_str()) != 0)
     ok = false;
   if (!ok)
     unlink(temp.c_str());
+  else
+    dirty = false;
   return ok;
 }
 
@@ -384,6 +434,8 @@ void SetRegistryFile(const std::string &path) {
   filePath = path;
   root = Node();
   loaded = false;
+  loadFailed = false;
+  dirty = false;
 }
 
 std::string DefaultRegistryFile() {
@@ -473,6 +525,8 @@ int ParseRegistry(const std::string &text) {
 void ResetRegistry() {
   root = Node();
   loaded = false;
+  loadFailed = false;
+  dirty = false;
   filePath.clear();
   failReads = failWrites = false;
   openKeys.Clear();
@@ -495,6 +549,8 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam,
   if (failWrites && WantsWrite(sam))
     return ERROR_ACCESS_DENIED;
   EnsureLoaded();
+  if (loadFailed)
+    return ERROR_ACCESS_DENIED;
   std::vector<std::string> components;
   if (!SplitPath(subKey, &components))
     return ERROR_FILE_NOT_FOUND;
@@ -523,6 +579,8 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD,
   if (failWrites)
     return ERROR_ACCESS_DENIED;
   EnsureLoaded();
+  if (loadFailed)
+    return ERROR_ACCESS_DENIED;
   std::vector<std::string> components;
   if (!SplitPath(subKey, &components))
     return ERROR_INVALID_PARAMETER;
@@ -535,8 +593,7 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD,
   const bool existed = Walk(open->path, false) != nullptr;
   if (!existed) {
     Walk(open->path, true);
-    if (!Persist())
-      return ERROR_ACCESS_DENIED;
+    dirty = true;
   }
   if (disposition != nullptr)
     *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
@@ -589,11 +646,17 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type,
   if (size != 0)
     value.data.assign(reinterpret_cast<const char *>(data), size);
   node->values[name != nullptr ? name : ""] = value;
-  return Persist() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  dirty = true;
+  return ERROR_SUCCESS;
 }
 
+// Closing a key writes what changed through it (and any change before).
 LSTATUS RegCloseKey(HKEY key) {
   if (key == HKEY_CURRENT_USER)
     return ERROR_SUCCESS;
-  return openKeys.Remove(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  if (!openKeys.Remove(key))
+    return ERROR_INVALID_HANDLE;
+  if (dirty && !Persist())
+    return ERROR_WRITE_FAULT;
+  return ERROR_SUCCESS;
 }

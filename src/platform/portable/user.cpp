@@ -30,6 +30,7 @@ struct Timer {
 };
 std::vector<Timer> timers;
 uint64_t timerOrder = 0;
+uint64_t timerMessages = 0;
 
 std::deque<MSG> queue;
 bool quitPosted = false;
@@ -38,6 +39,22 @@ HWND capture = nullptr;
 uint64_t zCounter = 0;
 
 HandleTable<Menu> menus;
+
+std::map<std::string, UINT> registeredMessages;
+
+struct KeyboardHook {
+  HHOOK handle;
+  HOOKPROC proc;
+};
+std::vector<KeyboardHook> keyboardHooks;
+struct EventHook {
+  HWINEVENTHOOK handle;
+  WINEVENTPROC proc;
+  DWORD flags;
+};
+std::vector<EventHook> eventHooks;
+uintptr_t hookCounter = 0x5000;
+std::vector<HWND> trayOwners; // windows that added a tray icon
 
 constexpr DWORD kOwnThreadId = 1;
 constexpr DWORD kForeignThreadId = 2;
@@ -64,6 +81,7 @@ bool TakeDueTimer(MSG *msg) {
   if (best == nullptr)
     return false;
   *msg = MSG{best->hwnd, WM_TIMER, best->id, 0, static_cast<DWORD>(now), {}};
+  ++timerMessages;
   best->due += best->period;
   if (best->due <= now) { // late: the next one from now, on the grid
     const uint64_t grain = std::max<uint64_t>(1, driver->TimerGranularity());
@@ -234,12 +252,76 @@ HWND DeliverPointer(UINT message, POINT screen) {
   return target;
 }
 
+uint64_t TimerMessageCount() { return timerMessages; }
+
+bool TimerRunning(HWND hwnd, UINT_PTR id) {
+  for (const Timer &t : timers)
+    if (t.hwnd == hwnd && t.id == id)
+      return true;
+  return false;
+}
+
+bool HasForegroundHook() { return !eventHooks.empty(); }
+bool HasKeyboardHook() { return !keyboardHooks.empty(); }
+
+void ForegroundChanged(HWND hwnd) {
+  const std::vector<EventHook> hooks = eventHooks; // a hook may unhook
+  for (const EventHook &hook : hooks) {
+    if ((hook.flags & WINEVENT_SKIPOWNPROCESS) && IsOwnWindow(hwnd))
+      continue;
+    const DWORD time = driver != nullptr ? DWORD(driver->Now()) : 0;
+    hook.proc(hook.handle, EVENT_SYSTEM_FOREGROUND, hwnd, OBJID_WINDOW,
+              CHILDID_SELF, 0, time);
+  }
+}
+
+void KeyEventSeen(BYTE vk, BYTE scan, DWORD llFlags) {
+  const std::vector<KeyboardHook> hooks = keyboardHooks;
+  KBDLLHOOKSTRUCT info = {};
+  info.vkCode = vk;
+  info.scanCode = scan;
+  info.flags = llFlags;
+  info.time = driver != nullptr ? DWORD(driver->Now()) : 0;
+  const WPARAM message = (llFlags & LLKHF_UP) ? WM_KEYUP : WM_KEYDOWN;
+  for (const KeyboardHook &hook : hooks)
+    hook.proc(HC_ACTION, message, reinterpret_cast<LPARAM>(&info));
+}
+
+void TrayIconAdded(HWND owner) {
+  if (std::find(trayOwners.begin(), trayOwners.end(), owner) ==
+      trayOwners.end())
+    trayOwners.push_back(owner);
+}
+
+void TrayGone() {
+  const UINT message = RegisterWindowMessageA(kTaskbarGoneMessage);
+  const std::vector<HWND> owners = trayOwners;
+  trayOwners.clear();
+  for (HWND owner : owners)
+    PostMessageA(owner, message, 0, 0);
+}
+
+void TrayCreated() {
+  const UINT message = RegisterWindowMessageA("TaskbarCreated");
+  std::vector<HWND> tops;
+  for (auto &[h, w] : g_windows.items())
+    if (!w->foreign && !w->destroying && w->owner == nullptr)
+      tops.push_back(w->handle);
+  for (HWND top : tops)
+    PostMessageA(top, message, 0, 0);
+}
+
 void ResetAll() {
   g_windows.Clear();
   classes.clear();
   timers.clear();
+  timerMessages = 0;
   queue.clear();
   menus.Clear();
+  registeredMessages.clear();
+  keyboardHooks.clear();
+  eventHooks.clear();
+  trayOwners.clear();
   quitPosted = false;
   quitCode = 0;
   capture = nullptr;
@@ -538,6 +620,80 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return CallProc(OwnWindow(hwnd), msg, wParam, lParam);
 }
 
+BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max, UINT remove) {
+  if (msg == nullptr)
+    return FALSE;
+  for (auto it = queue.begin(); it != queue.end(); ++it) {
+    if (hwnd != nullptr && it->hwnd != hwnd)
+      continue;
+    if ((min != 0 || max != 0) && (it->message < min || it->message > max))
+      continue;
+    *msg = *it;
+    if (remove & PM_REMOVE)
+      queue.erase(it);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+UINT RegisterWindowMessageA(LPCSTR name) {
+  if (name == nullptr || *name == '\0')
+    return 0;
+  auto it = registeredMessages.find(name);
+  if (it != registeredMessages.end())
+    return it->second;
+  const UINT id = 0xC000 + static_cast<UINT>(registeredMessages.size());
+  registeredMessages[name] = id;
+  return id;
+}
+
+HWND GetWindow(HWND hwnd, UINT cmd) {
+  Window *w = AnyWindow(hwnd);
+  if (w == nullptr || cmd != GW_OWNER)
+    return nullptr;
+  return w->owner;
+}
+
+HHOOK SetWindowsHookExA(int id, HOOKPROC proc, HINSTANCE, DWORD) {
+  if (id != WH_KEYBOARD_LL || proc == nullptr || driver == nullptr ||
+      !driver->ReportsKeys())
+    return nullptr;
+  HHOOK handle = reinterpret_cast<HHOOK>(hookCounter += 0x10);
+  keyboardHooks.push_back(KeyboardHook{handle, proc});
+  return handle;
+}
+
+BOOL UnhookWindowsHookEx(HHOOK hook) {
+  const auto before = keyboardHooks.size();
+  keyboardHooks.erase(
+      std::remove_if(keyboardHooks.begin(), keyboardHooks.end(),
+                     [&](const KeyboardHook &k) { return k.handle == hook; }),
+      keyboardHooks.end());
+  return keyboardHooks.size() != before;
+}
+
+LRESULT CallNextHookEx(HHOOK, int, WPARAM, LPARAM) { return 0; }
+
+HWINEVENTHOOK SetWinEventHook(DWORD eventMin, DWORD eventMax, HMODULE,
+                              WINEVENTPROC proc, DWORD, DWORD, DWORD flags) {
+  if (proc == nullptr || eventMin > EVENT_SYSTEM_FOREGROUND ||
+      eventMax < EVENT_SYSTEM_FOREGROUND || driver == nullptr ||
+      !driver->ReportsForeground())
+    return nullptr;
+  HWINEVENTHOOK handle = reinterpret_cast<HWINEVENTHOOK>(hookCounter += 0x10);
+  eventHooks.push_back(EventHook{handle, proc, flags});
+  return handle;
+}
+
+BOOL UnhookWinEvent(HWINEVENTHOOK hook) {
+  const auto before = eventHooks.size();
+  eventHooks.erase(
+      std::remove_if(eventHooks.begin(), eventHooks.end(),
+                     [&](const EventHook &e) { return e.handle == hook; }),
+      eventHooks.end());
+  return eventHooks.size() != before;
+}
+
 void PostQuitMessage(int exitCode) {
   quitPosted = true;
   quitCode = exitCode;
@@ -777,7 +933,10 @@ BOOL SetLayeredWindowAttributes(HWND hwnd, COLORREF, BYTE alpha, DWORD flags) {
 BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   if (data == nullptr || driver == nullptr)
     return FALSE;
-  return driver->Tray(message, *data) ? TRUE : FALSE;
+  const bool ok = driver->Tray(message, *data);
+  if (ok && message == NIM_ADD)
+    TrayIconAdded(data->hWnd);
+  return ok ? TRUE : FALSE;
 }
 
 void keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR) {

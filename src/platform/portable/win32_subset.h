@@ -54,6 +54,8 @@ FLINTO_DECLARE_HANDLE(HICON);
 FLINTO_DECLARE_HANDLE(HMENU);
 FLINTO_DECLARE_HANDLE(HKEY);
 FLINTO_DECLARE_HANDLE(HRGN);
+FLINTO_DECLARE_HANDLE(HHOOK);
+FLINTO_DECLARE_HANDLE(HWINEVENTHOOK);
 #undef FLINTO_DECLARE_HANDLE
 typedef HINSTANCE HMODULE;
 typedef HICON HCURSOR;
@@ -63,6 +65,9 @@ typedef INT_PTR (*FARPROC)();
 
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef LRESULT(CALLBACK *HOOKPROC)(int, WPARAM, LPARAM);
+typedef void(CALLBACK *WINEVENTPROC)(HWINEVENTHOOK, DWORD, HWND, LONG, LONG,
+                                     DWORD, DWORD);
 
 #ifndef TRUE
 #define TRUE 1
@@ -260,6 +265,29 @@ typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 #define WM_MBUTTONUP 0x0208
 #define WM_USER 0x0400
 
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+#define GW_OWNER 4
+
+// Hooks: the low-level keyboard hook and the foreground window event.
+#define WH_KEYBOARD_LL 13
+#define HC_ACTION 0
+#define LLKHF_EXTENDED 0x00000001
+#define LLKHF_INJECTED 0x00000010
+#define LLKHF_UP 0x00000080
+struct KBDLLHOOKSTRUCT {
+  DWORD vkCode;
+  DWORD scanCode;
+  DWORD flags;
+  DWORD time;
+  ULONG_PTR dwExtraInfo;
+};
+#define EVENT_SYSTEM_FOREGROUND 0x0003
+#define WINEVENT_OUTOFCONTEXT 0x0000
+#define WINEVENT_SKIPOWNPROCESS 0x0002
+#define OBJID_WINDOW 0
+#define CHILDID_SELF 0
+
 #define MA_ACTIVATE 1
 #define MA_NOACTIVATE 3
 
@@ -359,6 +387,7 @@ typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
+#define ERROR_WRITE_FAULT 29L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_MORE_DATA 234L
 #define REG_NONE 0
@@ -456,6 +485,16 @@ BOOL TranslateMessage(const MSG *msg);
 LRESULT DispatchMessageA(const MSG *msg);
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max, UINT remove);
+UINT RegisterWindowMessageA(LPCSTR name);
+HWND GetWindow(HWND hwnd, UINT cmd);
+HHOOK SetWindowsHookExA(int id, HOOKPROC proc, HINSTANCE module, DWORD thread);
+BOOL UnhookWindowsHookEx(HHOOK hook);
+LRESULT CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
+HWINEVENTHOOK SetWinEventHook(DWORD eventMin, DWORD eventMax, HMODULE module,
+                              WINEVENTPROC proc, DWORD process, DWORD thread,
+                              DWORD flags);
+BOOL UnhookWinEvent(HWINEVENTHOOK hook);
 void PostQuitMessage(int exitCode);
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

@@ -145,6 +145,8 @@ void Runner::BeforeStart(const std::vector<std::string> &w) {
     driver_.SetLayeredAvailable(false);
   } else if (c == "tray" && w.size() == 2 && w[1] == "fail") {
     driver_.FailTray();
+  } else if (c == "hooks" && w.size() == 2 && w[1] == "off") {
+    driver_.DisableHooks();
   } else if (c == "font" && w.size() == 2 && w[1] == "missing") {
     portable::SetFontsEnabled(false);
   } else {
@@ -161,7 +163,29 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
       return false;
     Fail("left or right expected: " + which);
   };
-  if (c == "tray" && w.size() == 2) {
+  if (c == "tray" && w.size() == 2 && w[1] == "gone") {
+    driver_.TrayGone();
+  } else if (c == "tray" && w.size() == 2 && w[1] == "back") {
+    driver_.TrayBack();
+  } else if (c == "second-instance" && w.size() == 1) {
+    // Flinto started again on this desktop: its start-up finds this one.
+    const bool found = SignalRunningInstance();
+    out_ << "second instance " << (found ? "signalled" : "found none")
+         << ", exit 0\n";
+  } else if (c == "print" && w.size() == 2 && w[1] == "timers") {
+    out_ << "timers owner="
+         << (portable::TimerRunning(g_ownerWindow, 1) ? 1 : 0) << " keyboard="
+         << (portable::TimerRunning(g_keyboardWindow, 2) ? 1 : 0)
+         << " fired=" << portable::TimerMessageCount() << "\n";
+  } else if (c == "command" && w.size() == 3 &&
+             (w[1] == "owner" || w[1] == "keyboard")) {
+    // A WM_COMMAND posted as another program (or a stale menu) could.
+    const WPARAM id = WPARAM(Number(w[2], 0, 0xFFFFFFFFL));
+    PostMessageA(w[1] == "owner" ? g_ownerWindow : g_keyboardWindow, WM_COMMAND,
+                 id, 0);
+  } else if (c == "taskbar" && w.size() == 2 && w[1] == "front") {
+    driver_.SetForeground(FindWindowA("Shell_TrayWnd", nullptr));
+  } else if (c == "tray" && w.size() == 2) {
     const UINT message = w[1] == "left"     ? WM_LBUTTONDOWN
                          : w[1] == "double" ? WM_LBUTTONDBLCLK
                          : w[1] == "right"  ? WM_RBUTTONUP
@@ -343,11 +367,14 @@ void Runner::PrintKeys() {
 
 std::ostream *savedLog = nullptr;
 
-void OnSaved(bool) {
-  if (savedLog != nullptr)
-    *savedLog << "saved Face=" << g_face << " Unit=" << g_unit << " X=" << g_x
-              << " Y=" << g_y << " WinKey=" << g_winKey
-              << " Transparent=" << g_transparent << "\n";
+void OnSaved(bool ok) {
+  if (savedLog == nullptr)
+    return;
+  *savedLog << "saved Face=" << g_face << " Unit=" << g_unit << " X=" << g_x
+            << " Y=" << g_y << " WinKey=" << g_winKey
+            << " Transparent=" << g_transparent << "\n";
+  if (!ok)
+    *savedLog << "save failed\n";
 }
 
 int Runner::Run() {

@@ -22,6 +22,19 @@ bool Inside(const RECT &r, POINT p) {
 
 const char *kAppClass = "SimApplication";
 
+constexpr BYTE kRightShiftScan = 0x36;
+
+// The physical key an injected event stands for: the right Shift by its
+// scan code, the right Ctrl and Alt by the extended flag (0x110 to 0x112),
+// every other key by its virtual-key code.
+int PhysicalKey(BYTE vk, BYTE scan, DWORD flags) {
+  if (vk == VK_SHIFT && scan == kRightShiftScan)
+    return 0x110;
+  if ((vk == VK_CONTROL || vk == VK_MENU) && (flags & KEYEVENTF_EXTENDEDKEY))
+    return 0x100 | vk;
+  return vk;
+}
+
 } // namespace
 
 SimDriver::SimDriver(std::ostream &log) : log_(log) {}
@@ -39,8 +52,6 @@ void SimDriver::SetScreen(int width, int height) {
   screenH_ = height;
   portable::SetForeignWindowRect(taskbar_, RECT{0, height - 40, width, height});
 }
-
-void SimDriver::SetPhysicalToggle(int vk, bool on) { toggles_[vk] = on; }
 
 HWND SimDriver::App(const std::string &name) {
   HWND hwnd;
@@ -67,6 +78,8 @@ bool SimDriver::CloseApp(const std::string &name) {
   if (foreground_ == hwnd) {
     foreground_ = nullptr;
     log_ << "foreground none\n";
+    if (hooks_)
+      portable::ForegroundChanged(nullptr);
   }
   return true;
 }
@@ -165,6 +178,8 @@ bool SimDriver::SetForeground(HWND hwnd) {
   if (hwnd != foreground_) {
     foreground_ = hwnd;
     log_ << "foreground " << NameOf(hwnd) << "\n";
+    if (hooks_)
+      portable::ForegroundChanged(hwnd);
   }
   return true;
 }
@@ -174,17 +189,57 @@ void SimDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   events_.push_back(KeyEvent{vk, scan, flags});
   log_ << "key " << Hex(vk) << (up ? " up" : " down") << " scan=" << Hex(scan)
        << " flags=" << flags << "\n";
+  const int key = PhysicalKey(vk, scan, flags);
   if (up) {
-    down_.erase(vk);
+    down_.erase(key);
   } else {
-    if (!down_.count(vk) && (vk == VK_CAPITAL || vk == VK_KANA))
+    if (!down_.count(key) && (vk == VK_CAPITAL || vk == VK_KANA))
       toggles_[vk] = !toggles_[vk];
-    down_.insert(vk);
+    down_.insert(key);
   }
+  if (hooks_)
+    portable::KeyEventSeen(vk, scan,
+                           LLKHF_INJECTED | (up ? LLKHF_UP : 0) |
+                               ((flags & KEYEVENTF_EXTENDEDKEY) ? 1 : 0));
+}
+
+void SimDriver::SetPhysicalShift(bool down) {
+  if (physicalShift_ == down)
+    return;
+  physicalShift_ = down;
+  if (hooks_)
+    portable::KeyEventSeen(VK_SHIFT, 0x2A, down ? 0 : LLKHF_UP);
+}
+
+void SimDriver::SetPhysicalToggle(int vk, bool on) {
+  if (toggles_[vk] == on)
+    return;
+  toggles_[vk] = on;
+  // The user pressed and released the key.
+  if (hooks_) {
+    portable::KeyEventSeen(BYTE(vk), 0, 0);
+    portable::KeyEventSeen(BYTE(vk), 0, LLKHF_UP);
+  }
+}
+
+void SimDriver::TrayGone() {
+  trayPresent_ = false;
+  if (!trayAdded_)
+    return;
+  trayAdded_ = false;
+  log_ << "tray gone\n";
+  portable::TrayGone();
+}
+
+void SimDriver::TrayBack() {
+  trayPresent_ = true;
+  portable::TrayCreated();
 }
 
 SHORT SimDriver::AsyncKeyState(int vk) {
   bool down = down_.count(vk) != 0;
+  if (vk == VK_SHIFT || vk == VK_CONTROL || vk == VK_MENU)
+    down = down || down_.count(0x100 | vk) != 0;
   if (vk == VK_SHIFT && physicalShift_)
     down = true;
   return down ? SHORT(0x8000) : SHORT(0);
@@ -199,8 +254,10 @@ SHORT SimDriver::KeyState(int vk) {
 }
 
 bool SimDriver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
+  if (message == NIM_MODIFY)
+    return trayAdded_ && data.hWnd == trayOwner_ && data.uID == trayId_;
   if (message == NIM_ADD) {
-    if (trayFails_ || trayAdded_) {
+    if (trayFails_ || trayAdded_ || !trayPresent_) {
       log_ << "tray add failed\n";
       return false;
     }

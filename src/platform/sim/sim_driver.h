@@ -40,9 +40,15 @@ public:
   void FailWorkArea() { workAreaFails_ = true; }
   void SetLayeredAvailable(bool available) { layered_ = available; }
   void FailTray() { trayFails_ = true; }
+  // The host stops telling of foreground changes and key events (as a
+  // desktop without them): the program's hooks cannot be installed.
+  void DisableHooks() { hooks_ = false; }
+  // The notification area goes away with its icons, or comes back.
+  void TrayGone();
+  void TrayBack();
   HWND App(const std::string &name); // creates if new, brings to front
   bool CloseApp(const std::string &name);
-  void SetPhysicalShift(bool down) { physicalShift_ = down; }
+  void SetPhysicalShift(bool down);
   void SetPhysicalToggle(int vk, bool on);
   void MovePointer(POINT p);
   // Button presses and releases at the pointer, as the system routes them.
@@ -59,6 +65,8 @@ public:
 
   // portable::Driver
   uint64_t Now() override { return now_; }
+  bool ReportsForeground() override { return hooks_; }
+  bool ReportsKeys() override { return hooks_; }
   void Wait(uint64_t deadline) override;
   void ScreenSize(int *width, int *height) override;
   bool WorkArea(RECT *area) override;
@@ -92,6 +100,8 @@ private:
   bool workAreaFails_ = false;
   bool layered_ = true;
   bool trayFails_ = false;
+  bool hooks_ = true;
+  bool trayPresent_ = true;
   bool trayAdded_ = false;
   HWND trayOwner_ = nullptr;
   UINT trayId_ = 0;

@@ -90,13 +90,20 @@ constexpr VkKey kVkKeys[] = {
     {0xDD, 43},  {0xDE, 13},  {0xE2, 89},
 };
 constexpr unsigned kEvdevRightShift = 54;
+constexpr unsigned kEvdevRightCtrl = 97;
+constexpr unsigned kEvdevRightAlt = 100;
 constexpr unsigned kRightShiftScan = 0x36;
 
 } // namespace
 
-unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan) {
+unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan, DWORD flags) {
   if (vk == 0x10 && scan == kRightShiftScan)
     return kEvdevRightShift + 8;
+  // The right Ctrl and Alt come as the left codes with the extended flag.
+  if (vk == 0x11 && (flags & KEYEVENTF_EXTENDEDKEY))
+    return kEvdevRightCtrl + 8;
+  if (vk == 0x12 && (flags & KEYEVENTF_EXTENDEDKEY))
+    return kEvdevRightAlt + 8;
   for (const VkKey &k : kVkKeys)
     if (k.vk == vk)
       return k.evdev + 8;
@@ -468,7 +475,7 @@ HWND X11Driver::WindowAt(POINT point) {
 }
 
 void X11Driver::ReadKeyboardMap() {
-  const KeyCode caps = KeyCode(KeycodeForVirtualKey(0x14, 0));
+  const KeyCode caps = KeyCode(KeycodeForVirtualKey(0x14, 0, 0));
   capsKeyIsCapsLock_ = XkbKeycodeToKeysym(dpy_, caps, 0, 0) == XK_Caps_Lock;
   kanaIndicator_ = -1;
   int index = -1;
@@ -482,7 +489,7 @@ void X11Driver::ReadKeyboardMap() {
 
 void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   const bool down = !(flags & KEYEVENTF_KEYUP);
-  const unsigned keycode = KeycodeForVirtualKey(vk, scan);
+  const unsigned keycode = KeycodeForVirtualKey(vk, scan, flags);
   if (keycode == 0)
     return;
   if (vk == 0x15 && kanaIndicator_ < 0 && down)

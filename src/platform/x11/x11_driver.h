@@ -147,6 +147,6 @@ private:
 
 // The X keycode of the physical key of a JIS 106/109 keyboard for a
 // virtual-key code (0 when there is none); `scan` tells the right Shift.
-unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan);
+unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan, DWORD flags);
 
 } // namespace x11
