@@ -183,7 +183,7 @@ declare -A keysyms=(
   [0x1b]=Escape [0x1c]=Henkan_Mode [0x1d]=Muhenkan [0x20]=space [0x21]=Prior
   [0x22]=Next [0x23]=End [0x24]=Home [0x25]=Left [0x26]=Up [0x27]=Right
   [0x28]=Down [0x2c]=Print [0x2d]=Insert [0x2e]=Delete [0x91]=Scroll_Lock
-  [0x110]=Shift_R [0x111]=Control_L [0x112]=Alt_L
+  [0x110]=Shift_R [0x111]=Control_R [0x112]=Alt_R
   [0x70]=F1 [0x71]=F2 [0x72]=F3 [0x73]=F4 [0x74]=F5 [0x75]=F6 [0x76]=F7
   [0x77]=F8 [0x78]=F9 [0x79]=F10 [0x7a]=F11 [0x7b]=F12
 )
@@ -309,6 +309,46 @@ trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
 pids+=($!)
 check "when the tray starts again, the icon docks again" wait_for 10 docked
 
+# --- Quiet when idle -----------------------------------------------------
+# Wake-ups are context switches of the process: none while the keyboard is
+# shown and untouched with the pointer away, none while hidden.
+switches() {
+  awk '/^voluntary_ctxt_switches/ {v=$2} /^nonvoluntary_ctxt_switches/ {n=$2} END {print v + n}' \
+    "/proc/$flinto_pid/status"
+}
+xdotool mousemove 640 400
+sleep 1
+s0=$(switches)
+sleep 3
+s1=$(switches)
+check "shown and untouched: no wake-ups in 3 s ($((s1 - s0)))" test $((s1 - s0)) -le 2
+click_tray
+wait_for 5 not keyboard_viewable
+sleep 1
+s0=$(switches)
+sleep 3
+s1=$(switches)
+check "hidden: no wake-ups in 3 s ($((s1 - s0)))" test $((s1 - s0)) -le 2
+
+# --- One Flinto per display ---------------------------------------------
+"$flinto" >"$work/second.log" 2>&1
+status=$?
+check "a second start ends at once with status 0" test "$status" -eq 0
+check "and shows the running keyboard" wait_for 5 keyboard_viewable
+check "the target keeps the focus" active_is_target
+check "one tray icon" test "$(xdotool search --class '^FlintoTray$' | wc -l)" -eq 1
+
+# --- The tray goes away while the keyboard is hidden ---------------------
+click_tray
+wait_for 5 not keyboard_viewable
+kill "${pids[-1]}"
+wait "${pids[-1]}" 2>/dev/null
+check "the tray going away shows the hidden keyboard" wait_for 5 keyboard_viewable
+trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
+  --SetDockType true --SetPartialStrut true >"$work/trayer3.log" 2>&1 &
+pids+=($!)
+check "and the icon docks when a tray comes back" wait_for 10 docked
+
 # --- The tray toggles, SIGTERM releases --------------------------------
 click_tray
 check "a second click on the tray icon hides the keyboard" wait_for 5 not keyboard_viewable
@@ -326,6 +366,33 @@ check "SIGTERM ends Flinto normally" test "$status" -eq 0
 check "a Ctrl latched at SIGTERM is released" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'release keycode=37 keysym=Control_L'"
 check "the settings are saved at exit" grep -q '"Unit"=dword:00000002' "$XDG_CONFIG_HOME/flinto/registry.txt"
 check "the tray icon is gone" not window_of FlintoTray
+
+# --- SIGTERM as the application typed into closes -----------------------
+start_flinto
+click_tray
+wait_for 5 keyboard_viewable
+"$target" "$work/target2.log" &
+target2=$!
+wait_for 10 grep -q "focus in" "$work/target2.log"
+sleep 0.3
+kill "$target2"
+kill -TERM "$flinto_pid"
+exited() { ! kill -0 "$flinto_pid" 2>/dev/null; }
+check "SIGTERM as the target closes still ends Flinto" wait_for 5 exited
+wait "$flinto_pid" 2>/dev/null
+status=$?
+check "with status 0" test "$status" -eq 0
+
+# --- Settings that cannot be saved ---------------------------------------
+mv "$XDG_CONFIG_HOME/flinto/registry.txt" "$work/registry.saved"
+mkdir "$XDG_CONFIG_HOME/flinto/registry.txt"
+start_flinto
+kill -TERM "$flinto_pid"
+wait "$flinto_pid" 2>/dev/null
+check "settings that cannot be saved are reported in one line" \
+  test "$(grep -c 'settings could not be saved' "$work/flinto.log")" -eq 1
+rmdir "$XDG_CONFIG_HOME/flinto/registry.txt"
+mv "$work/registry.saved" "$XDG_CONFIG_HOME/flinto/registry.txt"
 
 # --- Losing the server ---------------------------------------------------
 start_flinto

@@ -51,6 +51,13 @@ public:
   // Whether the host reports key events as they happen (KeyEventSeen), so
   // that low-level keyboard hooks work.
   virtual bool ReportsKeys() { return false; }
+  // Another program's window of the class, when the host can find one on
+  // the desktop (FindWindowA looks here after our own windows), and posting
+  // a private message (WM_USER to 0x7FFF) to such a window.
+  virtual HWND FindForeignWindow(const std::string & /*className*/) {
+    return nullptr;
+  }
+  virtual bool PostForeign(HWND, UINT, WPARAM, LPARAM) { return false; }
   virtual bool SetForeground(HWND hwnd) = 0;
 
   virtual void InjectKey(BYTE vk, BYTE scan, DWORD flags) = 0;

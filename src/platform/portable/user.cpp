@@ -296,7 +296,6 @@ void TrayIconAdded(HWND owner) {
 void TrayGone() {
   const UINT message = RegisterWindowMessageA(kTaskbarGoneMessage);
   const std::vector<HWND> owners = trayOwners;
-  trayOwners.clear();
   for (HWND owner : owners)
     PostMessageA(owner, message, 0, 0);
 }
@@ -530,6 +529,8 @@ HWND FindWindowA(LPCSTR className, LPCSTR title) {
       continue;
     return w->handle;
   }
+  if (className != nullptr && title == nullptr && driver != nullptr)
+    return driver->FindForeignWindow(className);
   return nullptr;
 }
 
@@ -609,8 +610,13 @@ LRESULT DispatchMessageA(const MSG *msg) {
 }
 
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (hwnd != nullptr && OwnWindow(hwnd) == nullptr)
+  if (hwnd != nullptr && OwnWindow(hwnd) == nullptr) {
+    Window *w = AnyWindow(hwnd);
+    if (w != nullptr && w->foreign && driver != nullptr && msg >= WM_USER &&
+        msg <= 0x7FFF)
+      return driver->PostForeign(hwnd, msg, wParam, lParam) ? TRUE : FALSE;
     return FALSE;
+  }
   const DWORD time = driver != nullptr ? static_cast<DWORD>(driver->Now()) : 0;
   queue.push_back(MSG{hwnd, msg, wParam, lParam, time, {}});
   return TRUE;
@@ -934,8 +940,12 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   if (data == nullptr || driver == nullptr)
     return FALSE;
   const bool ok = driver->Tray(message, *data);
-  if (ok && message == NIM_ADD)
+  if (ok && (message == NIM_ADD || message == NIM_MODIFY))
     TrayIconAdded(data->hWnd);
+  if (ok && message == NIM_DELETE)
+    trayOwners.erase(
+        std::remove(trayOwners.begin(), trayOwners.end(), data->hWnd),
+        trayOwners.end());
   return ok ? TRUE : FALSE;
 }
 

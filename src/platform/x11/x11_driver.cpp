@@ -405,6 +405,7 @@ HWND X11Driver::HwndForXid(::Window xid) {
 }
 
 void X11Driver::ReadActiveWindow() {
+  const HWND before = foreground_;
   ::Window active = None;
   if (wmPresent_) {
     const std::vector<long> v =
@@ -429,6 +430,51 @@ void X11Driver::ReadActiveWindow() {
         IsWindow(trayClickForeground_))
       SetForeground(trayClickForeground_);
   }
+  if (wmPresent_ && foreground_ != before)
+    portable::ForegroundChanged(foreground_);
+}
+
+// One Flinto per display: the running one's owner window holds this
+// selection, and a second start finds it there.
+std::string X11Driver::InstanceSelection() const {
+  char name[64];
+  std::snprintf(name, sizeof name, "_FLINTO_S%d", screen_);
+  return name;
+}
+
+HWND X11Driver::FindForeignWindow(const std::string &className) {
+  if (className != "FlintoHidden")
+    return nullptr;
+  const ::Window owner =
+      XGetSelectionOwner(dpy_, atom(InstanceSelection().c_str()));
+  if (owner == None || ownByXid_.count(owner))
+    return nullptr;
+  auto known = foreign_.find(owner);
+  if (known != foreign_.end())
+    return known->second;
+  XSelectInput(dpy_, owner, StructureNotifyMask);
+  HWND hwnd = portable::RegisterForeignWindow(className, "", RECT{0, 0, 0, 0});
+  foreign_[owner] = hwnd;
+  foreignXid_[hwnd] = owner;
+  return hwnd;
+}
+
+bool X11Driver::PostForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  const ::Window xid = XidOf(hwnd);
+  if (xid == 0)
+    return false;
+  XEvent e;
+  std::memset(&e, 0, sizeof e);
+  e.xclient.type = ClientMessage;
+  e.xclient.window = xid;
+  e.xclient.message_type = atom("_FLINTO_POST");
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = long(msg);
+  e.xclient.data.l[1] = long(wParam);
+  e.xclient.data.l[2] = long(lParam);
+  const bool sent = XSendEvent(dpy_, xid, False, NoEventMask, &e) != 0;
+  XSync(dpy_, False);
+  return sent;
 }
 
 HWND X11Driver::Foreground() {
@@ -535,12 +581,17 @@ void X11Driver::HandleXkb(XEvent &event) {
   XkbEvent &xkb = reinterpret_cast<XkbEvent &>(event);
   switch (xkb.any.xkb_type) {
   case XkbStateNotify:
-    xkbMods_ = xkb.state.mods;
-    xkbLocked_ = xkb.state.locked_mods;
+    if (xkbMods_ != xkb.state.mods || xkbLocked_ != xkb.state.locked_mods) {
+      xkbMods_ = xkb.state.mods;
+      xkbLocked_ = xkb.state.locked_mods;
+      portable::KeyEventSeen(0x10, 0, 0); // modifiers changed: look again
+    }
     break;
   case XkbIndicatorStateNotify:
-    if (kanaIndicator_ >= 0)
+    if (kanaIndicator_ >= 0) {
       kanaOn_ = (xkb.indicators.state >> kanaIndicator_) & 1;
+      portable::KeyEventSeen(0x15, 0, 0);
+    }
     break;
   case XkbMapNotify:
   case XkbNewKeyboardNotify:
@@ -554,6 +605,8 @@ void X11Driver::HandleXkb(XEvent &event) {
 // --- Tray icon ---------------------------------------------------------
 
 bool X11Driver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
+  if (message == NIM_MODIFY)
+    return trayWindow_ != 0 && trayManager_ != 0 && data.hWnd == trayOwner_;
   if (message == NIM_DELETE) {
     if (trayWindow_ == 0)
       return false;
@@ -708,15 +761,22 @@ void X11Driver::Handle(XEvent &event) {
                event.xclient.message_type == atom("MANAGER")) {
       char name[64];
       std::snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", screen_);
-      if (::Atom(event.xclient.data.l[1]) == atom(name))
+      if (::Atom(event.xclient.data.l[1]) == atom(name)) {
         Dock(); // a tray has appeared (or started again)
+        if (trayManager_ != 0)
+          portable::TrayCreated();
+      }
     }
     return;
   }
   if (event.type == DestroyNotify) {
     const ::Window gone = event.xdestroywindow.window;
-    if (gone == trayManager_)
-      trayManager_ = 0; // docked again when the next tray announces itself
+    if (gone == trayManager_) {
+      // Docked again when the next tray announces itself; meanwhile the
+      // program is told that its icon is gone.
+      trayManager_ = 0;
+      portable::TrayGone();
+    }
     auto f = foreign_.find(gone);
     if (f != foreign_.end()) {
       if (foreground_ == f->second)
@@ -765,6 +825,7 @@ void X11Driver::Handle(XEvent &event) {
   case EnterNotify:
     pointer_ = {event.xcrossing.x_root, event.xcrossing.y_root};
     pointerIn_ = hwnd;
+    portable::DeliverPointer(WM_MOUSEMOVE, pointer_);
     break;
   case LeaveNotify:
     pointer_ = {event.xcrossing.x_root, event.xcrossing.y_root};
@@ -773,8 +834,15 @@ void X11Driver::Handle(XEvent &event) {
     break;
   case ClientMessage:
     if (event.xclient.message_type == atom("WM_PROTOCOLS") &&
-        ::Atom(event.xclient.data.l[0]) == atom("WM_DELETE_WINDOW"))
+        ::Atom(event.xclient.data.l[0]) == atom("WM_DELETE_WINDOW")) {
       PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    } else if (event.xclient.message_type == atom("_FLINTO_POST")) {
+      // Another Flinto: private messages only.
+      const UINT msg = UINT(event.xclient.data.l[0]);
+      if (msg >= WM_USER && msg <= 0x7FFF)
+        PostMessageA(hwnd, msg, WPARAM(event.xclient.data.l[1]),
+                     LPARAM(event.xclient.data.l[2]));
+    }
     break;
   default:
     break;
@@ -828,6 +896,9 @@ void X11Driver::WindowCreated(HWND hwnd) {
 
   const std::string *cls = portable::WindowClassName(hwnd);
   std::string className = cls != nullptr ? *cls : "Flinto";
+  if (className == "FlintoHidden")
+    XSetSelectionOwner(dpy_, atom(InstanceSelection().c_str()), xid,
+                       CurrentTime);
   XClassHint hint;
   std::string name = "flinto";
   hint.res_name = name.data();

@@ -45,6 +45,10 @@ public:
   HWND ForeignWindowAt(POINT) override { return nullptr; }
   HWND WindowAt(POINT point) override;
   HWND Foreground() override;
+  bool ReportsForeground() override { return wmPresent_; }
+  bool ReportsKeys() override { return true; }
+  HWND FindForeignWindow(const std::string &className) override;
+  bool PostForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
   bool SetForeground(HWND hwnd) override;
   void InjectKey(BYTE vk, BYTE scan, DWORD flags) override;
   SHORT AsyncKeyState(int vk) override;
@@ -92,6 +96,7 @@ private:
   void SendNetWmState(::Window xid);
   void SetOpacity(::Window xid, uint32_t value, bool remove);
   void SetUtf8Title(::Window xid, const std::string &cp932);
+  std::string InstanceSelection() const;
   struct SharedImage;
   SharedImage *SharedImageFor(HWND hwnd, int width, int height);
   void DropSharedImage(HWND hwnd);
