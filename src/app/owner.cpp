@@ -20,6 +20,7 @@ namespace {
 
 NOTIFYICONDATAA trayIcon;
 HWINEVENTHOOK foregroundHook = nullptr;
+HWINEVENTHOOK focusHook = nullptr;
 HHOOK keyboardHook = nullptr;
 UINT taskbarCreatedMessage = 0;
 UINT taskbarGoneMessage = 0;
@@ -60,6 +61,12 @@ void InstallHooks() {
       EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
       ForegroundEvent, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
   g_foregroundHooked = foregroundHook != nullptr;
+  // Some systems (Wine among them) announce a new foreground window only
+  // by the focus moving into it: a focus change takes a look too.
+  if (g_foregroundHooked)
+    focusHook = SetWinEventHook(
+        EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, ForegroundEvent, 0, 0,
+        WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
   keyboardHook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyEvent, g_instance, 0);
   g_keyboardHooked = keyboardHook != nullptr;
 }
@@ -67,6 +74,9 @@ void InstallHooks() {
 void RemoveHooks() {
   if (foregroundHook != nullptr)
     UnhookWinEvent(foregroundHook);
+  if (focusHook != nullptr)
+    UnhookWinEvent(focusHook);
+  focusHook = nullptr;
   if (keyboardHook != nullptr)
     UnhookWindowsHookEx(keyboardHook);
   foregroundHook = nullptr;

@@ -6,6 +6,9 @@
 //   helper activated   "yes" when the keyboard is the active window
 //   helper command ID  a WM_COMMAND to the keyboard window
 //   helper close       WM_CLOSE to the keyboard window
+//   helper handle      the keyboard window's handle
+//   helper owned       "yes" when the keyboard belongs to the foreground
+//                      window (made anew for the application in front)
 #include <windows.h>
 
 #include <cstdio>
@@ -56,6 +59,17 @@ int main(int argc, char **argv) {
   }
   if (std::strcmp(what, "close") == 0) {
     PostMessageA(keyboard, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  if (std::strcmp(what, "handle") == 0) {
+    std::printf("%p\n", static_cast<void *>(keyboard));
+    return 0;
+  }
+  if (std::strcmp(what, "owned") == 0) {
+    const HWND owner = GetWindow(keyboard, GW_OWNER);
+    std::printf("%s\n", owner != nullptr && owner == GetForegroundWindow()
+                            ? "yes"
+                            : "no");
     return 0;
   }
   if (std::strcmp(what, "activated") == 0) {

@@ -125,6 +125,37 @@ convert "$work/sim.png" "${mask[@]}" "$work/sim-masked.png"
 differ=$(compare -metric AE "$work/wine-masked.png" "$work/sim-masked.png" "$work/diff.png" 2>&1 | cut -d' ' -f1)
 check "outside the text, Wine's GDI and the portable drawing agree ($differ pixels differ)" test "$differ" = 0
 
+# Idle, the program sleeps: its threads are not woken while the keyboard
+# is shown and untouched (no 50 ms or 100 ms timer runs); a switch of
+# application still makes the keyboard anew for the new target. (Wine 8
+# sends no EVENT_SYSTEM_FOREGROUND to the hook, nor a focus event for a
+# plain window: here the switch is noticed when the pointer comes onto the
+# keyboard.)
+switches() {
+  cat /proc/"$flinto"/task/*/status 2>/dev/null |
+    awk '/^voluntary_ctxt_switches/ {n += $2} /^nonvoluntary_ctxt_switches/ {n += $2} END {print n + 0}'
+}
+xdotool mousemove 640 200
+sleep 1
+s0=$(switches)
+sleep 3
+s1=$(switches)
+check "shown and untouched, Flinto is not woken in 3 s ($((s1 - s0)) wake-ups)" test $((s1 - s0)) -le 5
+kb=$(helper handle)
+"$wine" "$win/flinto-target.exe" "Z:${work//\//\\}\\target2.log" >/dev/null 2>&1 &
+wait_for 30 grep -q ready "$work/target2.log"
+made_anew() { [ "$(helper handle)" != "$kb" ] && [ "$(helper owned)" = yes ]; }
+sleep 1
+xdotool mousemove $((kx + 2)) $((ky + 40)) mousemove $((kx + 3)) $((ky + 40))
+check "a switch of application makes the keyboard anew for the new target" wait_for 10 made_anew
+xdotool mousemove 640 200
+sleep 1
+s0=$(switches)
+sleep 3
+s1=$(switches)
+check "and then Flinto sleeps again ($((s1 - s0)) wake-ups in 3 s)" test $((s1 - s0)) -le 5
+
+xdotool mousemove $((kx + 2)) $((ky + 40))
 helper command 40008
 sleep 0.5
 check "translucency applies SetLayeredWindowAttributes (alpha 224)" test "$(helper alpha)" = "224"

@@ -316,6 +316,13 @@ switches() {
   awk '/^voluntary_ctxt_switches/ {v=$2} /^nonvoluntary_ctxt_switches/ {n=$2} END {print v + n}' \
     "/proc/$flinto_pid/status"
 }
+read -r kid kx ky kw kh < <(keyboard)
+xdotool mousemove $((kx + 2)) $((ky + 30))
+sleep 0.5
+s0=$(switches)
+sleep 2
+s1=$(switches)
+check "the pointer resting on the keyboard: it ticks ($((s1 - s0)) wake-ups in 2 s)" test $((s1 - s0)) -ge 10
 xdotool mousemove 640 400
 sleep 1
 s0=$(switches)
