@@ -82,6 +82,11 @@ int32_t RegReadDword(const char *path, const char *name, int32_t fallback);
 bool RegWriteDword(const char *path, const char *name, int32_t value);
 
 HWND RecreateKeyboardWindow(HWND previous);
+// Whether a keyboard of `size` at (x, y) can be seen and dragged in `area`.
+bool PositionInReach(LONG x, LONG y, SIZE size, const RECT &area);
+// The work area, or the screen when it cannot be read (then false).
+bool ReadWorkArea(RECT *area);
+void KeepKeyboardInReach();
 bool SetTranslucency(HWND window, bool on, int alpha);
 
 void KeepTargetForeground(HWND self);

@@ -50,28 +50,13 @@ bool RegisterWindowClass(const char *name, WNDPROC proc) {
   return RegisterClassExA(&wc) != 0;
 }
 
-// How much of the keyboard lies in the work area along one axis.
-LONG Overlap(LONG start, LONG size, LONG low, LONG high) {
-  const LONG from = start > low ? start : low;
-  const LONG to = start + size < high ? start + size : high;
-  return to > from ? to - from : 0;
-}
-
-// First run, or a stored position from which the keyboard could not be seen
-// and dragged (a monitor removed, a lower resolution, a hand-edited value):
-// the bottom-right corner. A stored position is kept when at least half of
-// the keyboard's width and half of its height lie in the work area.
+// First run, or a stored position from which the keyboard could not be
+// seen and dragged: the bottom-right corner.
 void PlaceInitialWindow() {
   const SIZE size = DefaultWindowSize();
   bool place = g_x == kUnsetPosition || g_y == kUnsetPosition;
-  const bool haveWorkArea =
-      g_workArea.left < g_workArea.right && g_workArea.top < g_workArea.bottom;
-  if (!place && haveWorkArea) {
-    const LONG across =
-        Overlap(g_x, size.cx, g_workArea.left, g_workArea.right);
-    const LONG down = Overlap(g_y, size.cy, g_workArea.top, g_workArea.bottom);
-    place = 2 * int64_t(across) < size.cx || 2 * int64_t(down) < size.cy;
-  }
+  if (!place)
+    place = !PositionInReach(g_x, g_y, size, g_workArea);
   if (place) {
     g_x = g_workArea.right - size.cx;
     g_y = g_workArea.bottom - size.cy;
@@ -79,6 +64,51 @@ void PlaceInitialWindow() {
 }
 
 } // namespace
+
+namespace {
+
+// How much of the keyboard lies in the work area along one axis.
+LONG Overlap(LONG start, LONG size, LONG low, LONG high) {
+  const LONG from = start > low ? start : low;
+  const LONG to = start + size < high ? start + size : high;
+  return to > from ? to - from : 0;
+}
+
+} // namespace
+
+// A position is kept when at least half of the keyboard's width and half of
+// its height lie in the work area (an unknown, empty area keeps any).
+bool PositionInReach(LONG x, LONG y, SIZE size, const RECT &area) {
+  if (area.left >= area.right || area.top >= area.bottom)
+    return true;
+  const LONG across = Overlap(x, size.cx, area.left, area.right);
+  const LONG down = Overlap(y, size.cy, area.top, area.bottom);
+  return 2 * int64_t(across) >= size.cx && 2 * int64_t(down) >= size.cy;
+}
+
+bool ReadWorkArea(RECT *area) {
+  if (SystemParametersInfoA(SPI_GETWORKAREA, 0, area, 0))
+    return true;
+  // Unreadable work area: the whole screen stands in for it.
+  *area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  return false;
+}
+
+// The screen or the work area changed: a keyboard left out of reach goes to
+// the bottom-right corner of the new work area.
+void KeepKeyboardInReach() {
+  ReadWorkArea(&g_workArea);
+  RECT r;
+  if (!GetWindowRect(g_keyboardWindow, &r))
+    return;
+  const SIZE size = {r.right - r.left, r.bottom - r.top};
+  if (PositionInReach(r.left, r.top, size, g_workArea))
+    return;
+  g_x = g_workArea.right - size.cx;
+  g_y = g_workArea.bottom - size.cy;
+  SetWindowPos(g_keyboardWindow, nullptr, g_x, g_y, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 int FlintoMain(HINSTANCE instance) {
   // One keyboard per desktop: a second start shows the running one.
@@ -90,11 +120,7 @@ int FlintoMain(HINSTANCE instance) {
         reinterpret_cast<SetLayeredWindowAttributesFn>(reinterpret_cast<void *>(
             GetProcAddress(g_user32, "SetLayeredWindowAttributes")));
   g_instance = instance;
-  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &g_workArea, 0)) {
-    // Unreadable work area: the whole screen stands in for it.
-    g_workArea = {0, 0, GetSystemMetrics(SM_CXSCREEN),
-                  GetSystemMetrics(SM_CYSCREEN)};
-  }
+  ReadWorkArea(&g_workArea);
   LoadSettings();
   const FaceDef &face = BuiltInFaces[g_face];
   BuildKeySet(face.keys, face.keyCount);

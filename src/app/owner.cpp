@@ -239,6 +239,13 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
       break;
     }
     return 0;
+  case WM_DISPLAYCHANGE:
+    KeepKeyboardInReach();
+    return 0;
+  case WM_SETTINGCHANGE:
+    if (wParam == SPI_SETWORKAREA)
+      KeepKeyboardInReach();
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
   case MSG_SHOW_KEYBOARD:
     ReplaceLostKeyboard();
     if (!IsWindowVisible(g_keyboardWindow))

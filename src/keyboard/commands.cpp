@@ -92,6 +92,10 @@ LRESULT DispatchCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     RebuildFace(window);
     return 0;
   case ID_TRANSLUCENT:
+    // Greyed in the menu without the translucency function; arriving by
+    // another path it changes nothing, so the stored setting stays.
+    if (g_setLayered == nullptr)
+      return 0;
     g_transparent = g_transparent == 0 ? 1 : 0;
     if (g_transparent)
       g_alpha = kAlphaInitial;

@@ -197,6 +197,14 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
   case WM_MOUSEACTIVATE:
     KeepTargetForeground(hwnd);
     return MA_NOACTIVATE;
+  case WM_MOVE:
+    // Moved by someone else (a window manager, a pager): the position saved
+    // is where the keyboard is.
+    if (hwnd == g_keyboardWindow) {
+      g_x = static_cast<SHORT>(LOWORD(lParam));
+      g_y = static_cast<SHORT>(HIWORD(lParam));
+    }
+    return 0;
   case WM_COMMAND:
     return DispatchCommand(hwnd, wParam, lParam);
   case WM_TIMER:

@@ -260,6 +260,116 @@ wait_for 3 grep -q "text=A" <(new_events "$before")
 check "Caps Lock on: a types A" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'press keycode=38 .*text=A'"
 click_key 0x14
 
+# Kana clicked on the keyboard shows in the labels, as on Windows (the jp
+# keymap's "Kana" indicator is lit by nothing).
+click_key 0x15
+sleep 0.4
+timeout 10 import -window "$kid" "$work/kana.png"
+printf 'physical kana on\nstart\ntray left\ntick\ndump %s\n' "$work/sim-kana.png" | "$sim" >/dev/null
+diff_pixels=$(compare -metric AE "$work/kana.png" "$work/sim-kana.png" null: 2>&1 | cut -d' ' -f1)
+check "Kana on: the labels show kana within a tick ($diff_pixels pixels differ)" test "$diff_pixels" = "0"
+click_key 0x15
+
+# A held Caps key toggles Caps Lock once, as a physical key does.
+caps_on() { xset q | grep -q "Caps Lock: *on"; }
+read -r x y < <(key_centre 0x14)
+xdotool mousemove "$x" "$y" mousedown 1
+sleep 1.2
+xdotool mouseup 1
+sleep 0.2
+check "Caps held for 1.2 s toggles Caps Lock once" caps_on
+click_key 0x14
+check "and a click toggles it back" not caps_on
+
+# Alt latched: the window manager takes no click (Alt+f reaches the
+# application), it can always be clicked off, and it never taps alone.
+before=$(log_lines)
+click_key 0x12 3
+click_key 0x46
+wait_for 3 grep -q "release keycode=64 keysym=Alt_L" <(new_events "$before")
+check "Alt latched, then f: Alt+f reaches the application" \
+  sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'press keycode=41 keysym=f state=0x8'"
+before=$(log_lines)
+click_key 0x12 3
+sleep 1
+alt_taps=$(new_events "$before" | grep -c "keysym=Alt_L")
+check "Alt latched with the pointer resting on it: pressed once, no lone taps ($alt_taps events)" test "$alt_taps" -eq 1
+click_key 0x12 3
+wait_for 3 grep -q "release keycode=64 keysym=Alt_L" <(new_events "$before")
+check "a latched Alt is clicked off" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'release keycode=64 keysym=Alt_L'"
+
+# A latched key with the pointer on the application is not repeated by the
+# server.
+before=$(log_lines)
+click_key 0x41 3
+xdotool mousemove 200 300
+sleep 1
+a_presses=$(new_events "$before" | grep -c "press keycode=38")
+check "a latched a is not repeated by the server ($a_presses presses in 1 s)" test "$a_presses" -eq 1
+click_key 0x41 3
+
+# The Num face types digits, also with NumLock off.
+click_key 0xff04
+layout_of "setting Face dword 1" >"$work/layout"
+wait_for 5 keyboard_size_is 144 156
+before=$(log_lines)
+click_key 0x61
+click_key 0x6e
+click_key 0x69
+wait_for 3 grep -q "text=9" <(new_events "$before")
+check "the Num face types 1 . 9 with NumLock off" \
+  test "$(new_events "$before" | sed -n 's/^press .* text=//p' | tr -d '\n')" = "1.9"
+check "and NumLock is off afterwards" not sh -c 'xset q | grep -q "Num Lock: *on"'
+click_key 0xff03
+layout_of "" >"$work/layout"
+wait_for 5 keyboard_size_is 474 156
+
+# Moved by someone else (a pager), the keyboard's keys answer where they are.
+read -r kid kx ky kw kh < <(keyboard)
+xdotool windowmove "$kid" 300 200
+wait_for 5 keyboard_at 300 200
+before=$(log_lines)
+click_key 0x41
+wait_for 3 grep -q "text=a" <(new_events "$before")
+check "moved by a pager, a click on a still types a" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'press keycode=38 .*text=a'"
+
+# The screen gets smaller: a keyboard left out of reach comes back.
+xdotool windowmove "$kid" 1000 600
+wait_for 5 keyboard_at 1000 600
+xrandr --fb 800x600 >/dev/null 2>&1
+in_reach() {
+  local id x y w h
+  read -r id x y w h < <(keyboard)
+  [ $((x + w)) -le 800 ] && [ $((y + h)) -le 600 ] && [ "$x" -ge 0 ] && [ "$y" -ge 0 ]
+}
+check "the screen shrinks to 800 x 600: the keyboard is placed back in reach" wait_for 5 in_reach
+before=$(log_lines)
+click_key 0x42
+wait_for 3 grep -q "text=b" <(new_events "$before")
+check "and its keys answer there" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'text=b'"
+xrandr --fb 1280x800 >/dev/null 2>&1
+
+# The window manager goes away: the input focus is the foreground.
+wm_check=$(xprop -root _NET_SUPPORTING_WM_CHECK)
+kill "${pids[0]}"
+wait "${pids[0]}" 2>/dev/null
+sleep 0.5
+xdotool windowfocus "$target_id"
+before=$(log_lines)
+click_key 0x43
+wait_for 3 grep -q "text=c" <(new_events "$before")
+check "without a window manager, a click still types into the focused target" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'text=c'"
+openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" >"$work/openbox2.log" 2>&1 &
+pids[0]=$!
+new_wm() { [ "$(xprop -root _NET_SUPPORTING_WM_CHECK)" != "$wm_check" ]; }
+wait_for 10 new_wm
+xdotool windowactivate "$target_id" 2>/dev/null
+wait_for 5 active_is_target
+before=$(log_lines)
+click_key 0x44
+wait_for 3 grep -q "text=d" <(new_events "$before")
+check "with the window manager back, a click types into the target" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'text=d'"
+
 # --- The context menu --------------------------------------------------
 read -r kid kx ky kw kh < <(keyboard)
 xdotool mousemove $((kx + 3)) $((ky + 40)) click 3
@@ -324,18 +434,18 @@ sleep 2
 s1=$(switches)
 check "the pointer resting on the keyboard: it ticks ($((s1 - s0)) wake-ups in 2 s)" test $((s1 - s0)) -ge 10
 xdotool mousemove 640 400
-sleep 1
+sleep 0.5
 s0=$(switches)
-sleep 3
+sleep 2
 s1=$(switches)
-check "shown and untouched: no wake-ups in 3 s ($((s1 - s0)))" test $((s1 - s0)) -le 2
+check "shown and untouched: no wake-ups in 2 s ($((s1 - s0)))" test $((s1 - s0)) -le 2
 click_tray
 wait_for 5 not keyboard_viewable
-sleep 1
+sleep 0.5
 s0=$(switches)
-sleep 3
+sleep 2
 s1=$(switches)
-check "hidden: no wake-ups in 3 s ($((s1 - s0)))" test $((s1 - s0)) -le 2
+check "hidden: no wake-ups in 2 s ($((s1 - s0)))" test $((s1 - s0)) -le 2
 
 # --- One Flinto per display ---------------------------------------------
 "$flinto" >"$work/second.log" 2>&1
@@ -400,6 +510,28 @@ check "settings that cannot be saved are reported in one line" \
   test "$(grep -c 'settings could not be saved' "$work/flinto.log")" -eq 1
 rmdir "$XDG_CONFIG_HOME/flinto/registry.txt"
 mv "$work/registry.saved" "$XDG_CONFIG_HOME/flinto/registry.txt"
+
+# --- Killed with keys down -----------------------------------------------
+start_flinto
+click_tray
+wait_for 5 keyboard_viewable
+xdotool windowactivate "$target_id" 2>/dev/null
+wait_for 5 active_is_target
+layout_of "setting Unit dword 2" >"$work/layout"
+before=$(log_lines)
+click_key 0x10 3
+click_key 0x11 3
+wait_for 3 grep -q "press keycode=37" <(new_events "$before")
+kill -9 "$flinto_pid"
+wait "$flinto_pid" 2>/dev/null
+before=$(log_lines)
+start_flinto
+wait_for 5 grep -q "release keycode=37" <(new_events "$before")
+check "a Flinto killed with Shift and Ctrl latched: the next one lets them go" \
+  sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'release keycode=50' && tail -n +$((before + 1)) '$work/target.log' | grep -q 'release keycode=37'"
+kill -TERM "$flinto_pid"
+wait "$flinto_pid" 2>/dev/null
+check "and the repeat it turned off is restored" not sh -c 'xprop -root | grep -q "_FLINTO_NO_REPEAT\|_FLINTO_XTEST_REPEAT"'
 
 # --- Losing the server ---------------------------------------------------
 start_flinto

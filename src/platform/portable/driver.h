@@ -128,6 +128,12 @@ void ForegroundChanged(HWND hwnd);
 void KeyEventSeen(BYTE vk, BYTE scan, DWORD llFlags);
 void TrayGone();
 void TrayCreated();
+// The host moved one of our windows (a window manager, a pager): the
+// window's rectangle follows and it is sent WM_MOVE.
+void WindowMovedByHost(HWND hwnd, LONG x, LONG y);
+// Posts a message to every top-level window of ours (WM_DISPLAYCHANGE,
+// WM_SETTINGCHANGE), as the system broadcasts them.
+void PostToTopLevelWindows(UINT msg, WPARAM wParam, LPARAM lParam);
 bool HasForegroundHook();
 // How many timer messages the program has taken so far, and whether a
 // timer runs (what a power monitor sees).

@@ -300,14 +300,28 @@ void TrayGone() {
     PostMessageA(owner, message, 0, 0);
 }
 
-void TrayCreated() {
-  const UINT message = RegisterWindowMessageA("TaskbarCreated");
+void PostToTopLevelWindows(UINT msg, WPARAM wParam, LPARAM lParam) {
   std::vector<HWND> tops;
   for (auto &[h, w] : g_windows.items())
-    if (!w->foreign && !w->destroying && w->owner == nullptr)
+    if (!w->foreign && !w->destroying &&
+        (w->owner == nullptr || !IsOwnWindow(w->owner)))
       tops.push_back(w->handle);
   for (HWND top : tops)
-    PostMessageA(top, message, 0, 0);
+    PostMessageA(top, msg, wParam, lParam);
+}
+
+void TrayCreated() {
+  PostToTopLevelWindows(RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+}
+
+void WindowMovedByHost(HWND hwnd, LONG x, LONG y) {
+  Window *w = OwnWindow(hwnd);
+  if (w == nullptr)
+    return;
+  const LONG width = w->rect.right - w->rect.left;
+  const LONG height = w->rect.bottom - w->rect.top;
+  w->rect = {x, y, x + width, y + height};
+  w->proc(hwnd, WM_MOVE, 0, MAKELPARAM(x, y));
 }
 
 void ResetAll() {

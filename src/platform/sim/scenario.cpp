@@ -183,6 +183,23 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     const WPARAM id = WPARAM(Number(w[2], 0, 0xFFFFFFFFL));
     PostMessageA(w[1] == "owner" ? g_ownerWindow : g_keyboardWindow, WM_COMMAND,
                  id, 0);
+  } else if (c == "screen" && w.size() == 3) {
+    // The screen changes size: the system tells every top-level window.
+    driver_.SetScreen(int(Number(w[1], 1, 16384)), int(Number(w[2], 1, 16384)));
+    portable::PostToTopLevelWindows(WM_DISPLAYCHANGE, 24, 0);
+  } else if (c == "workarea" && w.size() == 5) {
+    driver_.SetWorkArea(RECT{
+        LONG(Number(w[1], -32768, 32767)), LONG(Number(w[2], -32768, 32767)),
+        LONG(Number(w[3], -32768, 32767)), LONG(Number(w[4], -32768, 32767))});
+    portable::PostToTopLevelWindows(WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+  } else if (c == "move" && w.size() == 3) {
+    // Someone else moves the keyboard (a window manager, a pager).
+    portable::WindowMovedByHost(g_keyboardWindow,
+                                LONG(Number(w[1], -32768, 32767)),
+                                LONG(Number(w[2], -32768, 32767)));
+    RECT moved = {0, 0, 0, 0};
+    GetWindowRect(g_keyboardWindow, &moved);
+    driver_.WindowMoved(g_keyboardWindow, moved);
   } else if (c == "taskbar" && w.size() == 2 && w[1] == "front") {
     driver_.SetForeground(FindWindowA("Shell_TrayWnd", nullptr));
   } else if (c == "tray" && w.size() == 2) {

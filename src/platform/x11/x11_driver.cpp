@@ -62,53 +62,7 @@ constexpr long kSystemTrayRequestDock = 0;
 constexpr Time kDoubleClickMs = 500;
 
 // Evdev key codes of a JIS 106/109 keyboard; X keycodes are these plus 8.
-struct VkKey {
-  unsigned vk;
-  unsigned evdev;
-};
-constexpr VkKey kVkKeys[] = {
-    {0x08, 14},  {0x09, 15},  {0x0D, 28},  {0x10, 42},  {0x11, 29},
-    {0x12, 56},  {0x13, 119}, {0x14, 58},  {0x15, 93},  {0x19, 41},
-    {0x1B, 1},   {0x1C, 92},  {0x1D, 94},  {0x20, 57},  {0x21, 104},
-    {0x22, 109}, {0x23, 107}, {0x24, 102}, {0x25, 105}, {0x26, 103},
-    {0x27, 106}, {0x28, 108}, {0x2C, 99},  {0x2D, 110}, {0x2E, 111},
-    {0x30, 11},  {0x31, 2},   {0x32, 3},   {0x33, 4},   {0x34, 5},
-    {0x35, 6},   {0x36, 7},   {0x37, 8},   {0x38, 9},   {0x39, 10},
-    {0x41, 30},  {0x42, 48},  {0x43, 46},  {0x44, 32},  {0x45, 18},
-    {0x46, 33},  {0x47, 34},  {0x48, 35},  {0x49, 23},  {0x4A, 36},
-    {0x4B, 37},  {0x4C, 38},  {0x4D, 50},  {0x4E, 49},  {0x4F, 24},
-    {0x50, 25},  {0x51, 16},  {0x52, 19},  {0x53, 31},  {0x54, 20},
-    {0x55, 22},  {0x56, 47},  {0x57, 17},  {0x58, 45},  {0x59, 21},
-    {0x5A, 44},  {0x5B, 125}, {0x5D, 127}, {0x60, 82},  {0x61, 79},
-    {0x62, 80},  {0x63, 81},  {0x64, 75},  {0x65, 76},  {0x66, 77},
-    {0x67, 71},  {0x68, 72},  {0x69, 73},  {0x6A, 55},  {0x6B, 78},
-    {0x6D, 74},  {0x6E, 83},  {0x6F, 98},  {0x70, 59},  {0x71, 60},
-    {0x72, 61},  {0x73, 62},  {0x74, 63},  {0x75, 64},  {0x76, 65},
-    {0x77, 66},  {0x78, 67},  {0x79, 68},  {0x7A, 87},  {0x7B, 88},
-    {0x91, 70},  {0xBA, 40},  {0xBB, 39},  {0xBC, 51},  {0xBD, 12},
-    {0xBE, 52},  {0xBF, 53},  {0xC0, 26},  {0xDB, 27},  {0xDC, 124},
-    {0xDD, 43},  {0xDE, 13},  {0xE2, 89},
-};
-constexpr unsigned kEvdevRightShift = 54;
-constexpr unsigned kEvdevRightCtrl = 97;
-constexpr unsigned kEvdevRightAlt = 100;
-constexpr unsigned kRightShiftScan = 0x36;
-
 } // namespace
-
-unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan, DWORD flags) {
-  if (vk == 0x10 && scan == kRightShiftScan)
-    return kEvdevRightShift + 8;
-  // The right Ctrl and Alt come as the left codes with the extended flag.
-  if (vk == 0x11 && (flags & KEYEVENTF_EXTENDEDKEY))
-    return kEvdevRightCtrl + 8;
-  if (vk == 0x12 && (flags & KEYEVENTF_EXTENDEDKEY))
-    return kEvdevRightAlt + 8;
-  for (const VkKey &k : kVkKeys)
-    if (k.vk == vk)
-      return k.evdev + 8;
-  return 0;
-}
 
 std::unique_ptr<X11Driver> X11Driver::Open(const char *name,
                                            std::string *error) {
@@ -195,9 +149,7 @@ bool X11Driver::Init(const char *name, std::string *error) {
   StopServerRepeat();
 
   XSelectInput(dpy_, root_, PropertyChangeMask | StructureNotifyMask);
-  // A window manager announces itself by this property.
-  wmPresent_ =
-      Property(root_, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 0, 1).size() == 1;
+  ReadWindowManager();
   char cm[64];
   std::snprintf(cm, sizeof cm, "_NET_WM_CM_S%d", screen_);
   compositor_ = XGetSelectionOwner(dpy_, atom(cm)) != None;
@@ -225,38 +177,9 @@ bool X11Driver::Init(const char *name, std::string *error) {
   return true;
 }
 
-// The server repeats a key that is held down, also one pressed through
-// XTest. The keyboard repeats its keys itself, at its own pace and only
-// while the pointer is over it: the server's repeat is turned off for the
-// XTest keyboard (not for the physical one) while Flinto runs.
-void X11Driver::StopServerRepeat() {
-  int count = 0;
-  XDeviceInfo *devices = XListInputDevices(dpy_, &count);
-  for (int i = 0; devices != nullptr && i < count; ++i)
-    if (devices[i].use == IsXExtensionKeyboard && devices[i].name != nullptr &&
-        std::strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0)
-      xtestKeyboard_ = int(devices[i].id);
-  if (devices != nullptr)
-    XFreeDeviceList(devices);
-  if (xtestKeyboard_ < 0)
-    return;
-  XkbDescPtr desc = XkbGetMap(dpy_, 0, unsigned(xtestKeyboard_));
-  if (desc != nullptr) {
-    if (XkbGetControls(dpy_, XkbAllControlsMask, desc) == Success &&
-        desc->ctrls != nullptr)
-      xtestRepeated_ = (desc->ctrls->enabled_ctrls & XkbRepeatKeysMask) != 0;
-    XkbFreeKeyboard(desc, 0, True);
-  }
-  if (xtestRepeated_)
-    XkbChangeEnabledControls(dpy_, unsigned(xtestKeyboard_), XkbRepeatKeysMask,
-                             0);
-}
-
 X11Driver::~X11Driver() {
   if (dpy_ != nullptr) {
-    if (xtestRepeated_)
-      XkbChangeEnabledControls(dpy_, unsigned(xtestKeyboard_),
-                               XkbRepeatKeysMask, XkbRepeatKeysMask);
+    RestoreServerRepeat();
     if (trayWindow_ != 0)
       XDestroyWindow(dpy_, trayWindow_);
     while (!shared_.empty())
@@ -298,6 +221,15 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
   // finds nothing to do costs one poll and no other system call.
   XFlush(dpy_);
   if (XEventsQueued(dpy_, QueuedAlready) == 0) {
+    // Without a window manager nothing announces a new focus: while the
+    // program relies on being told (its hook), the focus is looked at four
+    // times a second.
+    if (!wmPresent_ && portable::HasForegroundHook()) {
+      const uint64_t look = Now() + 250;
+      if (deadline > look)
+        deadline = look;
+      focusLookDue_ = true;
+    }
     int timeout = -1;
     if (deadline != UINT64_MAX) {
       const uint64_t now = Now();
@@ -317,6 +249,10 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
     }
     if (n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
       XEventsQueued(dpy_, QueuedAfterReading);
+    if (focusLookDue_) {
+      focusLookDue_ = false;
+      ReadActiveWindow();
+    }
   }
   while (XEventsQueued(dpy_, QueuedAlready) > 0) {
     XEvent event;
@@ -334,8 +270,19 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
 }
 
 void X11Driver::ScreenSize(int *width, int *height) {
-  *width = DisplayWidth(dpy_, screen_);
-  *height = DisplayHeight(dpy_, screen_);
+  *width = screenWidth_ > 0 ? screenWidth_ : DisplayWidth(dpy_, screen_);
+  *height = screenHeight_ > 0 ? screenHeight_ : DisplayHeight(dpy_, screen_);
+}
+
+// The window manager announces itself by this property, on a window that
+// goes with it.
+void X11Driver::ReadWindowManager() {
+  const std::vector<long> check =
+      Property(root_, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 0, 1);
+  wmPresent_ = check.size() == 1 && check[0] != 0;
+  wmCheck_ = wmPresent_ ? ::Window(check[0]) : 0;
+  if (wmCheck_ != 0)
+    XSelectInput(dpy_, wmCheck_, StructureNotifyMask);
 }
 
 bool X11Driver::WorkArea(RECT *area) {
@@ -430,8 +377,14 @@ void X11Driver::ReadActiveWindow() {
         IsWindow(trayClickForeground_))
       SetForeground(trayClickForeground_);
   }
-  if (wmPresent_ && foreground_ != before)
+  if (foreground_ != before) {
+    // The window manager raises what it activates: the keyboard goes back
+    // on top.
+    if (!menuOpen_)
+      for (::Window k : keyboards_)
+        XRaiseWindow(dpy_, k);
     portable::ForegroundChanged(foreground_);
+  }
 }
 
 // One Flinto per display: the running one's owner window holds this
@@ -519,90 +472,6 @@ HWND X11Driver::WindowAt(POINT point) {
     return pointerIn_;
   return portable::OwnWindowAt(point);
 }
-
-void X11Driver::ReadKeyboardMap() {
-  const KeyCode caps = KeyCode(KeycodeForVirtualKey(0x14, 0, 0));
-  capsKeyIsCapsLock_ = XkbKeycodeToKeysym(dpy_, caps, 0, 0) == XK_Caps_Lock;
-  kanaIndicator_ = -1;
-  int index = -1;
-  Bool on = False;
-  if (XkbGetNamedIndicator(dpy_, atom("Kana"), &index, &on, nullptr, nullptr) &&
-      index >= 0) {
-    kanaIndicator_ = index;
-    kanaOn_ = on;
-  }
-}
-
-void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
-  const bool down = !(flags & KEYEVENTF_KEYUP);
-  const unsigned keycode = KeycodeForVirtualKey(vk, scan, flags);
-  if (keycode == 0)
-    return;
-  if (vk == 0x15 && kanaIndicator_ < 0 && down)
-    kanaOn_ = !kanaOn_; // no indicator: our own presses keep the toggle
-  if (vk == 0x14 && !capsKeyIsCapsLock_) {
-    // On a Japanese layout the key alone is Eisu_toggle: Caps Lock is what
-    // this key means to the program, so the lock itself is toggled.
-    if (down)
-      XkbLockModifiers(dpy_, XkbUseCoreKbd, LockMask,
-                       (xkbLocked_ & LockMask) ? 0 : LockMask);
-    XFlush(dpy_);
-    return;
-  }
-  if (down && held_.count(keycode)) {
-    // A repeat. The server takes a second press of a key that is down for
-    // its own repeat, which is off for our keys: a repeat reaches clients as
-    // X repeats keys anyway, the key going up and at once down again.
-    XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
-  }
-  XTestFakeKeyEvent(dpy_, keycode, down ? True : False, CurrentTime);
-  if (down)
-    held_.insert(keycode);
-  else
-    held_.erase(keycode);
-  XFlush(dpy_);
-}
-
-SHORT X11Driver::AsyncKeyState(int vk) {
-  if (vk == 0x10)
-    return (xkbMods_ & ShiftMask) ? SHORT(0x8000) : SHORT(0);
-  return 0;
-}
-
-SHORT X11Driver::KeyState(int vk) {
-  if (vk == 0x14)
-    return (xkbLocked_ & LockMask) ? 1 : 0;
-  if (vk == 0x15)
-    return kanaOn_ ? 1 : 0;
-  return AsyncKeyState(vk);
-}
-
-void X11Driver::HandleXkb(XEvent &event) {
-  XkbEvent &xkb = reinterpret_cast<XkbEvent &>(event);
-  switch (xkb.any.xkb_type) {
-  case XkbStateNotify:
-    if (xkbMods_ != xkb.state.mods || xkbLocked_ != xkb.state.locked_mods) {
-      xkbMods_ = xkb.state.mods;
-      xkbLocked_ = xkb.state.locked_mods;
-      portable::KeyEventSeen(0x10, 0, 0); // modifiers changed: look again
-    }
-    break;
-  case XkbIndicatorStateNotify:
-    if (kanaIndicator_ >= 0) {
-      kanaOn_ = (xkb.indicators.state >> kanaIndicator_) & 1;
-      portable::KeyEventSeen(0x15, 0, 0);
-    }
-    break;
-  case XkbMapNotify:
-  case XkbNewKeyboardNotify:
-    ReadKeyboardMap();
-    break;
-  default:
-    break;
-  }
-}
-
-// --- Tray icon ---------------------------------------------------------
 
 bool X11Driver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
   if (message == NIM_MODIFY)
@@ -751,12 +620,27 @@ void X11Driver::Handle(XEvent &event) {
     return;
   }
   if (event.xany.window == root_) {
-    if (event.type == PropertyNotify) {
+    if (event.type == ConfigureNotify &&
+        (event.xconfigure.width != screenWidth_ ||
+         event.xconfigure.height != screenHeight_)) {
+      // The screen changed size (RandR): the program checks that the
+      // keyboard is still in reach.
+      screenWidth_ = event.xconfigure.width;
+      screenHeight_ = event.xconfigure.height;
+      portable::PostToTopLevelWindows(WM_DISPLAYCHANGE, 24,
+                                      MAKELPARAM(screenWidth_, screenHeight_));
+    } else if (event.type == PropertyNotify) {
       const ::Atom a = event.xproperty.atom;
-      if (a == atom("_NET_ACTIVE_WINDOW"))
+      if (a == atom("_NET_ACTIVE_WINDOW")) {
         ReadActiveWindow();
-      else if (a == atom("_NET_WORKAREA") || a == atom("_NET_CURRENT_DESKTOP"))
+      } else if (a == atom("_NET_WORKAREA") ||
+                 a == atom("_NET_CURRENT_DESKTOP")) {
         ReadWorkArea();
+        portable::PostToTopLevelWindows(WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+      } else if (a == atom("_NET_SUPPORTING_WM_CHECK")) {
+        ReadWindowManager(); // a window manager (re)starts
+        ReadActiveWindow();
+      }
     } else if (event.type == ClientMessage &&
                event.xclient.message_type == atom("MANAGER")) {
       char name[64];
@@ -771,6 +655,13 @@ void X11Driver::Handle(XEvent &event) {
   }
   if (event.type == DestroyNotify) {
     const ::Window gone = event.xdestroywindow.window;
+    if (gone == wmCheck_ && wmCheck_ != 0) {
+      // The window manager went away (killed or being replaced): the input
+      // focus is the foreground until one announces itself again.
+      wmPresent_ = false;
+      wmCheck_ = 0;
+      ReadActiveWindow();
+    }
     if (gone == trayManager_) {
       // Docked again when the next tray announces itself; meanwhile the
       // program is told that its icon is gone.
@@ -796,6 +687,27 @@ void X11Driver::Handle(XEvent &event) {
     return;
   HWND hwnd = own->second;
   switch (event.type) {
+  case ConfigureNotify: {
+    // Moved by someone else (a pager, a window manager): the program
+    // follows, so that clicks land on the keys drawn and the position saved
+    // is where the keyboard is.
+    int x = event.xconfigure.x, y = event.xconfigure.y;
+    ::Window child;
+    if (!event.xconfigure.send_event &&
+        event.xconfigure.override_redirect == False)
+      XTranslateCoordinates(dpy_, event.xconfigure.window, root_, 0, 0, &x, &y,
+                            &child);
+    RECT now;
+    GetWindowRect(hwnd, &now);
+    if (x != now.left || y != now.top)
+      portable::WindowMovedByHost(hwnd, x, y);
+    break;
+  }
+  case VisibilityNotify:
+    if (event.xvisibility.state != VisibilityUnobscured && !menuOpen_ &&
+        keyboards_.count(event.xany.window))
+      XRaiseWindow(dpy_, event.xany.window);
+    break;
   case Expose: {
     const RECT r = {event.xexpose.x, event.xexpose.y,
                     event.xexpose.x + event.xexpose.width,
@@ -882,20 +794,29 @@ void X11Driver::WindowCreated(HWND hwnd) {
   GetWindowRect(hwnd, &r);
   const int w = std::max<int>(1, r.right - r.left);
   const int h = std::max<int>(1, r.bottom - r.top);
+  const std::string *cls = portable::WindowClassName(hwnd);
+  std::string className = cls != nullptr ? *cls : "Flinto";
+  // The keyboard is not managed: no window manager's button grab (Alt+drag)
+  // takes a click while a latched Alt is down, and no window manager or
+  // compositor gives it the focus on a click. It keeps itself above others.
+  const bool keyboard = className == "FlintoFrame";
   XSetWindowAttributes attributes;
   attributes.background_pixmap = None;
   attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask |
                           PointerMotionMask | EnterWindowMask |
-                          LeaveWindowMask | StructureNotifyMask;
+                          LeaveWindowMask | StructureNotifyMask |
+                          (keyboard ? VisibilityChangeMask : 0);
   attributes.bit_gravity = NorthWestGravity;
+  attributes.override_redirect = keyboard ? True : False;
   const ::Window xid = XCreateWindow(
       dpy_, root_, r.left, r.top, w, h, 0, CopyFromParent, InputOutput,
-      CopyFromParent, CWBackPixmap | CWEventMask | CWBitGravity, &attributes);
+      CopyFromParent,
+      CWBackPixmap | CWEventMask | CWBitGravity | CWOverrideRedirect,
+      &attributes);
   own_[hwnd] = xid;
   ownByXid_[xid] = hwnd;
-
-  const std::string *cls = portable::WindowClassName(hwnd);
-  std::string className = cls != nullptr ? *cls : "Flinto";
+  if (keyboard)
+    keyboards_.insert(xid);
   if (className == "FlintoHidden")
     XSetSelectionOwner(dpy_, atom(InstanceSelection().c_str()), xid,
                        CurrentTime);
@@ -947,6 +868,7 @@ void X11Driver::WindowDestroyed(HWND hwnd) {
   if (it == own_.end())
     return;
   XDestroyWindow(dpy_, it->second);
+  keyboards_.erase(it->second);
   ownByXid_.erase(it->second);
   own_.erase(it);
   if (pointerIn_ == hwnd)
@@ -1201,7 +1123,10 @@ void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
 UINT X11Driver::TrackMenu(const std::vector<portable::MenuItem> &items, int x,
                           int y, HWND) {
   PopupMenu menu(*this, items);
-  return menu.Run(x, y);
+  menuOpen_ = true;
+  const UINT chosen = menu.Run(x, y);
+  menuOpen_ = false;
+  return chosen;
 }
 
 } // namespace x11

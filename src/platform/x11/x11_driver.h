@@ -97,6 +97,12 @@ private:
   void SetOpacity(::Window xid, uint32_t value, bool remove);
   void SetUtf8Title(::Window xid, const std::string &cp932);
   std::string InstanceSelection() const;
+  bool KeyRepeats(unsigned keycode) const;
+  void RestoreServerRepeat();
+  void MakeGoodAfterKill();
+  void SetKeyRepeat(unsigned keycode, bool on);
+  void NoteNoRepeat();
+  void ReadWindowManager();
   struct SharedImage;
   SharedImage *SharedImageFor(HWND hwnd, int width, int height);
   void DropSharedImage(HWND hwnd);
@@ -133,6 +139,15 @@ private:
   bool kanaOn_ = false;
   bool capsKeyIsCapsLock_ = true;
   std::set<unsigned> held_; // keycodes we hold down
+  unsigned char perKeyRepeat_[32] = {};
+  unsigned numLockMask_ = 0;
+  std::set<unsigned> numLockedFor_; // pad keys down with NumLock locked
+  std::set<unsigned> noRepeat_;     // keys whose core repeat we turned off
+  std::set<::Window> keyboards_;    // our keyboard windows, kept on top
+  bool menuOpen_ = false;
+  int screenWidth_ = 0, screenHeight_ = 0;
+  ::Window wmCheck_ = 0;
+  bool focusLookDue_ = false;
   int xtestKeyboard_ = -1;
   bool xtestRepeated_ = false;
 

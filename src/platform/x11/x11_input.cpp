@@ -1,0 +1,311 @@
+// Keys: injection by XTest as the physical keys of a JIS 106/109 keyboard,
+// the keyboard state from XKB, and the server's repeat kept off Flinto's
+// keys.
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <cstring>
+
+#include "platform/portable/internal.h"
+#include "platform/x11/x11_driver.h"
+
+namespace x11 {
+
+namespace {
+
+// Evdev codes of the keys, by virtual-key code.
+struct VkKey {
+  unsigned vk;
+  unsigned evdev;
+};
+constexpr VkKey kVkKeys[] = {
+    {0x08, 14},  {0x09, 15},  {0x0D, 28},  {0x10, 42},  {0x11, 29},
+    {0x12, 56},  {0x13, 119}, {0x14, 58},  {0x15, 93},  {0x19, 41},
+    {0x1B, 1},   {0x1C, 92},  {0x1D, 94},  {0x20, 57},  {0x21, 104},
+    {0x22, 109}, {0x23, 107}, {0x24, 102}, {0x25, 105}, {0x26, 103},
+    {0x27, 106}, {0x28, 108}, {0x2C, 99},  {0x2D, 110}, {0x2E, 111},
+    {0x30, 11},  {0x31, 2},   {0x32, 3},   {0x33, 4},   {0x34, 5},
+    {0x35, 6},   {0x36, 7},   {0x37, 8},   {0x38, 9},   {0x39, 10},
+    {0x41, 30},  {0x42, 48},  {0x43, 46},  {0x44, 32},  {0x45, 18},
+    {0x46, 33},  {0x47, 34},  {0x48, 35},  {0x49, 23},  {0x4A, 36},
+    {0x4B, 37},  {0x4C, 38},  {0x4D, 50},  {0x4E, 49},  {0x4F, 24},
+    {0x50, 25},  {0x51, 16},  {0x52, 19},  {0x53, 31},  {0x54, 20},
+    {0x55, 22},  {0x56, 47},  {0x57, 17},  {0x58, 45},  {0x59, 21},
+    {0x5A, 44},  {0x5B, 125}, {0x5D, 127}, {0x60, 82},  {0x61, 79},
+    {0x62, 80},  {0x63, 81},  {0x64, 75},  {0x65, 76},  {0x66, 77},
+    {0x67, 71},  {0x68, 72},  {0x69, 73},  {0x6A, 55},  {0x6B, 78},
+    {0x6D, 74},  {0x6E, 83},  {0x6F, 98},  {0x70, 59},  {0x71, 60},
+    {0x72, 61},  {0x73, 62},  {0x74, 63},  {0x75, 64},  {0x76, 65},
+    {0x77, 66},  {0x78, 67},  {0x79, 68},  {0x7A, 87},  {0x7B, 88},
+    {0x91, 70},  {0xBA, 40},  {0xBB, 39},  {0xBC, 51},  {0xBD, 12},
+    {0xBE, 52},  {0xBF, 53},  {0xC0, 26},  {0xDB, 27},  {0xDC, 124},
+    {0xDD, 43},  {0xDE, 13},  {0xE2, 89},
+};
+constexpr unsigned kEvdevRightShift = 54;
+constexpr unsigned kEvdevRightCtrl = 97;
+constexpr unsigned kEvdevRightAlt = 100;
+constexpr unsigned kRightShiftScan = 0x36;
+
+} // namespace
+
+unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan, DWORD flags) {
+  if (vk == 0x10 && scan == kRightShiftScan)
+    return kEvdevRightShift + 8;
+  // The right Ctrl and Alt come as the left codes with the extended flag.
+  if (vk == 0x11 && (flags & KEYEVENTF_EXTENDEDKEY))
+    return kEvdevRightCtrl + 8;
+  if (vk == 0x12 && (flags & KEYEVENTF_EXTENDEDKEY))
+    return kEvdevRightAlt + 8;
+  for (const VkKey &k : kVkKeys)
+    if (k.vk == vk)
+      return k.evdev + 8;
+  return 0;
+}
+
+// The server repeats a key that is held down, also one pressed through
+// XTest. The keyboard repeats its keys itself, at its own pace and only
+// while the pointer is over it, so the server must not: its repeat is
+// turned off for the XTest keyboard (not for the physical one) while
+// Flinto runs, and, since the core keyboard takes the controls of the
+// keyboard used last, also for each key of the core keyboard while Flinto
+// holds it down. What was changed is noted on the root window, so that a
+// Flinto that was killed is made good by the next one: it lets go of every
+// key the XTest keyboard still holds and restores the repeat as it was.
+void X11Driver::StopServerRepeat() {
+  int count = 0;
+  XDeviceInfo *devices = XListInputDevices(dpy_, &count);
+  for (int i = 0; devices != nullptr && i < count; ++i)
+    if (devices[i].use == IsXExtensionKeyboard && devices[i].name != nullptr &&
+        std::strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0)
+      xtestKeyboard_ = int(devices[i].id);
+  if (devices != nullptr)
+    XFreeDeviceList(devices);
+  MakeGoodAfterKill();
+  if (xtestKeyboard_ < 0)
+    return;
+  XkbDescPtr desc = XkbGetMap(dpy_, 0, unsigned(xtestKeyboard_));
+  if (desc != nullptr) {
+    if (XkbGetControls(dpy_, XkbAllControlsMask, desc) == Success &&
+        desc->ctrls != nullptr)
+      xtestRepeated_ = (desc->ctrls->enabled_ctrls & XkbRepeatKeysMask) != 0;
+    XkbFreeKeyboard(desc, 0, True);
+  }
+  // A Flinto before this one may have turned it off and not lived to turn
+  // it on again: what it found is on the root window.
+  const std::vector<long> saved =
+      Property(root_, "_FLINTO_XTEST_REPEAT", XA_CARDINAL, 0, 1);
+  if (saved.size() == 1)
+    xtestRepeated_ = saved[0] != 0;
+  const long value = xtestRepeated_ ? 1 : 0;
+  XChangeProperty(dpy_, root_, atom("_FLINTO_XTEST_REPEAT"), XA_CARDINAL, 32,
+                  PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(&value), 1);
+  if (xtestRepeated_)
+    XkbChangeEnabledControls(dpy_, unsigned(xtestKeyboard_), XkbRepeatKeysMask,
+                             0);
+}
+
+void X11Driver::RestoreServerRepeat() {
+  for (unsigned keycode : noRepeat_)
+    SetKeyRepeat(keycode, true);
+  noRepeat_.clear();
+  XDeleteProperty(dpy_, root_, atom("_FLINTO_NO_REPEAT"));
+  if (xtestRepeated_)
+    XkbChangeEnabledControls(dpy_, unsigned(xtestKeyboard_), XkbRepeatKeysMask,
+                             XkbRepeatKeysMask);
+  XDeleteProperty(dpy_, root_, atom("_FLINTO_XTEST_REPEAT"));
+}
+
+void X11Driver::MakeGoodAfterKill() {
+  // Keys whose repeat a killed Flinto turned off.
+  const std::vector<long> keys =
+      Property(root_, "_FLINTO_NO_REPEAT", XA_CARDINAL, 0, 256);
+  for (long keycode : keys)
+    if (keycode > 7 && keycode < 256)
+      SetKeyRepeat(unsigned(keycode), true);
+  XDeleteProperty(dpy_, root_, atom("_FLINTO_NO_REPEAT"));
+  // Keys the XTest keyboard still holds down: nobody will let them go.
+  if (xtestKeyboard_ < 0)
+    return;
+  XDevice *device = XOpenDevice(dpy_, XID(xtestKeyboard_));
+  if (device == nullptr)
+    return;
+  if (XDeviceState *state = XQueryDeviceState(dpy_, device)) {
+    const XInputClass *c = state->data;
+    for (int i = 0; i < state->num_classes; ++i) {
+      if (c->c_class == KeyClass) {
+        const XKeyState *k = reinterpret_cast<const XKeyState *>(c);
+        for (int code = 8; code < k->num_keys && code < 256; ++code)
+          if ((k->keys[code / 8] >> (code % 8)) & 1)
+            XTestFakeKeyEvent(dpy_, unsigned(code), False, CurrentTime);
+      }
+      c = reinterpret_cast<const XInputClass *>(
+          reinterpret_cast<const char *>(c) + c->length);
+    }
+    XFreeDeviceState(state);
+  }
+  XCloseDevice(dpy_, device);
+  XFlush(dpy_);
+}
+
+void X11Driver::SetKeyRepeat(unsigned keycode, bool on) {
+  XKeyboardControl control;
+  control.key = int(keycode);
+  control.auto_repeat_mode = on ? AutoRepeatModeOn : AutoRepeatModeOff;
+  XChangeKeyboardControl(dpy_, KBKey | KBAutoRepeatMode, &control);
+}
+
+void X11Driver::NoteNoRepeat() {
+  std::vector<long> keys(noRepeat_.begin(), noRepeat_.end());
+  if (keys.empty()) {
+    XDeleteProperty(dpy_, root_, atom("_FLINTO_NO_REPEAT"));
+    return;
+  }
+  XChangeProperty(
+      dpy_, root_, atom("_FLINTO_NO_REPEAT"), XA_CARDINAL, 32, PropModeReplace,
+      reinterpret_cast<const unsigned char *>(keys.data()), int(keys.size()));
+}
+
+void X11Driver::ReadKeyboardMap() {
+  const KeyCode caps = KeyCode(KeycodeForVirtualKey(0x14, 0, 0));
+  capsKeyIsCapsLock_ = XkbKeycodeToKeysym(dpy_, caps, 0, 0) == XK_Caps_Lock;
+  kanaIndicator_ = -1;
+  int index = -1;
+  Bool on = False;
+  if (XkbGetNamedIndicator(dpy_, atom("Kana"), &index, &on, nullptr, nullptr) &&
+      index >= 0) {
+    kanaIndicator_ = index;
+    if (on)
+      kanaOn_ = true;
+  }
+  numLockMask_ = XkbKeysymToModifiers(dpy_, XK_Num_Lock);
+  // Which keys the server repeats: the core keyboard's per-key repeat, as
+  // the keymap sets it (modifiers and locks do not repeat).
+  std::memset(perKeyRepeat_, 0xFF, sizeof perKeyRepeat_);
+  XkbDescPtr desc = XkbGetMap(dpy_, 0, XkbUseCoreKbd);
+  if (desc != nullptr) {
+    if (XkbGetControls(dpy_, XkbPerKeyRepeatMask, desc) == Success &&
+        desc->ctrls != nullptr)
+      std::memcpy(perKeyRepeat_, desc->ctrls->per_key_repeat,
+                  sizeof perKeyRepeat_);
+    XkbFreeKeyboard(desc, 0, True);
+  }
+}
+
+void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
+  const bool down = !(flags & KEYEVENTF_KEYUP);
+  const unsigned keycode = KeycodeForVirtualKey(vk, scan, flags);
+  if (keycode == 0)
+    return;
+  const bool again = down && held_.count(keycode) != 0;
+  // A key repeats only as the server would repeat it: modifiers, Caps Lock
+  // and Kana do not, and a held Caps or Kana key toggles once.
+  if (again && !KeyRepeats(keycode))
+    return;
+  if (vk == 0x15 && down && !again)
+    kanaOn_ = !kanaOn_; // the keymap's indicator, if it is lit, corrects it
+  if (vk == 0x14 && !capsKeyIsCapsLock_) {
+    // On a Japanese layout the key alone is Eisu_toggle: Caps Lock is what
+    // this key means to the program, so the lock itself is toggled.
+    if (down)
+      XkbLockModifiers(dpy_, XkbUseCoreKbd, LockMask,
+                       (xkbLocked_ & LockMask) ? 0 : LockMask);
+    if (down)
+      held_.insert(keycode);
+    else
+      held_.erase(keycode);
+    XFlush(dpy_);
+    return;
+  }
+  // The numeric pad's digits and point type digits whatever the NumLock
+  // state, as on Windows: NumLock is locked for the time the key is down.
+  const bool padDigit = (vk >= 0x60 && vk <= 0x69) || vk == 0x6E;
+  if (padDigit && down && !again && numLockMask_ != 0 &&
+      !(xkbLocked_ & numLockMask_)) {
+    XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, numLockMask_);
+    xkbLocked_ |= numLockMask_;
+    numLockedFor_.insert(keycode);
+  }
+  if (again) {
+    // A repeat. The server takes a second press of a key that is down for
+    // its own repeat, which is off for our keys: a repeat reaches clients as
+    // X repeats keys anyway, the key going up and at once down again.
+    XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
+  }
+  if (down && !again && KeyRepeats(keycode) && !noRepeat_.count(keycode)) {
+    // The core keyboard must not repeat it while we hold it.
+    SetKeyRepeat(keycode, false);
+    noRepeat_.insert(keycode);
+    NoteNoRepeat();
+  }
+  XTestFakeKeyEvent(dpy_, keycode, down ? True : False, CurrentTime);
+  if (down)
+    held_.insert(keycode);
+  else
+    held_.erase(keycode);
+  if (!down && noRepeat_.erase(keycode)) {
+    SetKeyRepeat(keycode, true);
+    NoteNoRepeat();
+  }
+  if (!down && numLockedFor_.erase(keycode) && numLockedFor_.empty()) {
+    XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, 0);
+    xkbLocked_ &= ~numLockMask_;
+  }
+  XFlush(dpy_);
+}
+
+bool X11Driver::KeyRepeats(unsigned keycode) const {
+  if (keycode >= 256)
+    return false;
+  if (noRepeat_.count(keycode))
+    return true; // turned off by us while we hold it
+  return (perKeyRepeat_[keycode / 8] >> (keycode % 8)) & 1;
+}
+
+SHORT X11Driver::AsyncKeyState(int vk) {
+  if (vk == 0x10)
+    return (xkbMods_ & ShiftMask) ? SHORT(0x8000) : SHORT(0);
+  return 0;
+}
+
+SHORT X11Driver::KeyState(int vk) {
+  if (vk == 0x14)
+    return (xkbLocked_ & LockMask) ? 1 : 0;
+  if (vk == 0x15)
+    return kanaOn_ ? 1 : 0;
+  return AsyncKeyState(vk);
+}
+
+void X11Driver::HandleXkb(XEvent &event) {
+  XkbEvent &xkb = reinterpret_cast<XkbEvent &>(event);
+  switch (xkb.any.xkb_type) {
+  case XkbStateNotify:
+    if (xkbMods_ != xkb.state.mods || xkbLocked_ != xkb.state.locked_mods) {
+      xkbMods_ = xkb.state.mods;
+      xkbLocked_ = xkb.state.locked_mods;
+      portable::KeyEventSeen(0x10, 0, 0); // modifiers changed: look again
+    }
+    break;
+  case XkbIndicatorStateNotify:
+    // The keymap's "Kana" indicator, where something lights it, says
+    // whether Kana is on; otherwise Flinto's own Kana presses keep it.
+    if (kanaIndicator_ >= 0 && (xkb.indicators.changed >> kanaIndicator_) & 1) {
+      kanaOn_ = (xkb.indicators.state >> kanaIndicator_) & 1;
+      portable::KeyEventSeen(0x15, 0, 0);
+    }
+    break;
+  case XkbMapNotify:
+  case XkbNewKeyboardNotify:
+    ReadKeyboardMap();
+    break;
+  default:
+    break;
+  }
+}
+
+// --- Tray icon ---------------------------------------------------------
+
+} // namespace x11
