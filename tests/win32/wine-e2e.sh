@@ -53,6 +53,7 @@ export DISPLAY=":$(head -n1 "$work/display")"
   printf '"ButtonFace"="192 192 192"\r\n"ButtonShadow"="128 128 128"\r\n'
   printf '"ButtonHilight"="255 255 255"\r\n"ButtonLight"="223 223 223"\r\n'
   printf '"ButtonDkShadow"="0 0 0"\r\n"ButtonText"="0 0 0"\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"FontSmoothing"="0"\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
   printf '"ＭＳ ゴシック"="IPAGothic"\r\n'
 } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$work/setup.reg"
@@ -111,19 +112,69 @@ n=$(lines); click_key 0x10 3; click_key 0xff11
 check "copy: the latched Shift up first, then Ctrl+C" \
   test "$(since "$n" | grep -v '^char' | sed 's/ scan=0x[0-9a-f]* ext=[01]//' | uniq | tr '\n' '|')" = "keydown vk=0x10|keyup vk=0x10|keydown vk=0x11|keydown vk=0x43|keyup vk=0x43|keyup vk=0x11|"
 
-# The pixels: what Wine's GDI draws against what flinto-sim draws, outside
-# the text (the caption, the key labels and the button texts), where fonts
-# may differ.
-import -window root -crop "${kw}x${kh}+${kx}+${ky}" +repage "$work/wine.png"
-printf 'start\ndump %s\n' "$work/sim.png" | "$native/flinto-sim" >/dev/null
-mask=(-fill black -draw "rectangle 3,3 80,31")
-while read -r lid x y w h text; do
-  mask+=(-draw "rectangle $((x + 2)),$((y + 2)) $((x + w - 3)),$((y + h - 3))")
-done <"$work/layout"
-convert "$work/wine.png" "${mask[@]}" "$work/wine-masked.png"
-convert "$work/sim.png" "${mask[@]}" "$work/sim-masked.png"
-differ=$(compare -metric AE "$work/wine-masked.png" "$work/sim-masked.png" "$work/diff.png" 2>&1 | cut -d' ' -f1)
-check "outside the text, Wine's GDI and the portable drawing agree ($differ pixels differ)" test "$differ" = 0
+# The pixels: what Wine's GDI draws against what flinto-sim draws, every
+# face at every unit, with nothing pressed and with the "_" button held
+# down, everything compared but the boxes of the lines of text (the
+# caption, the key labels, the button texts), where the fonts' rasterisers
+# differ.
+compare_keyboard() { # FACE UNIT PRESSED(0|1)
+  local face="$1" unit="$2" pressed="$3" name="f$1u$2p$3" sim_script
+  read -r kx ky kw kh < <(helper rect)
+  import -window root -crop "${kw}x${kh}+${kx}+${ky}" +repage "$work/wine-$name.png"
+  sim_script="setting Face dword $face\nsetting Unit dword $unit\nstart\ntray left\n"
+  [ "$pressed" = 1 ] && sim_script+="pointer key 0xff02\npress left\n"
+  printf "${sim_script}print texts\ndump %s\n" "$work/sim-$name.png" |
+    "$native/flinto-sim" | sed -n 's/^text //p' >"$work/texts-$name"
+  local mask=(-fill black) x y w h
+  while read -r x y w h; do
+    mask+=(-draw "rectangle $x,$y $((x + w - 1)),$((y + h - 1))")
+  done <"$work/texts-$name"
+  convert "$work/wine-$name.png" "${mask[@]}" "$work/wine-$name-masked.png"
+  convert "$work/sim-$name.png" "${mask[@]}" "$work/sim-$name-masked.png"
+  compare -metric AE "$work/wine-$name-masked.png" "$work/sim-$name-masked.png" \
+    null: 2>&1 | cut -d' ' -f1
+}
+settle() { sleep 0.4; }
+bad=()
+face=2
+unit=3
+for round in 1 2 3; do
+  while [ "$unit" -gt 2 ]; do helper command 40006; unit=$((unit - 1)); done
+  settle
+  while :; do
+    for pressed in 0 1; do
+      if [ "$pressed" = 1 ]; then
+        read -r kx ky kw kh < <(helper rect)
+        lid_line=$(printf "setting Face dword $face\nsetting Unit dword $unit\nstart\nprint layout\n" |
+          "$native/flinto-sim" | sed -n 's/^layout 0xff02 //p')
+        read -r bx by bw bh _ <<<"$lid_line"
+        xdotool mousemove $((kx + bx + bw / 2)) $((ky + by + bh / 2)) mousedown 1
+        settle
+      fi
+      differ=$(compare_keyboard "$face" "$unit" "$pressed")
+      [ "$differ" = 0 ] || bad+=("face $face unit $unit pressed $pressed: $differ pixels")
+      if [ "$pressed" = 1 ]; then
+        # Let go away from the button: no command.
+        xdotool mousemove $((kx + 1)) $((ky + kh - 1)) mouseup 1
+        settle
+      fi
+    done
+    [ "$unit" -eq 6 ] && break
+    helper command 40005
+    unit=$((unit + 1))
+    settle
+  done
+  helper command 40002
+  face=$(( (face + 1) % 3 ))
+done
+while [ "$unit" -gt 3 ]; do helper command 40006; unit=$((unit - 1)); done
+settle
+if [ ${#bad[@]} -eq 0 ]; then
+  ok "Wine's GDI and the portable drawing agree outside the text: 3 faces, units 2 to 6, up and with a button down"
+else
+  fail "Wine's GDI and the portable drawing agree outside the text" "${bad[@]}"
+fi
+read -r kx ky kw kh < <(helper rect)
 
 # Idle, the program sleeps: its threads are not woken while the keyboard
 # is shown and untouched (no 50 ms or 100 ms timer runs); a switch of

@@ -72,23 +72,46 @@ void Plot(Bitmap &b, LONG x, LONG y, uint32_t rgb) {
     b.Set(x, y, rgb);
 }
 
-// A one-pixel line from (x0, y0) towards (x1, y1), the end point excluded.
+// Rounds num / den (den > 0) to the nearest integer, a half down.
+LONG RoundHalfDown(int64_t num, int64_t den) {
+  // ceil((2 num - den) / (2 den))
+  const int64_t n = 2 * num - den, d = 2 * den;
+  return LONG(n >= 0 ? (n + d - 1) / d : -((-n) / d));
+}
+
+// A one-pixel line from (x0, y0) towards (x1, y1), the end point excluded,
+// as GDI draws it: one pixel per step along the longer axis, the other
+// coordinate the ideal line's rounded to the nearest pixel, and where the
+// line passes exactly half-way between two pixels the smaller coordinate,
+// whichever way the line runs (Wine draws (2,2)->(6,4) as (2,2) (3,2) (4,3)
+// (5,3), and (4,2)->(2,6) as (4,2) (3,3) (3,4) (2,5); the documentation
+// gives no tie rule).
 void Line(Bitmap &b, LONG x0, LONG y0, LONG x1, LONG y1, uint32_t rgb) {
-  const LONG dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
-  const LONG sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
-  LONG err = dx + dy;
-  while (!(x0 == x1 && y0 == y1)) {
-    Plot(b, x0, y0, rgb);
-    const LONG e2 = 2 * err;
-    if (e2 >= dy) {
-      err += dy;
-      x0 += sx;
-    }
-    if (e2 <= dx) {
-      err += dx;
-      y0 += sy;
-    }
+  DrawLinePixels(b, x0, y0, x1, y1, rgb);
+}
+
+} // namespace
+
+void DrawLinePixels(Bitmap &b, LONG x0, LONG y0, LONG x1, LONG y1,
+                    uint32_t rgb) {
+  const int64_t dx = int64_t(x1) - x0, dy = int64_t(y1) - y0;
+  const bool xMajor = (dx < 0 ? -dx : dx) >= (dy < 0 ? -dy : dy);
+  const int64_t steps = xMajor ? (dx < 0 ? -dx : dx) : (dy < 0 ? -dy : dy);
+  for (int64_t i = 0; i < steps; ++i) {
+    if (xMajor)
+      Plot(b, LONG(x0 + (dx < 0 ? -i : i)), y0 + RoundHalfDown(i * dy, steps),
+           rgb);
+    else
+      Plot(b, x0 + RoundHalfDown(i * dx, steps), LONG(y0 + (dy < 0 ? -i : i)),
+           rgb);
   }
+}
+
+namespace {
+
+// ceil(num / den) for den > 0.
+LONG CeilDiv(int64_t num, int64_t den) {
+  return LONG(num >= 0 ? (num + den - 1) / den : -((-num) / den));
 }
 
 void NoteDirty(Dc *dc, const RECT &r) {
@@ -354,6 +377,47 @@ BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
   return StretchBlt(dst, x, y, cx, cy, src, x1, y1, cx, cy, rop);
 }
 
+namespace portable {
+
+std::vector<int> StretchMap(int source, int target, bool firstOfRun) {
+  std::vector<int> map(static_cast<size_t>(target), 0);
+  if (source <= 0 || target <= 0)
+    return map;
+  if (target >= source) { // enlarged: one step per target pixel
+    int64_t err = 3 * int64_t(source) - 2 * int64_t(target);
+    int s = 0;
+    for (int t = 0; t < target; ++t) {
+      map[size_t(t)] = s;
+      if (err > 0) {
+        ++s;
+        err += 2 * (int64_t(source) - target);
+      } else {
+        err += 2 * int64_t(source);
+      }
+    }
+    return map;
+  }
+  // Reduced: one step per source pixel.
+  int64_t err = 3 * int64_t(target) - 2 * int64_t(source);
+  int t = 0;
+  bool runStart = true;
+  for (int s = 0; s < source && t < target; ++s) {
+    if (!firstOfRun || runStart)
+      map[size_t(t)] = s;
+    runStart = false;
+    if (err > 0) {
+      ++t;
+      runStart = true;
+      err += 2 * (int64_t(target) - source);
+    } else {
+      err += 2 * int64_t(target);
+    }
+  }
+  return map;
+}
+
+} // namespace portable
+
 BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
                 int cx1, int cy1, DWORD rop) {
   Dc *dd = GetDcObject(dst);
@@ -364,22 +428,33 @@ BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
     return FALSE;
   if (cx <= 0 || cy <= 0 || cx1 <= 0 || cy1 <= 0)
     return cx == 0 || cy == 0;
-  // Nearest pixel: each destination pixel takes the source pixel that its
-  // position maps to, without blending.
+  // Which source column (row) each destination column (row) shows, as Wine
+  // maps them (GDI's documentation fixes no rule): a Bresenham walk whose
+  // first step is decided at the mid-point between two pixel centres
+  // (error 3 * short - 2 * long). Enlarged, a source pixel repeats;
+  // reduced, the columns of a run are drawn one over another, so the last
+  // of each run shows, and of the rows only the first of each run is drawn
+  // (COLORONCOLOR). 7 -> 10 columns: 0,1,1,2,3,3,4,5,5,6; 7 -> 3: 1,4,6.
+  if (cx == 1 && cx1 > 1)
+    --cx1;
+  if (cy == 1 && cy1 > 1)
+    --cy1;
+  const std::vector<int> columns = StretchMap(cx1, cx, false);
+  const std::vector<int> rows = StretchMap(cy1, cy, true);
   std::vector<uint32_t> row(static_cast<size_t>(cx));
   for (int j = 0; j < cy; ++j) {
     const int ty = y + j;
     if (ty < 0 || ty >= db->height)
       continue;
-    const int sy = y1 + int(int64_t(j) * cy1 / cy);
+    const int sy = y1 + rows[size_t(j)];
     for (int i = 0; i < cx; ++i) {
-      const int sx = x1 + int(int64_t(i) * cx1 / cx);
-      row[i] = sb->Contains(sx, sy) ? sb->Get(sx, sy) : 0;
+      const int sx = x1 + columns[size_t(i)];
+      row[size_t(i)] = sb->Contains(sx, sy) ? sb->Get(sx, sy) : 0;
     }
     for (int i = 0; i < cx; ++i) {
       const int tx = x + i;
       if (tx >= 0 && tx < db->width)
-        db->Set(tx, ty, row[i]);
+        db->Set(tx, ty, row[size_t(i)]);
     }
   }
   NoteDirty(dd, RECT{x, y, x + cx, y + cy});
@@ -458,28 +533,35 @@ BOOL Polygon(HDC dc, const POINT *points, int count) {
     minX = std::min(minX, points[i].x);
     maxX = std::max(maxX, points[i].x);
   }
-  // Interior, alternate rule, sampled at pixel centres.
+  // Interior, alternate rule, as GDI fills: pixel (x, y) when the point
+  // (x, y) lies inside, left and top edges included, right and bottom edges
+  // excluded (a triangle (2,2) (12,2) (2,12) fills 10 pixels of row 2).
   if (brush != nullptr) {
     const uint32_t rgb = ColorrefToRgb(brush->colour);
+    std::vector<LONG> xs;
     for (LONG y = std::max<LONG>(minY, 0); y < std::min<LONG>(maxY, b->height);
          ++y) {
-      const double cy = y + 0.5;
-      std::vector<double> xs;
+      xs.clear();
       for (int i = 0; i < count; ++i) {
         const POINT &p = points[i];
         const POINT &q = points[(i + 1) % count];
-        if ((p.y <= cy) == (q.y <= cy))
+        // The edge covers the rows from its upper end to just above its
+        // lower end.
+        const LONG top = std::min(p.y, q.y), bottom = std::max(p.y, q.y);
+        if (y < top || y >= bottom)
           continue;
-        xs.push_back(p.x + (cy - p.y) * double(q.x - p.x) / double(q.y - p.y));
+        // Where it crosses row y, rounded up to the first pixel on or right
+        // of it (exactly, in integers).
+        const int64_t num =
+            int64_t(p.x) * (q.y - p.y) + int64_t(y - p.y) * (q.x - p.x);
+        const int64_t den = int64_t(q.y) - p.y;
+        xs.push_back(den > 0 ? CeilDiv(num, den) : CeilDiv(-num, -den));
       }
       std::sort(xs.begin(), xs.end());
-      for (size_t k = 0; k + 1 < xs.size(); k += 2) {
-        const LONG from = LONG(std::ceil(xs[k] - 0.5));
-        const LONG to = LONG(std::ceil(xs[k + 1] - 0.5));
-        for (LONG x = std::max<LONG>(from, 0); x < std::min<LONG>(to, b->width);
-             ++x)
+      for (size_t k = 0; k + 1 < xs.size(); k += 2)
+        for (LONG x = std::max<LONG>(xs[k], 0);
+             x < std::min<LONG>(xs[k + 1], b->width); ++x)
           b->Set(x, y, rgb);
-      }
     }
   }
   // Outline with the one-pixel pen, closed.

@@ -149,5 +149,12 @@ int MeasureText(FontFace &face, const std::string &text);
 
 // Picture files (bmp.cpp): false when the bytes are not a bitmap we read.
 bool DecodeBmp(const uint8_t *bytes, size_t size, Bitmap *out);
+// A one-pixel line from (x0, y0) towards (x1, y1), the end point excluded,
+// as GDI's one-pixel pen draws it.
+void DrawLinePixels(Bitmap &b, LONG x0, LONG y0, LONG x1, LONG y1,
+                    uint32_t rgb);
+// Which of `source` pixels each of `target` pixels shows when StretchBlt
+// maps one axis (rows take the first of a reduced run, columns the last).
+std::vector<int> StretchMap(int source, int target, bool firstOfRun);
 
 } // namespace portable

@@ -219,6 +219,8 @@ void FillBox(Bitmap &target, const Clip &clip, int x0, int y0, int x1, int y1,
 
 void SetFontsEnabled(bool enabled) { fontsEnabled = enabled; }
 
+std::function<void(const RECT &)> textBoxObserver;
+
 std::string Cp932ToUtf8(const std::string &text) {
   iconv_t cd = iconv_open("UTF-8", "CP932");
   if (cd == reinterpret_cast<iconv_t>(-1))
@@ -426,17 +428,31 @@ int DrawTextOn(Bitmap &target, const RECT *clipRect, FontFace &font,
     }
   }
 
+  // Centring as Wine places the text (the documentation gives no
+  // rounding): the cell's top at top + h / 2 - cell / 2, and the line's
+  // left at (left + right - width) / 2, each division truncating.
   const int lineHeight = font.cellHeight;
   int y = rect->top;
   if ((format & DT_SINGLELINE) && (format & DT_VCENTER))
-    y = rect->top + (rect->bottom - rect->top - lineHeight) / 2;
+    y = rect->top + (rect->bottom - rect->top) / 2 - lineHeight / 2;
   for (const Span &line : lines) {
     const int width = LineWidth(font, chars, line.from, line.to);
     int x = rect->left;
     if (format & DT_CENTER)
-      x = rect->left + (rectWidth - width) / 2;
+      x = (rect->left + rect->right - width) / 2;
     if (bkMode == OPAQUE)
       FillBox(target, clip, x, y, x + width, y + lineHeight, bk);
+    if (textBoxObserver) {
+      // A bold face made from a regular one is as wide again as GDI's
+      // overhang: one pixel more per character.
+      const int overhang = font.bold ? int(line.to - line.from) : 0;
+      const RECT box = {std::max<LONG>(x, clip.left),
+                        std::max<LONG>(y, clip.top),
+                        std::min<LONG>(x + width + overhang, clip.right),
+                        std::min<LONG>(y + lineHeight, clip.bottom)};
+      if (box.left < box.right && box.top < box.bottom)
+        textBoxObserver(box);
+    }
     DrawLine(target, clip, font, chars, line.from, line.to, x, y, rgb);
     y += lineHeight;
   }

@@ -15,6 +15,7 @@
 #include "platform/portable/png.h"
 #include "platform/portable/registry.h"
 #include "platform/portable/text.h"
+#include "platform/portable/trace.h"
 #include "platform/sim/sim_driver.h"
 #include "render/render.h"
 
@@ -172,6 +173,18 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     const bool found = SignalRunningInstance();
     out_ << "second instance " << (found ? "signalled" : "found none")
          << ", exit 0\n";
+  } else if (c == "print" && w.size() == 2 && w[1] == "texts") {
+    // The boxes of the lines of text (the caption, the labels, the text
+    // buttons), by drawing the whole keyboard again.
+    std::vector<RECT> boxes;
+    portable::textBoxObserver = [&](const RECT &r) { boxes.push_back(r); };
+    const FaceDef &face = BuiltInFaces[g_face];
+    RebuildBackBuffer(g_keyboardWindow, g_unit, face.bitmapFile, face.colourA,
+                      face.colourB, false, false, true);
+    portable::textBoxObserver = nullptr;
+    for (const RECT &r : boxes)
+      out_ << "text " << r.left << " " << r.top << " " << r.right - r.left
+           << " " << r.bottom - r.top << "\n";
   } else if (c == "print" && w.size() == 2 && w[1] == "timers") {
     out_ << "timers owner="
          << (portable::TimerRunning(g_ownerWindow, 1) ? 1 : 0) << " keyboard="
