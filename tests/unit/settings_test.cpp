@@ -54,8 +54,19 @@ TEST(Startup, ClampsAndDefaults) {
        "saved Face=0 Unit=6 X=992 Y=448 WinKey=0 Transparent=0"},
       {"setting Face dword 1\nsetting Unit dword 1\n",
        "saved Face=1 Unit=2 X=1184 Y=656 WinKey=0 Transparent=0"},
-      // Only X unset: both coordinates are placed anew.
+      // The bounds themselves and one past them.
+      {"setting Face dword 3\nsetting Unit dword 7\n",
+       "saved Face=2 Unit=6 X=332 Y=448 WinKey=0 Transparent=0"},
+      {"setting Face dword -1\nsetting Unit dword 6\n",
+       "saved Face=0 Unit=6 X=992 Y=448 WinKey=0 Transparent=0"},
+      {"setting Face dword 2\nsetting Unit dword 2\n",
+       "saved Face=2 Unit=2 X=964 Y=656 WinKey=0 Transparent=0"},
+      // Only X unset, or only Y: both coordinates are placed anew.
       {"setting X dword -32767\nsetting Y dword 100\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      {"setting X dword 100\nsetting Y dword -32767\n",
+       "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
+      {"setting X dword -32766\nsetting Y dword 100\n",
        "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0"},
       // A stored position is kept while at least half the keyboard's width
       // (237 of 474) and half its height (78 of 156) lie in the work area
@@ -88,6 +99,15 @@ TEST(Startup, ClampsAndDefaults) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(SavedLine(r.out), c.saved);
   }
+}
+
+TEST(Startup, AnEmptyWorkAreaKeepsTheStoredPosition) {
+  // A work area with no height (a panel's strut taking it all): nothing
+  // can be judged against it, and the stored position is kept.
+  const ScenarioResult r = RunScript(
+      "workarea 0 100 1280 100\nsetting X dword 5\nsetting Y dword 7\nstart\n");
+  EXPECT_EQ(SavedLine(r.out),
+            "saved Face=2 Unit=3 X=5 Y=7 WinKey=0 Transparent=0");
 }
 
 TEST(Startup, WorkAreaUnavailableUsesTheScreen) {
@@ -244,6 +264,25 @@ TEST_F(RegistryTest, PathWalk) {
   EXPECT_TRUE(RegWriteDword(path, "V", 42));
   EXPECT_EQ(RegReadDword(path, "V", 0), 42);
   EXPECT_EQ(RegOpenPath("Orsel\\\x95", false), nullptr);
+
+  // The store's own limits: 32 keys deep and names of 255 bytes, each at
+  // the bound and one past it.
+  auto create = [](const std::string &sub) {
+    HKEY key = nullptr;
+    const LSTATUS status =
+        RegCreateKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, 0,
+                        KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
+    if (key != nullptr)
+      RegCloseKey(key);
+    return status;
+  };
+  std::string deep = "k";
+  for (int i = 1; i < 32; ++i)
+    deep += "\\k";
+  EXPECT_EQ(create(deep), ERROR_SUCCESS);
+  EXPECT_NE(create(deep + "\\k"), ERROR_SUCCESS);
+  EXPECT_EQ(create("Orsel\\" + std::string(255, 'n')), ERROR_SUCCESS);
+  EXPECT_NE(create("Orsel\\" + std::string(256, 'n')), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, WrongTypeOrSizeReadsAsDefault) {
@@ -326,6 +365,59 @@ TEST(SettingsFile, DamagedFilesGiveDefaultsForWhatCannotBeRead) {
   WriteFile(file, huge);
   EXPECT_EQ(SavedOf(file),
             "saved Face=1 Unit=3 X=1136 Y=604 WinKey=0 Transparent=0");
+  std::filesystem::remove_all(dir);
+}
+
+// Files a user may bring from elsewhere, and the parser's limits, each at
+// the bound and one past it.
+TEST(SettingsFile, FilesFromElsewhereAndTheLimits) {
+  const auto dir = FreshDir("elsewhere");
+  const std::string file = (dir / "registry.txt").string();
+  const std::string header = "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]";
+  struct Case {
+    std::string text;
+    std::string saved;
+  } cases[] = {
+      // Windows line endings, a byte order mark, trailing blanks, comments.
+      {header + "\r\n\"Face\"=dword:00000001\r\n\"Unit\"=dword:00000004\r\n",
+       "saved Face=1 Unit=4 X=1088 Y=552 WinKey=0 Transparent=0"},
+      {"\xEF\xBB\xBF" + header + "\n\"Face\"=dword:00000001\n",
+       "saved Face=1 Unit=3 X=1136 Y=604 WinKey=0 Transparent=0"},
+      {header + "  \t\n\"Face\"=dword:00000001 \t \n",
+       "saved Face=1 Unit=3 X=1136 Y=604 WinKey=0 Transparent=0"},
+      {"# written by hand\n; and kept\n" + header +
+           "\n# \"Face\"=dword:00000001\n\"Unit\"=dword:00000004\n",
+       "saved Face=2 Unit=4 X=648 Y=552 WinKey=0 Transparent=0"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 60));
+    WriteFile(file, c.text);
+    EXPECT_EQ(SavedOf(file), c.saved);
+  }
+  // A line of exactly 64 KiB is read; one byte more and it is skipped.
+  auto bigValue = [](size_t lineLength) {
+    // "Big"="aaa...a" : 7 bytes besides the text.
+    return "\"Big\"=\"" + std::string(lineLength - 8, 'a') + "\"\n";
+  };
+  WriteFile(file, header + "\n" + bigValue(65536) +
+                      "[HKEY_CURRENT_USER\\Software\\Other]\n" +
+                      bigValue(65537));
+  SavedOf(file);
+  std::string text = ReadFile(file);
+  EXPECT_NE(text.find(std::string(65528, 'a')), std::string::npos);
+  EXPECT_EQ(text.find(std::string(65529, 'a')), std::string::npos);
+  // Keys 32 deep are kept, 33 deep are not.
+  auto deep = [](int depth, const char *name) {
+    std::string path = "[HKEY_CURRENT_USER";
+    for (int i = 0; i < depth; ++i)
+      path += "\\k";
+    return path + "]\n\"" + name + "\"=dword:00000001\n";
+  };
+  WriteFile(file, deep(32, "Deep32") + deep(33, "Deep33"));
+  SavedOf(file);
+  text = ReadFile(file);
+  EXPECT_NE(text.find("Deep32"), std::string::npos);
+  EXPECT_EQ(text.find("Deep33"), std::string::npos);
   std::filesystem::remove_all(dir);
 }
 

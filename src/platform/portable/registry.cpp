@@ -469,7 +469,9 @@ int ParseRegistry(const std::string &text) {
   loaded = true;
   int count = 0;
   Node *current = nullptr;
-  size_t start = 0;
+  // A file saved by an editor that marks UTF-8 starts with a byte order
+  // mark: it is not part of the first line.
+  size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos)
