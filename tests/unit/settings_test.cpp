@@ -167,6 +167,12 @@ TEST(Startup, SettingsThatCannotBeSavedAreReported) {
             "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0");
   EXPECT_TRUE(Contains(r.out, "save failed\n"));
   EXPECT_TRUE(std::filesystem::is_directory(folder / "inside"));
+  // A full disk: the values are set but the file cannot be replaced; the
+  // save says so.
+  r = RunScript("registry disk-full\nstart\n",
+                (dir / "full" / "registry.txt").string());
+  EXPECT_TRUE(Contains(r.out, "save failed\n"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "full" / "registry.txt"));
   // A settings path under a plain file cannot be saved either.
   WriteFile(dir / "plain", "x");
   r = RunScript("start\n", (dir / "plain" / "registry.txt").string());

@@ -66,6 +66,7 @@ bool dirty = false;      // changes not yet in the file
 std::string filePath;
 bool failReads = false;
 bool failWrites = false;
+bool failPersists = false; // the file cannot be replaced (a full disk)
 HandleTable<OpenKey> openKeys;
 
 // --- Text form ---------------------------------------------------------
@@ -348,7 +349,7 @@ bool Persist() {
     dirty = false;
     return true;
   }
-  if (loadFailed)
+  if (loadFailed || failPersists)
     return false;
   const std::string target = WriteTarget();
   const size_t slash = target.find_last_of('/');
@@ -450,9 +451,10 @@ std::string DefaultRegistryFile() {
   return base + "/flinto/registry.txt";
 }
 
-void SetRegistryFailures(bool reads, bool writes) {
+void SetRegistryFailures(bool reads, bool writes, bool persists) {
   failReads = reads;
   failWrites = writes;
+  failPersists = persists;
 }
 
 std::string SerializeRegistry() {
@@ -530,7 +532,7 @@ void ResetRegistry() {
   loadFailed = false;
   dirty = false;
   filePath.clear();
-  failReads = failWrites = false;
+  failReads = failWrites = failPersists = false;
   openKeys.Clear();
 }
 

@@ -12,8 +12,10 @@ void SetRegistryFile(const std::string &path);
 // ~/.config/flinto/registry.txt.
 std::string DefaultRegistryFile();
 // Make reads (opening for reading, querying) or writes (creating keys,
-// setting values) fail, as a damaged or read-only registry would.
-void SetRegistryFailures(bool failReads, bool failWrites);
+// setting values) fail, as a damaged or read-only registry would, or only
+// the replacement of the file, as a full disk would.
+void SetRegistryFailures(bool failReads, bool failWrites,
+                         bool failPersists = false);
 
 // Text form of the whole tree, and reading it back (used for the file).
 std::string SerializeRegistry();

@@ -142,6 +142,11 @@ void Runner::BeforeStart(const std::vector<std::string> &w) {
     portable::SetRegistryFailures(true, false);
   } else if (c == "registry" && w.size() == 2 && w[1] == "fail-write") {
     portable::SetRegistryFailures(false, true);
+  } else if (c == "registry" && w.size() == 2 && w[1] == "disk-full") {
+    portable::SetRegistryFailures(false, false, true);
+  } else if (c == "other-instance" && w.size() == 1) {
+    // Flinto already runs on this desktop: its owner window is there.
+    driver_.AddOtherInstance();
   } else if (c == "layered" && w.size() == 2 && w[1] == "off") {
     driver_.SetLayeredAvailable(false);
   } else if (c == "tray" && w.size() == 2 && w[1] == "fail") {
@@ -293,6 +298,16 @@ void Runner::Execute(const std::vector<std::string> &w) {
     PrintKeys();
   } else if (c == "app" && w.size() == 2) {
     driver_.App(w[1]);
+  } else if (c == "close-app" && w.size() == 4 && w[2] == "after-posting") {
+    // Something is posted to the keyboard and, before it is taken from the
+    // queue, the application closes (and its keyboard window with it).
+    if (w[3] == "close")
+      PostMessageA(g_keyboardWindow, WM_CLOSE, 0, 0);
+    else
+      PostMessageA(g_keyboardWindow, WM_COMMAND,
+                   WPARAM(Number(w[3], 0, 0xFFFFFFFFL)), 0);
+    if (!driver_.CloseApp(w[1]))
+      Fail("no application " + w[1]);
   } else if (c == "close-app" && w.size() == 2) {
     if (!driver_.CloseApp(w[1]))
       Fail("no application " + w[1]);

@@ -231,6 +231,22 @@ void SimDriver::TrayGone() {
   portable::TrayGone();
 }
 
+void SimDriver::AddOtherInstance() {
+  otherInstance_ =
+      portable::RegisterForeignWindow("FlintoHidden", "", RECT{0, 0, 0, 0});
+}
+
+HWND SimDriver::FindForeignWindow(const std::string &className) {
+  return className == "FlintoHidden" ? otherInstance_ : nullptr;
+}
+
+bool SimDriver::PostForeign(HWND hwnd, UINT msg, WPARAM, LPARAM) {
+  if (hwnd != otherInstance_ || hwnd == nullptr)
+    return false;
+  log_ << "posted " << msg << " to the other Flinto\n";
+  return true;
+}
+
 void SimDriver::TrayBack() {
   trayPresent_ = true;
   portable::TrayCreated();

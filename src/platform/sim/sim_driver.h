@@ -45,6 +45,11 @@ public:
   void DisableHooks() { hooks_ = false; }
   // The notification area goes away with its icons, or comes back.
   void TrayGone();
+  // Another Flinto's owner window on the desktop; what is posted to it is
+  // logged.
+  void AddOtherInstance();
+  HWND FindForeignWindow(const std::string &className) override;
+  bool PostForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
   void TrayBack();
   HWND App(const std::string &name); // creates if new, brings to front
   bool CloseApp(const std::string &name);
@@ -102,6 +107,7 @@ private:
   bool trayFails_ = false;
   bool hooks_ = true;
   bool trayPresent_ = true;
+  HWND otherInstance_ = nullptr;
   bool trayAdded_ = false;
   HWND trayOwner_ = nullptr;
   UINT trayId_ = 0;
