@@ -412,6 +412,22 @@ TEST(SettingsFile, FilesFromElsewhereAndTheLimits) {
   std::string text = ReadFile(file);
   EXPECT_NE(text.find(std::string(65528, 'a')), std::string::npos);
   EXPECT_EQ(text.find(std::string(65529, 'a')), std::string::npos);
+  // Key and value names of 255 bytes are kept, of 256 not; a string value
+  // with anything after its closing quote is not a value.
+  WriteFile(file, "[HKEY_CURRENT_USER\\Software\\" + std::string(255, 'K') +
+                      "]\n\"" + std::string(255, 'N') +
+                      "\"=dword:00000001\n\"" + std::string(256, 'M') +
+                      "\"=dword:00000001\n\"Tail\"=\"text\"junk\n"
+                      "\"Kept\"=\"text\"\n[HKEY_CURRENT_USER\\Software\\" +
+                      std::string(256, 'L') + "]\n\"Lost\"=dword:00000001\n");
+  SavedOf(file);
+  text = ReadFile(file);
+  EXPECT_NE(text.find(std::string(255, 'K')), std::string::npos);
+  EXPECT_NE(text.find(std::string(255, 'N')), std::string::npos);
+  EXPECT_EQ(text.find(std::string(256, 'M')), std::string::npos);
+  EXPECT_EQ(text.find(std::string(256, 'L')), std::string::npos);
+  EXPECT_EQ(text.find("Tail"), std::string::npos);
+  EXPECT_NE(text.find("\"Kept\"=\"text\""), std::string::npos);
   // Keys 32 deep are kept, 33 deep are not.
   auto deep = [](int depth, const char *name) {
     std::string path = "[HKEY_CURRENT_USER";

@@ -41,11 +41,11 @@ check() {
 }
 # wait_for SECONDS COMMAND...: polls until the command succeeds.
 wait_for() {
-  local limit=$(( $1 * 20 ))
+  local limit=$(( $1 * 50 ))
   shift
   for ((i = 0; i < limit; i++)); do
     "$@" >/dev/null 2>&1 && return 0
-    sleep 0.05
+    sleep 0.02
   done
   return 1
 }
