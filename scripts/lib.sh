@@ -11,7 +11,7 @@ FLINTO_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine64 wine)
 
 # What the X11 end-to-end tests and the demonstration desktop use.
-FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox trayer picom xdotool x11-utils
+FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox icewm trayer picom xdotool x11-utils
   x11-xkb-utils x11-xserver-utils imagemagick)
 
 flinto_apt_updated=0

@@ -522,14 +522,19 @@ void X11Driver::Dock() {
   char name[64];
   std::snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", screen_);
   XGrabServer(dpy_);
-  trayManager_ = XGetSelectionOwner(dpy_, atom(name));
-  if (trayManager_ != None)
-    XSelectInput(dpy_, trayManager_, StructureNotifyMask);
+  const ::Window manager = XGetSelectionOwner(dpy_, atom(name));
+  if (manager != None)
+    XSelectInput(dpy_, manager, StructureNotifyMask);
   XUngrabServer(dpy_);
-  if (trayManager_ == None) {
-    trayManager_ = 0;
+  if (manager == None) {
+    TrayLost();
     return;
   }
+  trayManager_ = manager;
+  // A tray sizes its icons from their size: the icon's own, whatever the
+  // last tray made of it.
+  trayWidth_ = trayHeight_ = 22;
+  XResizeWindow(dpy_, trayWindow_, 22, 22);
   XEvent e;
   std::memset(&e, 0, sizeof e);
   e.xclient.type = ClientMessage;
@@ -541,6 +546,15 @@ void X11Driver::Dock() {
   e.xclient.data.l[2] = long(trayWindow_);
   XSendEvent(dpy_, trayManager_, False, NoEventMask, &e);
   XFlush(dpy_);
+}
+
+// The tray the icon was in went away: docked again when the next tray
+// announces itself; meanwhile the program is told that its icon is gone.
+void X11Driver::TrayLost() {
+  if (trayManager_ == 0)
+    return;
+  trayManager_ = 0;
+  portable::TrayGone();
 }
 
 void X11Driver::DrawTrayIcon() {
@@ -555,6 +569,21 @@ void X11Driver::DrawTrayIcon() {
 
 void X11Driver::HandleTrayEvent(XEvent &event) {
   switch (event.type) {
+  case ReparentNotify:
+    // Out of every tray (one went away, or gave its icons up to another
+    // that took over): never left on the desktop as a stray window; docked
+    // again where a tray is.
+    trayIconOnRoot_ = event.xreparent.parent == root_;
+    if (trayIconOnRoot_) {
+      XUnmapWindow(dpy_, trayWindow_);
+      Dock();
+    }
+    break;
+  case MapNotify:
+    // Mapped on the desktop (a tray's save-set gives it back mapped).
+    if (trayIconOnRoot_)
+      XUnmapWindow(dpy_, trayWindow_);
+    break;
   case Expose:
     if (event.xexpose.count == 0)
       DrawTrayIcon();
@@ -662,12 +691,8 @@ void X11Driver::Handle(XEvent &event) {
       wmCheck_ = 0;
       ReadActiveWindow();
     }
-    if (gone == trayManager_) {
-      // Docked again when the next tray announces itself; meanwhile the
-      // program is told that its icon is gone.
-      trayManager_ = 0;
-      portable::TrayGone();
-    }
+    if (gone == trayManager_)
+      TrayLost();
     auto f = foreign_.find(gone);
     if (f != foreign_.end()) {
       if (foreground_ == f->second)

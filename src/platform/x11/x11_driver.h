@@ -103,6 +103,7 @@ private:
   void SetKeyRepeat(unsigned keycode, bool on);
   void NoteNoRepeat();
   void ReadWindowManager();
+  void TrayLost();
   struct SharedImage;
   SharedImage *SharedImageFor(HWND hwnd, int width, int height);
   void DropSharedImage(HWND hwnd);
@@ -154,6 +155,7 @@ private:
   // Tray icon.
   ::Window trayWindow_ = 0;
   ::Window trayManager_ = 0;
+  bool trayIconOnRoot_ = true; // not embedded in a tray
   HWND trayOwner_ = nullptr;
   UINT trayMessage_ = 0;
   UINT trayId_ = 0;
