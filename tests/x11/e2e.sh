@@ -532,6 +532,19 @@ wait "$flinto_pid" 2>/dev/null
 status=$?
 check "with status 0" test "$status" -eq 0
 
+# --- SIGTERM while the menu is open ---------------------------------------
+start_flinto
+click_tray
+wait_for 5 keyboard_viewable
+read -r kid kx ky kw kh < <(keyboard)
+xdotool mousemove $((kx + 3)) $((ky + 40)) click 3
+wait_for 5 menu_open
+kill -TERM "$flinto_pid"
+check "SIGTERM while the menu is open ends Flinto" wait_for 5 exited
+wait "$flinto_pid" 2>/dev/null
+status=$?
+check "with status 0, the menu gone" sh -c "[ $status -eq 0 ] && ! xdotool search --class '^FlintoMenu\$' >/dev/null 2>&1"
+
 # --- Settings that cannot be saved ---------------------------------------
 mv "$XDG_CONFIG_HOME/flinto/registry.txt" "$work/registry.saved"
 mkdir "$XDG_CONFIG_HOME/flinto/registry.txt"
