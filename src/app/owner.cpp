@@ -114,7 +114,8 @@ namespace {
 
 bool OwnerTickHasWork() {
   return !g_foregroundHooked || g_menuOpen ||
-         (g_recreatePending && IsWindowVisible(g_keyboardWindow));
+         (g_recreatePending && IsWindowVisible(g_keyboardWindow)) ||
+         (!IsWindow(g_keyboardWindow) && !g_exiting); // a re-make failed
 }
 
 } // namespace
@@ -135,8 +136,10 @@ void KeyboardLost(HWND window) {
       (g_targetWindow == closing || !IsWindow(g_targetWindow)))
     g_targetWindow = nullptr;
   HWND fresh = RecreateKeyboardWindow(nullptr);
-  if (fresh == nullptr)
-    return; // the owner's next tick tries again
+  if (fresh == nullptr) {
+    WakeOwnerTimer(); // its ticks try again until one is made
+    return;
+  }
   g_keyboardWindow = fresh;
   if (g_keyboardShown)
     ShowWindow(fresh, SW_SHOWNOACTIVATE);
@@ -205,6 +208,11 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
     DeleteFonts();
     Shell_NotifyIconA(NIM_DELETE, &trayIcon);
     PostQuitMessage(0);
+    return 0;
+  case WM_CLOSE:
+    // Asked to close (by another program): the normal way out, every key
+    // released first.
+    SendMessageA(hwnd, WM_COMMAND, ID_EXIT, 0);
     return 0;
   case WM_ENDSESSION:
     SaveSettings();

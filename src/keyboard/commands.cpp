@@ -136,12 +136,18 @@ bool ShowContextMenu(int x, int y, HWND owner) {
     CheckMenuItem(popup, ID_TRANSLUCENT, MF_BYCOMMAND | MF_CHECKED);
   SetForegroundWindow(g_keyboardWindow);
   g_menuOpen = true;
-  const BOOL tracked =
-      TrackPopupMenu(popup, TPM_RIGHTBUTTON, x, y, 0, owner, nullptr);
+  // The choice is posted here rather than by the menu: a keyboard window
+  // that went with its application while the menu was open is gone, and
+  // the choice then goes by the owner window to the keyboard made anew.
+  const UINT chosen = static_cast<UINT>(TrackPopupMenu(
+      popup, TPM_RIGHTBUTTON | TPM_RETURNCMD, x, y, 0, owner, nullptr));
   g_menuOpen = false;
+  if (chosen != 0)
+    PostMessageA(IsWindow(owner) ? owner : g_ownerWindow, WM_COMMAND, chosen,
+                 0);
   // The foreground may have changed while the menu was open.
   WakeOwnerTimer();
   PostMessageA(owner, WM_NULL, 0, 0);
   DestroyMenu(menu);
-  return tracked != 0;
+  return chosen != 0;
 }

@@ -20,7 +20,10 @@ void SendKeyEvent(uint32_t code, bool down) {
   DWORD flags = down ? 0 : KEYEVENTF_KEYUP;
   if (IsExtendedKey(code) || IsRightControlOrAlt(code))
     flags |= KEYEVENTF_EXTENDEDKEY;
-  const UINT scan = MapVirtualKeyA(code, MAPVK_VK_TO_VSC);
+  // The right Ctrl and Alt have the left keys' scan codes (the extended
+  // flag tells them apart); the system has no translation for 0x111/0x112.
+  const UINT scan = MapVirtualKeyA(
+      IsRightControlOrAlt(code) ? code & 0xFF : code, MAPVK_VK_TO_VSC);
   keybd_event(static_cast<BYTE>(code & 0xFF), static_cast<BYTE>(scan & 0xFF),
               flags, 0);
 }

@@ -117,6 +117,11 @@ LRESULT KeyCommandHandler(HWND window, WPARAM wParam) {
   const uint32_t code = static_cast<uint32_t>(wParam & 0xFFFF);
   const uint32_t action = static_cast<uint32_t>(wParam) >> 16;
   if (action == kActionDown) {
+    // Only a key drawn down goes down: a key action posted from elsewhere
+    // cannot press a key that nothing on the keyboard shows, or releases.
+    const KeyEntry *entry = FindKey(code);
+    if (entry == nullptr || entry->kind != Key || !(entry->flags & Down))
+      return 0;
     SendKeyEvent(code, true);
     g_repeatKey = code;
     g_repeatCountdown = kRepeatDelayTicks;

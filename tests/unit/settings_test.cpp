@@ -156,6 +156,20 @@ TEST(Startup, UnreadableAndUnwritableRegistry) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(Startup, OneSaveReplacesTheFileOnce) {
+  const auto dir = FreshDir("once");
+  const std::string file = (dir / "flinto" / "registry.txt").string();
+  // The first save creates the keys and sets six values: one replacement.
+  int before = portable::RegistryFileWrites();
+  ScenarioResult r = RunScript("start\n", file);
+  EXPECT_EQ(portable::RegistryFileWrites() - before, 1);
+  // A later one likewise; at WM_ENDSESSION and exit, one each.
+  before = portable::RegistryFileWrites();
+  r = RunScript("start\nmessage endsession\ntick\n", file);
+  EXPECT_EQ(portable::RegistryFileWrites() - before, 2);
+  std::filesystem::remove_all(dir);
+}
+
 TEST(Startup, SettingsThatCannotBeSavedAreReported) {
   const auto dir = FreshDir("save-report");
   // A folder where the file should be: nothing can be read or saved, the

@@ -99,6 +99,9 @@ check "an arrow key carries the extended bit" \
 n=$(lines); click_key 0x110
 check "the right Shift (0x110) goes as Shift without the extended bit" \
   sh -c "tail -n +$((n + 1)) '$work/target.log' | grep -q 'keydown vk=0x10 .*ext=0'"
+n=$(lines); click_key 0x111
+check "the right Ctrl (0x111) goes as Ctrl with the extended bit and Ctrl's scan code" \
+  test "$(since "$n" | tr '\n' '|')" = "keydown vk=0x11 scan=0x1d ext=1|keyup vk=0x11 scan=0x1d ext=1|"
 n=$(lines); click_key 0x10
 shift_line=$(since "$n" | head -n1)
 n=$(lines); click_key 0x10 3; click_key 0x41

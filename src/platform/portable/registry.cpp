@@ -67,6 +67,7 @@ std::string filePath;
 bool failReads = false;
 bool failWrites = false;
 bool failPersists = false; // the file cannot be replaced (a full disk)
+int fileWrites = 0;        // replacements of the file so far
 HandleTable<OpenKey> openKeys;
 
 // --- Text form ---------------------------------------------------------
@@ -384,10 +385,12 @@ bool Persist() {
     ok = false;
   if (ok && rename(temp.c_str(), target.c_str()) != 0)
     ok = false;
-  if (!ok)
+  if (!ok) {
     unlink(temp.c_str());
-  else
+  } else {
     dirty = false;
+    ++fileWrites;
+  }
   return ok;
 }
 
@@ -450,6 +453,8 @@ std::string DefaultRegistryFile() {
   }
   return base + "/flinto/registry.txt";
 }
+
+int RegistryFileWrites() { return fileWrites; }
 
 void SetRegistryFailures(bool reads, bool writes, bool persists) {
   failReads = reads;
@@ -654,12 +659,17 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type,
   return ERROR_SUCCESS;
 }
 
-// Closing a key writes what changed through it (and any change before).
+// Closing the last key open for writing writes what changed through the
+// keys (a path walk that creates its keys, then sets values through the
+// last, makes one replacement of the file).
 LSTATUS RegCloseKey(HKEY key) {
   if (key == HKEY_CURRENT_USER)
     return ERROR_SUCCESS;
   if (!openKeys.Remove(key))
     return ERROR_INVALID_HANDLE;
+  for (const auto &[handle, open] : openKeys.items())
+    if (open->write)
+      return ERROR_SUCCESS; // written when that one closes
   if (dirty && !Persist())
     return ERROR_WRITE_FAULT;
   return ERROR_SUCCESS;

@@ -17,6 +17,9 @@ std::string DefaultRegistryFile();
 void SetRegistryFailures(bool failReads, bool failWrites,
                          bool failPersists = false);
 
+// How many times the file has been replaced (each an fsync and a rename).
+int RegistryFileWrites();
+
 // Text form of the whole tree, and reading it back (used for the file).
 std::string SerializeRegistry();
 // Replaces the tree with what can be read from `text`; unreadable lines are

@@ -278,9 +278,10 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     if (bitmap == nullptr || !portable::WritePng(*bitmap, w[1]))
       Fail("cannot dump the keyboard to " + w[1]);
   } else if (c == "message" && w.size() == 3 && w[1] == "close") {
-    if (w[2] != "keyboard")
-      Fail("message close keyboard");
-    PostMessageA(g_keyboardWindow, WM_CLOSE, 0, 0);
+    if (w[2] != "keyboard" && w[2] != "owner")
+      Fail("message close keyboard|owner");
+    PostMessageA(w[2] == "owner" ? g_ownerWindow : g_keyboardWindow, WM_CLOSE,
+                 0, 0);
   } else if (c == "message" && w.size() == 2 && w[1] == "endsession") {
     PostMessageA(g_ownerWindow, WM_ENDSESSION, TRUE, 0);
   } else {
