@@ -77,7 +77,7 @@ active_is_target() {
 wait_for 10 active_is_target
 
 start_flinto() {
-  "$flinto" >"$work/flinto.log" 2>&1 &
+  "$flinto" >>"$work/flinto.log" 2>&1 &
   flinto_pid=$!
   wait_for 10 window_of FlintoTray
 }
@@ -86,9 +86,9 @@ start_flinto() {
 # client area); nothing when there is none.
 window_of() {
   local id info
-  id=$(xdotool search --class "^$1\$" 2>/dev/null | tail -n1)
+  id=$(timeout 5 xdotool search --class "^$1\$" 2>/dev/null | tail -n1)
   [ -n "$id" ] || return 1
-  info=$(xwininfo -id "$id" 2>/dev/null) || return 1
+  info=$(timeout 5 xwininfo -id "$id" 2>/dev/null) || return 1
   printf '0x%x %s %s %s %s\n' "$id" \
     "$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")" \
     "$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")" \
@@ -96,6 +96,14 @@ window_of() {
     "$(sed -n 's/.*Height: *//p' <<<"$info")"
 }
 keyboard() { window_of FlintoFrame; }
+# info_of ID [xwininfo options]: xwininfo of a window, nothing (and failure)
+# for an empty id (xwininfo would wait for a window to be clicked).
+info_of() {
+  [ -n "$1" ] || return 1
+  local id="$1"
+  shift
+  timeout 5 xwininfo -id "$id" "$@" 2>/dev/null
+}
 keyboard_viewable() {
   local id
   id=$(keyboard | cut -d' ' -f1)
@@ -372,7 +380,7 @@ check "without a window manager, a click still types into the focused target" sh
 openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" >"$work/openbox2.log" 2>&1 &
 pids[0]=$!
 # (The property outlives its window manager; its window does not.)
-new_wm() { xwininfo -id "$(xprop -root _NET_SUPPORTING_WM_CHECK | sed 's/.*# //')" >/dev/null 2>&1; }
+new_wm() { info_of "$(xprop -root _NET_SUPPORTING_WM_CHECK | sed -n 's/.*# //p')" >/dev/null; }
 wait_for 10 new_wm
 xdotool windowactivate "$target_id" 2>/dev/null
 wait_for 5 active_is_target
@@ -478,26 +486,31 @@ pids+=($!)
 check "and the icon docks when a tray comes back" wait_for 10 docked
 
 # --- Another window manager's tray takes over (icewm) ---------------------
+# stop PID: ends a program, forcibly if it does not end within 5 s.
+stop() {
+  kill "$1" 2>/dev/null
+  for ((i = 0; i < 50; i++)); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  kill -9 "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
 # The icon goes to the tray that takes the selection, and is never left on
 # the desktop when that tray goes.
-icon_state() { xwininfo -id "$(window_of FlintoTray | cut -d' ' -f1)" 2>/dev/null; }
-kill "${pids[0]}"
-wait "${pids[0]}" 2>/dev/null
+stop "${pids[0]}"
 icewm >"$work/icewm.log" 2>&1 &
 icewm_pid=$!
-in_icewm_tray() { xwininfo -id "$(window_of FlintoTray | cut -d' ' -f1)" -tree 2>/dev/null | grep -q 'Parent window id: .*"YXTrayEmbedder"'; }
+in_icewm_tray() { info_of "$(window_of FlintoTray | cut -d' ' -f1)" -tree | grep -q 'Parent window id: .*"YXTrayEmbedder"'; }
 check "icewm's tray takes over: the icon docks there" wait_for 10 in_icewm_tray
 check "at a size it can be seen (not one pixel wide)" test "$(window_of FlintoTray | cut -d' ' -f4)" -ge 16
 click_tray
 check "and a click on it hides the keyboard" wait_for 5 not keyboard_viewable
-kill "$icewm_pid"
-wait "$icewm_pid" 2>/dev/null
+stop "$icewm_pid"
 check "icewm gone: the hidden keyboard shows itself" wait_for 5 keyboard_viewable
-check "and the icon is not left on the desktop" sh -c "xwininfo -id $(window_of FlintoTray | cut -d' ' -f1) | grep -q IsUnMapped"
+icon_unmapped() { info_of "$(window_of FlintoTray | cut -d' ' -f1)" | grep -q IsUnMapped; }
+check "and the icon is not left on the desktop" icon_unmapped
 openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" >"$work/openbox3.log" 2>&1 &
 pids[0]=$!
 # (The property outlives its window manager; its window does not.)
-new_wm() { xwininfo -id "$(xprop -root _NET_SUPPORTING_WM_CHECK | sed 's/.*# //')" >/dev/null 2>&1; }
+new_wm() { info_of "$(xprop -root _NET_SUPPORTING_WM_CHECK | sed -n 's/.*# //p')" >/dev/null; }
 wait_for 10 new_wm
 kill "${pids[-1]}"
 wait "${pids[-1]}" 2>/dev/null
