@@ -130,19 +130,31 @@ void UpdateOwnerTimer() {
 // closes, the keyboard window is made anew at once (ownerless until the next
 // application comes to the front), shown if the user had it shown, and what
 // was already addressed to the old window goes to the new one.
-void KeyboardLost(HWND window) {
-  HWND closing = GetWindow(window, GW_OWNER);
+namespace {
+
+// Makes the keyboard window anew, shown if the user had it shown; forgets a
+// target that is closing (`closing`, the lost window's owner) or gone.
+HWND MakeKeyboardAnew(HWND closing) {
   if (g_targetWindow != nullptr &&
       (g_targetWindow == closing || !IsWindow(g_targetWindow)))
     g_targetWindow = nullptr;
   HWND fresh = RecreateKeyboardWindow(nullptr);
+  if (fresh == nullptr)
+    return nullptr;
+  g_keyboardWindow = fresh;
+  if (g_keyboardShown)
+    ShowWindow(fresh, SW_SHOWNOACTIVATE);
+  return fresh;
+}
+
+} // namespace
+
+void KeyboardLost(HWND window) {
+  HWND fresh = MakeKeyboardAnew(GetWindow(window, GW_OWNER));
   if (fresh == nullptr) {
     WakeOwnerTimer(); // its ticks try again until one is made
     return;
   }
-  g_keyboardWindow = fresh;
-  if (g_keyboardShown)
-    ShowWindow(fresh, SW_SHOWNOACTIVATE);
   if (g_recreatePending && g_targetWindow != nullptr) {
     // Made for the application now in front: that re-creation is done.
     g_recreatePending = false;
@@ -156,16 +168,8 @@ void KeyboardLost(HWND window) {
 }
 
 void ReplaceLostKeyboard() {
-  if (IsWindow(g_keyboardWindow) || g_exiting)
-    return;
-  if (g_targetWindow != nullptr && !IsWindow(g_targetWindow))
-    g_targetWindow = nullptr;
-  HWND fresh = RecreateKeyboardWindow(nullptr);
-  if (fresh == nullptr)
-    return;
-  g_keyboardWindow = fresh;
-  if (g_keyboardShown)
-    ShowWindow(fresh, SW_SHOWNOACTIVATE);
+  if (!IsWindow(g_keyboardWindow) && !g_exiting)
+    MakeKeyboardAnew(nullptr);
 }
 
 void TrackForeground() {

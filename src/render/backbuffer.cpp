@@ -41,8 +41,7 @@ HFONT MakeFont(int32_t unit, LONG weight) {
 
 void ResizeWindow(HWND window, int32_t unit) {
   RECT work;
-  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
-    work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  ReadWorkArea(&work);
   RECT rect;
   if (!GetWindowRect(window, &rect))
     SetRectEmpty(&rect);

@@ -50,6 +50,20 @@ TEST(GdiLines, HalfWayTiesKeepTheSmallerMinorCoordinate) {
   EXPECT_TRUE(LinePixels(3, 3, 3, 3).empty());
 }
 
+// A small system button at grid (2, 2), 5 x 5, showing `label`.
+KeyEntry Button(uint32_t id, const char *label, int flags = 0) {
+  KeyEntry e;
+  e.id = id;
+  e.kind = SystemButton;
+  e.x = 2;
+  e.y = 2;
+  e.width = 5;
+  e.height = 5;
+  e.label = label;
+  e.flags = flags;
+  return e;
+}
+
 class GdiTest : public SimTest {
 protected:
   GdiTest() {
@@ -120,19 +134,8 @@ TEST_F(GdiTest, ButtonGlyphsAreDrawnAsGdiDrawsThem) {
     }
     return out;
   };
-  auto entry = [](uint32_t id, const char *label) {
-    KeyEntry e;
-    e.id = id;
-    e.kind = SystemButton;
-    e.x = 2;
-    e.y = 2;
-    e.width = 5;
-    e.height = 5;
-    e.label = label;
-    return e;
-  };
   g_unit = 3;
-  KeyEntry close = entry(KEY_CLOSE, "X");
+  KeyEntry close = Button(KEY_CLOSE, "X");
   Clear();
   PaintSystemButton(memory, close);
   EXPECT_EQ(rows(SystemButtonGlyphBox(close)),
@@ -142,7 +145,7 @@ TEST_F(GdiTest, ButtonGlyphsAreDrawnAsGdiDrawsThem) {
     g_unit = unit;
     for (int flags : {0, int(Down)}) {
       for (const char *label : {"X", "<", ">", "_"}) {
-        KeyEntry e = entry(KEY_CLOSE, label);
+        KeyEntry e = Button(KEY_CLOSE, label);
         e.flags = flags;
         Clear();
         PaintSystemButton(memory, e);
@@ -161,7 +164,7 @@ TEST_F(GdiTest, ButtonGlyphsAreDrawnAsGdiDrawsThem) {
         }
         // "<" and ">" mirror each other.
         if (*label == '<') {
-          KeyEntry other = entry(KEY_CLOSE, ">");
+          KeyEntry other = Button(KEY_CLOSE, ">");
           other.flags = flags;
           Clear();
           PaintSystemButton(memory, other);
@@ -184,15 +187,7 @@ TEST_F(GdiTest, GlyphTableOfEveryUnit) {
     g_unit = unit;
     for (int flags : {0, int(Down)}) {
       for (const char *label : {"X", "<", ">", "_"}) {
-        KeyEntry e;
-        e.id = KEY_CLOSE;
-        e.kind = SystemButton;
-        e.x = 2;
-        e.y = 2;
-        e.width = 5;
-        e.height = 5;
-        e.label = label;
-        e.flags = flags;
+        const KeyEntry e = Button(KEY_CLOSE, label, flags);
         Clear();
         PaintSystemButton(memory, e);
         const GlyphBox box = SystemButtonGlyphBox(e);

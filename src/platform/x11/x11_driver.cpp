@@ -387,6 +387,22 @@ void X11Driver::ReadActiveWindow() {
   }
 }
 
+bool X11Driver::SendClientMessage(::Window destination, ::Window about,
+                                  const char *type,
+                                  std::initializer_list<long> data, long mask) {
+  XEvent e;
+  std::memset(&e, 0, sizeof e);
+  e.xclient.type = ClientMessage;
+  e.xclient.window = about;
+  e.xclient.message_type = atom(type);
+  e.xclient.format = 32;
+  int i = 0;
+  for (long value : data)
+    if (i < 5)
+      e.xclient.data.l[i++] = value;
+  return XSendEvent(dpy_, destination, False, mask, &e) != 0;
+}
+
 // One Flinto per display: the running one's owner window holds this
 // selection, and a second start finds it there.
 std::string X11Driver::InstanceSelection() const {
@@ -416,16 +432,9 @@ bool X11Driver::PostForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   const ::Window xid = XidOf(hwnd);
   if (xid == 0)
     return false;
-  XEvent e;
-  std::memset(&e, 0, sizeof e);
-  e.xclient.type = ClientMessage;
-  e.xclient.window = xid;
-  e.xclient.message_type = atom("_FLINTO_POST");
-  e.xclient.format = 32;
-  e.xclient.data.l[0] = long(msg);
-  e.xclient.data.l[1] = long(wParam);
-  e.xclient.data.l[2] = long(lParam);
-  const bool sent = XSendEvent(dpy_, xid, False, NoEventMask, &e) != 0;
+  const bool sent =
+      SendClientMessage(xid, xid, "_FLINTO_POST",
+                        {long(msg), long(wParam), long(lParam)}, NoEventMask);
   XSync(dpy_, False);
   return sent;
 }
@@ -446,17 +455,9 @@ bool X11Driver::SetForeground(HWND hwnd) {
   if (xid == 0)
     return false;
   if (wmPresent_) {
-    XEvent e;
-    std::memset(&e, 0, sizeof e);
-    e.xclient.type = ClientMessage;
-    e.xclient.window = xid;
-    e.xclient.message_type = atom("_NET_ACTIVE_WINDOW");
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = 2; // a pager or similar tool asks
-    e.xclient.data.l[1] = long(lastTime_);
-    e.xclient.data.l[2] = 0;
-    XSendEvent(dpy_, root_, False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    // Source 2: a pager or similar tool asks.
+    SendClientMessage(root_, xid, "_NET_ACTIVE_WINDOW", {2, long(lastTime_)},
+                      SubstructureRedirectMask | SubstructureNotifyMask);
   } else {
     XSetInputFocus(dpy_, xid, RevertToParent, CurrentTime);
     foreground_ = hwnd;
@@ -535,16 +536,10 @@ void X11Driver::Dock() {
   // last tray made of it.
   trayWidth_ = trayHeight_ = 22;
   XResizeWindow(dpy_, trayWindow_, 22, 22);
-  XEvent e;
-  std::memset(&e, 0, sizeof e);
-  e.xclient.type = ClientMessage;
-  e.xclient.window = trayManager_;
-  e.xclient.message_type = atom("_NET_SYSTEM_TRAY_OPCODE");
-  e.xclient.format = 32;
-  e.xclient.data.l[0] = long(lastTime_);
-  e.xclient.data.l[1] = kSystemTrayRequestDock;
-  e.xclient.data.l[2] = long(trayWindow_);
-  XSendEvent(dpy_, trayManager_, False, NoEventMask, &e);
+  SendClientMessage(
+      trayManager_, trayManager_, "_NET_SYSTEM_TRAY_OPCODE",
+      {long(lastTime_), kSystemTrayRequestDock, long(trayWindow_)},
+      NoEventMask);
   XFlush(dpy_);
 }
 
@@ -799,19 +794,9 @@ void X11Driver::SetUtf8Title(::Window xid, const std::string &cp932) {
 void X11Driver::SendNetWmState(::Window xid) {
   const char *states[] = {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR",
                           "_NET_WM_STATE_SKIP_PAGER"};
-  for (const char *state : states) {
-    XEvent e;
-    std::memset(&e, 0, sizeof e);
-    e.xclient.type = ClientMessage;
-    e.xclient.window = xid;
-    e.xclient.message_type = atom("_NET_WM_STATE");
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = 1; // add
-    e.xclient.data.l[1] = long(atom(state));
-    e.xclient.data.l[3] = 2;
-    XSendEvent(dpy_, root_, False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &e);
-  }
+  for (const char *state : states) // add, the state, source 2
+    SendClientMessage(root_, xid, "_NET_WM_STATE", {1, long(atom(state)), 0, 2},
+                      SubstructureRedirectMask | SubstructureNotifyMask);
 }
 
 void X11Driver::WindowCreated(HWND hwnd) {

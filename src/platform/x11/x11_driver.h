@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
@@ -97,6 +98,10 @@ private:
   void SetOpacity(::Window xid, uint32_t value, bool remove);
   void SetUtf8Title(::Window xid, const std::string &cp932);
   std::string InstanceSelection() const;
+  // A 32-bit client message of `type` about window `about`, sent to
+  // `destination` with the event mask.
+  bool SendClientMessage(::Window destination, ::Window about, const char *type,
+                         std::initializer_list<long> data, long mask);
   bool KeyRepeats(unsigned keycode) const;
   void RestoreServerRepeat();
   void MakeGoodAfterKill();
