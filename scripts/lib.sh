@@ -4,7 +4,8 @@
 # Packages every build needs.
 FLINTO_BUILD_PACKAGES=(cmake make g++ pkg-config libfreetype-dev
   libfontconfig-dev libpng-dev fonts-ipafont-gothic libx11-dev libxtst-dev
-  libxi-dev)
+  libxi-dev libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev
+  libsystemd-dev)
 
 # The Windows cross build and its tests under Wine.
 FLINTO_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
@@ -13,6 +14,10 @@ FLINTO_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
 # What the X11 end-to-end tests and the demonstration desktop use.
 FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox icewm trayer picom xdotool x11-utils
   x11-xkb-utils x11-xserver-utils imagemagick)
+
+# What the Wayland end-to-end tests use: a headless sway (its bar hosts the
+# tray), Xwayland for the X11 target, grim for screenshots, a session bus.
+FLINTO_WAYLAND_PACKAGES=(sway xwayland grim dbus)
 
 flinto_apt_updated=0
 

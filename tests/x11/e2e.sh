@@ -190,17 +190,7 @@ diff_pixels=$(compare -metric AE "$work/screen.png" "$work/sim.png" null: 2>&1 |
 check "the window shows the picture flinto-sim dumps, pixel for pixel" test "$diff_pixels" = "0"
 
 # --- Every key of the Full face ----------------------------------------
-# Keys without a character send their keysym on the jp layout.
-declare -A keysyms=(
-  [0x08]=BackSpace [0x09]=Tab [0x0d]=Return [0x10]=Shift_L [0x11]=Control_L
-  [0x12]=Alt_L [0x13]=Pause [0x15]=Hiragana_Katakana [0x19]=Zenkaku_Hankaku
-  [0x1b]=Escape [0x1c]=Henkan_Mode [0x1d]=Muhenkan [0x20]=space [0x21]=Prior
-  [0x22]=Next [0x23]=End [0x24]=Home [0x25]=Left [0x26]=Up [0x27]=Right
-  [0x28]=Down [0x2c]=Print [0x2d]=Insert [0x2e]=Delete [0x91]=Scroll_Lock
-  [0x110]=Shift_R [0x111]=Control_R [0x112]=Alt_R
-  [0x70]=F1 [0x71]=F2 [0x72]=F3 [0x73]=F4 [0x74]=F5 [0x75]=F6 [0x76]=F7
-  [0x77]=F8 [0x78]=F9 [0x79]=F10 [0x7a]=F11 [0x7b]=F12
-)
+. "$(dirname "$0")/../keysyms.sh"
 bad=()
 count=0
 lines_at_least() { [ "$(wc -l <"$work/target.log")" -ge "$1" ]; }

@@ -1,0 +1,105 @@
+// flinto: the on-screen keyboard on a Linux desktop. It runs as a Wayland
+// client where the compositor offers layer surfaces and virtual keyboards,
+// otherwise on X11 ($DISPLAY, Xwayland included); FLINTO_HOST=x11 or
+// FLINTO_HOST=wayland chooses. One line on stderr says which and why.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/app.h"
+#include "keyboard/keyboard.h"
+#include "platform/portable/registry.h"
+#include "platform/wayland/wayland_driver.h"
+#include "platform/x11/x11_driver.h"
+
+namespace {
+
+// SIGTERM, SIGINT, SIGHUP: the usual way out, as the close button takes it
+// (keys released, tray icon removed, settings saved).
+void Terminate() {
+  if (IsWindow(g_keyboardWindow))
+    PostMessageA(g_keyboardWindow, WM_CLOSE, 0, 0);
+  else if (IsWindow(g_ownerWindow)) // it makes a lost keyboard anew
+    PostMessageA(g_ownerWindow, WM_COMMAND, ID_EXIT, 0);
+  else
+    PostQuitMessage(0);
+}
+
+template <typename Driver> int Run(std::unique_ptr<Driver> driver) {
+  static const std::string settingsFile = portable::DefaultRegistryFile();
+  portable::SetRegistryFile(settingsFile);
+  g_settingsSavedHook = [](bool ok) {
+    if (!ok)
+      std::fprintf(stderr, "flinto: the settings could not be saved to %s\n",
+                   settingsFile.c_str());
+  };
+  portable::SetDriver(driver.get());
+  driver->onTerminate = Terminate;
+  driver->onConnectionLost = [] { SaveSettings(); };
+  const int code = FlintoMain(reinterpret_cast<HINSTANCE>(0x400000));
+  portable::SetDriver(nullptr);
+  driver.reset();
+  return code;
+}
+
+std::string Quoted(const char *value) {
+  return value != nullptr && *value != '\0' ? std::string("\"") + value + "\""
+                                            : std::string("(not set)");
+}
+
+} // namespace
+
+int main() {
+  const char *forced = std::getenv("FLINTO_HOST");
+  const char *waylandName = std::getenv("WAYLAND_DISPLAY");
+  const char *displayName = std::getenv("DISPLAY");
+  const std::string host = forced != nullptr ? forced : "";
+  if (!host.empty() && host != "x11" && host != "wayland") {
+    std::fprintf(stderr,
+                 "flinto: FLINTO_HOST is \"%s\"; it must be x11 or wayland\n",
+                 host.c_str());
+    return 1;
+  }
+
+  std::string waylandError;
+  if (host == "wayland" ||
+      (host.empty() && waylandName != nullptr && *waylandName != '\0')) {
+    std::unique_ptr<wayland::WaylandDriver> driver =
+        wayland::WaylandDriver::Open(&waylandError);
+    if (driver != nullptr) {
+      std::fprintf(stderr, "flinto: running on Wayland (%s): %s\n",
+                   Quoted(waylandName).c_str(),
+                   host.empty() ? "the compositor offers layer surfaces and "
+                                  "virtual keyboards"
+                                : "FLINTO_HOST=wayland");
+      return Run(std::move(driver));
+    }
+    if (host == "wayland") {
+      std::fprintf(stderr, "flinto: FLINTO_HOST=wayland, but %s\n",
+                   waylandError.c_str());
+      return 1;
+    }
+  }
+
+  std::string x11Error;
+  std::unique_ptr<x11::X11Driver> driver =
+      x11::X11Driver::Open(nullptr, &x11Error);
+  if (driver == nullptr) {
+    if (!waylandError.empty())
+      std::fprintf(stderr, "flinto: %s; and %s\n", waylandError.c_str(),
+                   x11Error.c_str());
+    else
+      std::fprintf(stderr, "flinto: %s\n", x11Error.c_str());
+    return 1;
+  }
+  std::string why;
+  if (host == "x11")
+    why = "FLINTO_HOST=x11";
+  else if (!waylandError.empty())
+    why = waylandError;
+  else
+    why = "WAYLAND_DISPLAY is not set";
+  std::fprintf(stderr, "flinto: running on X11 (%s): %s\n",
+               Quoted(displayName).c_str(), why.c_str());
+  return Run(std::move(driver));
+}

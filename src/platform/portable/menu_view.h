@@ -1,0 +1,48 @@
+// A popup menu as the hosts show it: the items laid out in the keyboard's
+// font, drawn with the system colours into a picture, and the pointer's
+// presses, releases and moves turned into a choice. Either button chooses;
+// a press outside closes the menu. The host supplies the window.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/portable/driver.h"
+#include "platform/portable/internal.h"
+
+namespace portable {
+
+class MenuView {
+public:
+  explicit MenuView(const std::vector<MenuItem> &items);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  int ItemAt(int x, int y) const; // index, or -1
+  void Draw(Bitmap &target) const;
+
+  // The pointer, in menu pixels (outside the menu too). Each returns
+  // whether the picture changed; done() and chosen() tell the outcome.
+  bool Motion(int x, int y);
+  void Press(int x, int y);
+  void Release(int x, int y);
+  bool done() const { return done_; }
+  UINT chosen() const { return chosen_; }
+  void Close() { done_ = true; }
+
+private:
+  void Layout();
+
+  std::vector<MenuItem> items_;
+  std::vector<int> tops_; // y of each item
+  std::shared_ptr<FontFace> font_;
+  int width_ = 0;
+  int height_ = 0;
+  int rowHeight_ = 0;
+  int hover_ = -1;
+  bool armed_ = false; // a release counts only after a press or a move
+  bool done_ = false;
+  UINT chosen_ = 0;
+};
+
+} // namespace portable

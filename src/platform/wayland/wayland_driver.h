@@ -1,0 +1,265 @@
+// The Wayland host, for compositors that offer layer surfaces and virtual
+// keyboards: Flinto's windows are layer surfaces that never take the
+// keyboard focus, key events go through a virtual keyboard with a Japanese
+// 106/109 keymap of its own, the foreground comes from the foreign-toplevel
+// list, and the tray icon is a StatusNotifierItem on the session bus.
+//
+// Coordinates: the origin is the top-left corner of the area the other
+// surfaces' exclusive zones leave free on the output (the work area), where
+// the keyboard is anchored with its margins.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/portable/driver.h"
+
+struct wl_display;
+struct wl_registry;
+struct wl_compositor;
+struct wl_shm;
+struct wl_seat;
+struct wl_pointer;
+struct wl_output;
+struct wl_surface;
+struct wl_buffer;
+struct wl_callback;
+struct zwlr_layer_shell_v1;
+struct zwlr_layer_surface_v1;
+struct zwp_virtual_keyboard_manager_v1;
+struct zwp_virtual_keyboard_v1;
+struct zwlr_foreign_toplevel_manager_v1;
+struct zwlr_foreign_toplevel_handle_v1;
+struct xkb_context;
+struct xkb_keymap;
+struct xkb_state;
+
+namespace wayland {
+
+class StatusItem;
+
+// A shared-memory picture the compositor reads.
+struct Buffer {
+  wl_buffer *buffer = nullptr;
+  uint32_t *pixels = nullptr;
+  size_t bytes = 0;
+  int width = 0, height = 0;
+  bool busy = false; // attached and not yet released by the compositor
+};
+
+// A layer surface of ours.
+struct LayerSurface {
+  wl_surface *surface = nullptr;
+  zwlr_layer_surface_v1 *layer = nullptr;
+  bool configured = false;
+  uint32_t configuredWidth = 0, configuredHeight = 0;
+  Buffer buffers[2];
+  wl_callback *frame = nullptr; // a frame callback outstanding
+  bool redrawDue = false;       // a paint waits for the frame or a buffer
+  RECT damage = {0, 0, 0, 0};
+};
+
+class WaylandDriver : public portable::Driver {
+public:
+  // Connects to the compositor ($WAYLAND_DISPLAY). Null with `error` set
+  // when there is none or it lacks layer surfaces or virtual keyboards.
+  static std::unique_ptr<WaylandDriver> Open(std::string *error);
+  ~WaylandDriver() override;
+
+  // Asked to end (SIGTERM, SIGINT, SIGHUP): the program's own exit path.
+  std::function<void()> onTerminate;
+  // The connection to the compositor is gone: last words before the exit.
+  std::function<void()> onConnectionLost;
+
+  // portable::Driver
+  uint64_t Now() override;
+  void Wait(uint64_t deadline) override;
+  uint64_t TimerGranularity() override { return 50; }
+  void ScreenSize(int *width, int *height) override;
+  bool WorkArea(RECT *area) override;
+  POINT CursorPos() override { return pointer_; }
+  HWND ForeignWindowAt(POINT) override { return nullptr; }
+  HWND WindowAt(POINT point) override;
+  HWND Foreground() override { return foreground_; }
+  bool ReportsForeground() override { return toplevels_ != nullptr; }
+  bool ReportsKeys() override { return true; }
+  HWND FindForeignWindow(const std::string &className) override;
+  bool PostForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+  bool SetForeground(HWND hwnd) override;
+  void InjectKey(BYTE vk, BYTE scan, DWORD flags) override;
+  SHORT AsyncKeyState(int vk) override;
+  SHORT KeyState(int vk) override;
+  bool Tray(DWORD message, const NOTIFYICONDATAA &data) override;
+  bool LayeredAvailable() override { return true; }
+  bool SetAlpha(HWND hwnd, BYTE alpha) override;
+  UINT TrackMenu(const std::vector<portable::MenuItem> &items, int x, int y,
+                 HWND owner) override;
+  void WindowCreated(HWND hwnd) override;
+  void WindowDestroyed(HWND hwnd) override;
+  void WindowShown(HWND hwnd, bool visible) override;
+  void WindowMoved(HWND hwnd, const RECT &rect) override;
+  void WindowExStyle(HWND hwnd, LONG before, LONG after) override;
+  void Present(HWND hwnd, const portable::Bitmap &surface,
+               const RECT &dirty) override;
+
+  // What the listeners report (they are plain functions).
+  struct Global;
+  void OnGlobal(wl_registry *registry, uint32_t name, const char *interface,
+                uint32_t version);
+  void OnGlobalRemove(uint32_t name);
+  void OnOutputMode(uint32_t flags, int32_t width, int32_t height);
+  void OnOutputScale(int32_t scale) { outputScale_ = scale > 0 ? scale : 1; }
+  void OnOutputTransform(int32_t transform) { outputTransform_ = transform; }
+  void OnOutputDone();
+  void OnSeatCapabilities(uint32_t capabilities);
+  void OnLayerConfigure(zwlr_layer_surface_v1 *layer, uint32_t serial,
+                        uint32_t width, uint32_t height);
+  void OnLayerClosed(zwlr_layer_surface_v1 *layer);
+  void OnBufferRelease(wl_buffer *buffer);
+  void OnFrameDone(wl_callback *callback);
+  void OnMoveApplied(wl_callback *callback);
+  void OnToplevel(zwlr_foreign_toplevel_handle_v1 *handle);
+  void OnToplevelTitle(zwlr_foreign_toplevel_handle_v1 *h, const char *title);
+  void OnToplevelAppId(zwlr_foreign_toplevel_handle_v1 *h, const char *id);
+  void OnToplevelState(zwlr_foreign_toplevel_handle_v1 *h, bool activated);
+  void OnToplevelDone(zwlr_foreign_toplevel_handle_v1 *h);
+  void OnToplevelClosed(zwlr_foreign_toplevel_handle_v1 *h);
+  void OnToplevelsFinished();
+
+  // The pointer's events, queued as they come and handed out one at a time.
+  struct PointerEvent {
+    enum Kind { kEnter, kLeave, kMotion, kButton } kind;
+    wl_surface *surface; // enter
+    double x, y;         // surface-local (enter, motion)
+    uint32_t button;
+    bool pressed;
+  };
+  void QueuePointer(const PointerEvent &event) { input_.push_back(event); }
+
+  // The menu's surface (wayland_menu.cpp).
+  void OnMenuConfigure(zwlr_layer_surface_v1 *layer, uint32_t serial,
+                       uint32_t width, uint32_t height);
+  bool OnMenuBufferRelease(wl_buffer *buffer);
+  void CloseMenu();
+
+  // For the tray: the item's clicks, at a point on the screen.
+  void TrayActivated(int x, int y);
+  void TrayContextMenu(int x, int y);
+
+private:
+  WaylandDriver() = default;
+  bool Init(std::string *error);
+  void Roundtrip();
+  // Polls the connection, the session bus, the signal pipe and the instance
+  // socket until something comes or `deadline`; dispatches what came.
+  void PumpEvents(uint64_t deadline);
+  void ConnectionLost();
+  void HandlePointer(const PointerEvent &event);
+  bool HandOutInput();
+
+  // Windows.
+  LayerSurface *SurfaceOf(HWND hwnd);
+  HWND HwndOf(wl_surface *surface) const;
+  void MapSurface(HWND hwnd);
+  void UnmapSurface(HWND hwnd);
+  void DestroySurface(LayerSurface &s);
+  void PlaceSurface(HWND hwnd, LayerSurface &s);
+  void Draw(HWND hwnd, LayerSurface &s);
+  Buffer *FreeBuffer(LayerSurface &s, int width, int height);
+  bool MakeBuffer(Buffer &b, int width, int height);
+  static void DropBuffer(Buffer &b);
+  void MakeProbe();
+  void UpdateScreen();
+
+  // Keys (wayland_input.cpp).
+  bool InitKeyboard(std::string *error);
+  void SendModifiers();
+  void DropKeyboard();
+
+  // The menu (wayland_menu.cpp).
+  struct Menu;
+  void MenuPointer(const PointerEvent &event);
+  void PaintMenu();
+
+  // One Flinto per session: a socket named after the compositor's.
+  std::string InstanceAddress() const;
+  void ListenForInstances();
+  void ReadInstanceSocket();
+
+  wl_display *display_ = nullptr;
+  wl_registry *registry_ = nullptr;
+  wl_compositor *compositor_ = nullptr;
+  wl_shm *shm_ = nullptr;
+  wl_seat *seat_ = nullptr;
+  uint32_t seatName_ = 0;
+  wl_pointer *pointerDevice_ = nullptr;
+  wl_output *output_ = nullptr;
+  uint32_t outputName_ = 0;
+  zwlr_layer_shell_v1 *layerShell_ = nullptr;
+  zwp_virtual_keyboard_manager_v1 *keyboardManager_ = nullptr;
+  zwlr_foreign_toplevel_manager_v1 *toplevels_ = nullptr;
+  int signalPipe_[2] = {-1, -1};
+  int instanceSocket_ = -1;
+  bool lost_ = false;
+
+  // The output and the work area.
+  int modeWidth_ = 0, modeHeight_ = 0;
+  int outputScale_ = 1;
+  int outputTransform_ = 0;
+  int screenWidth_ = 0, screenHeight_ = 0;
+  LayerSurface probe_;
+  int workWidth_ = 0, workHeight_ = 0;
+
+  // Our windows and the pointer.
+  std::map<HWND, RECT> rects_; // where each window of ours is
+  std::map<HWND, LayerSurface> surfaces_;
+  std::map<HWND, BYTE> alpha_;
+  std::map<wl_callback *, std::pair<HWND, POINT>> moves_;
+  std::map<HWND, POINT> applied_; // where the compositor has put each surface
+  std::deque<PointerEvent> input_;
+  POINT pointer_ = {0, 0};
+  HWND pointerIn_ = nullptr;
+  wl_surface *pointerSurface_ = nullptr;
+  int buttonsDown_ = 0;
+  POINT grabOrigin_ = {0, 0}; // the surface's place at the first press
+  Menu *menu_ = nullptr;
+
+  // Foreign toplevels.
+  struct Toplevel {
+    HWND hwnd = nullptr;
+    std::string title, appId;
+    bool activated = false;
+  };
+  std::map<zwlr_foreign_toplevel_handle_v1 *, Toplevel> toplevelList_;
+  HWND foreground_ = nullptr;
+
+  // Other Flintos found by their socket.
+  std::map<HWND, std::string> instances_;
+
+  // Keys.
+  zwp_virtual_keyboard_v1 *keyboard_ = nullptr;
+  xkb_context *xkb_ = nullptr;
+  xkb_keymap *keymap_ = nullptr;
+  xkb_state *state_ = nullptr;
+  uint32_t sentMods_[4] = {0, 0, 0, 0};
+  std::set<unsigned> held_;      // evdev codes we hold down
+  std::set<unsigned> repeating_; // keys the Japanese keymap repeats
+  std::set<unsigned> numLockedFor_;
+  bool kanaOn_ = false;
+  bool capsKeyIsCapsLock_ = true;
+
+  // The tray.
+  std::unique_ptr<StatusItem> tray_;
+  HWND trayOwner_ = nullptr;
+  UINT trayMessage_ = 0;
+  UINT trayId_ = 0;
+  uint64_t lastActivate_ = 0;
+};
+
+} // namespace wayland

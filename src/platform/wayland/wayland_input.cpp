@@ -1,0 +1,252 @@
+// Keys: a virtual keyboard with a keymap of its own, compiled for the
+// Japanese 106/109 keyboard; the physical keys' codes as on X11, and the
+// modifier state kept by an xkb_state fed with what Flinto sends.
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/portable/internal.h"
+#include "platform/portable/keymap.h"
+#include "platform/wayland/wayland_driver.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+
+namespace wayland {
+
+namespace {
+
+// No key of the keymap repeats: the keyboard repeats its keys itself, at
+// its own pace and only while the pointer is over it, and an application
+// repeats a key held down by the keymap's word (a latched key would run
+// on). Each key's description gets "repeat= false".
+std::string WithoutRepeat(const std::string &keymap) {
+  std::string out;
+  out.reserve(keymap.size() + 8192);
+  size_t at = 0;
+  for (;;) {
+    const size_t key = keymap.find("key <", at);
+    if (key == std::string::npos)
+      break;
+    const size_t open = keymap.find('{', key);
+    const size_t close = keymap.find('>', key);
+    // Only "key <NAME> {" in the symbols section opens a key's body; the
+    // key codes section says "<NAME> = 9;".
+    if (open == std::string::npos || close == std::string::npos ||
+        keymap.find_first_not_of(" \t", close + 1) != open) {
+      out.append(keymap, at, key + 5 - at);
+      at = key + 5;
+      continue;
+    }
+    out.append(keymap, at, open + 1 - at);
+    out += " repeat= false,";
+    at = open + 1;
+  }
+  out.append(keymap, at, std::string::npos);
+  return out;
+}
+
+} // namespace
+
+bool WaylandDriver::InitKeyboard(std::string *error) {
+  xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  if (xkb_ == nullptr) {
+    *error = "xkbcommon cannot start";
+    return false;
+  }
+  const xkb_rule_names names = {"evdev", "jp106", "jp", "", ""};
+  xkb_keymap *jp =
+      xkb_keymap_new_from_names(xkb_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  if (jp == nullptr) {
+    *error = "the Japanese keymap (evdev, jp106, jp) cannot be compiled";
+    return false;
+  }
+  for (xkb_keycode_t k = xkb_keymap_min_keycode(jp);
+       k <= xkb_keymap_max_keycode(jp) && k < 512; ++k)
+    if (k >= 8 && xkb_keymap_key_repeats(jp, k))
+      repeating_.insert(k - 8);
+  char *text = xkb_keymap_get_as_string(jp, XKB_KEYMAP_FORMAT_TEXT_V1);
+  xkb_keymap_unref(jp);
+  const std::string keymap = WithoutRepeat(text != nullptr ? text : "");
+  std::free(text);
+  keymap_ = xkb_keymap_new_from_string(xkb_, keymap.c_str(),
+                                       XKB_KEYMAP_FORMAT_TEXT_V1,
+                                       XKB_KEYMAP_COMPILE_NO_FLAGS);
+  if (keymap_ == nullptr) {
+    *error = "the keyboard's keymap cannot be compiled";
+    return false;
+  }
+  state_ = xkb_state_new(keymap_);
+  const xkb_keysym_t *syms = nullptr;
+  const xkb_keycode_t caps =
+      portable::EvdevCodeForVirtualKey(VK_CAPITAL, 0, 0) + 8;
+  capsKeyIsCapsLock_ =
+      xkb_keymap_key_get_syms_by_level(keymap_, caps, 0, 0, &syms) > 0 &&
+      syms[0] == XKB_KEY_Caps_Lock;
+
+  const int fd = memfd_create("flinto-keymap", MFD_CLOEXEC);
+  const size_t size = keymap.size() + 1;
+  if (fd < 0 || ftruncate(fd, off_t(size)) != 0) {
+    if (fd >= 0)
+      close(fd);
+    *error = "no memory for the keymap";
+    return false;
+  }
+  void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (map == MAP_FAILED) {
+    close(fd);
+    *error = "no memory for the keymap";
+    return false;
+  }
+  std::memcpy(map, keymap.c_str(), size);
+  munmap(map, size);
+  keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
+      keyboardManager_, seat_);
+  zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1,
+                                 fd, uint32_t(size));
+  close(fd);
+  Roundtrip();
+  if (lost_) {
+    *error = "the compositor refused the virtual keyboard";
+    return false;
+  }
+  return true;
+}
+
+void WaylandDriver::DropKeyboard() {
+  if (keyboard_ != nullptr) {
+    // Nothing stays down behind us.
+    for (unsigned code : held_)
+      zwp_virtual_keyboard_v1_key(keyboard_, uint32_t(Now()), code,
+                                  WL_KEYBOARD_KEY_STATE_RELEASED);
+    zwp_virtual_keyboard_v1_destroy(keyboard_);
+    keyboard_ = nullptr;
+  }
+  if (state_ != nullptr)
+    xkb_state_unref(state_);
+  if (keymap_ != nullptr)
+    xkb_keymap_unref(keymap_);
+  if (xkb_ != nullptr)
+    xkb_context_unref(xkb_);
+  state_ = nullptr;
+  keymap_ = nullptr;
+  xkb_ = nullptr;
+}
+
+// The compositor is told the modifiers whenever they change, as a keyboard
+// driver tells it.
+void WaylandDriver::SendModifiers() {
+  const uint32_t now[4] = {
+      xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED),
+      xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED),
+      xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED),
+      xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_EFFECTIVE)};
+  if (std::memcmp(now, sentMods_, sizeof now) == 0)
+    return;
+  std::memcpy(sentMods_, now, sizeof now);
+  zwp_virtual_keyboard_v1_modifiers(keyboard_, now[0], now[1], now[2], now[3]);
+  portable::KeyEventSeen(VK_SHIFT, 0, 0); // modifiers changed: look again
+}
+
+void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
+  if (keyboard_ == nullptr)
+    return;
+  const bool down = !(flags & KEYEVENTF_KEYUP);
+  const unsigned code = portable::EvdevCodeForVirtualKey(vk, scan, flags);
+  if (code == 0)
+    return;
+  const bool again = down && held_.count(code) != 0;
+  const xkb_keycode_t keycode = code + 8;
+  // A key repeats only as the Japanese keymap would repeat it: modifiers,
+  // Caps Lock and Kana do not, and a held Caps or Kana key toggles once.
+  if (again && !repeating_.count(code))
+    return;
+  if (vk == VK_KANA && down)
+    kanaOn_ = !kanaOn_;
+  const uint32_t time = uint32_t(Now());
+  if (vk == VK_CAPITAL && !capsKeyIsCapsLock_) {
+    // On a Japanese layout the key alone is Eisu_toggle: Caps Lock is what
+    // this key means to the program, so the lock itself is toggled.
+    if (down) {
+      const xkb_mod_index_t lock =
+          xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_CAPS);
+      const uint32_t locked =
+          xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED) ^
+          (1u << lock);
+      xkb_state_update_mask(
+          state_, xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED),
+          xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED), locked, 0,
+          0, xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_LOCKED));
+      held_.insert(code);
+    } else {
+      held_.erase(code);
+    }
+    SendModifiers();
+    wl_display_flush(display_);
+    return;
+  }
+  // The numeric pad's digits and point type digits whatever the NumLock
+  // state, as on Windows: NumLock is locked while the key is down.
+  const bool padDigit = (vk >= 0x60 && vk <= 0x69) || vk == 0x6E;
+  const xkb_mod_index_t num =
+      xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_NUM);
+  auto setNumLock = [&](bool on) {
+    uint32_t locked = xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED);
+    locked = on ? locked | (1u << num) : locked & ~(1u << num);
+    xkb_state_update_mask(
+        state_, xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED),
+        xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED), locked, 0, 0,
+        xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_LOCKED));
+  };
+  if (padDigit && down && !again && num != XKB_MOD_INVALID &&
+      xkb_state_mod_index_is_active(state_, num, XKB_STATE_MODS_LOCKED) == 0) {
+    setNumLock(true);
+    numLockedFor_.insert(code);
+    SendModifiers();
+  }
+  if (again) {
+    // A repeat: the key goes up and at once down again, as a repeating
+    // keyboard's key reaches applications.
+    zwp_virtual_keyboard_v1_key(keyboard_, time, code,
+                                WL_KEYBOARD_KEY_STATE_RELEASED);
+    xkb_state_update_key(state_, keycode, XKB_KEY_UP);
+  }
+  zwp_virtual_keyboard_v1_key(keyboard_, time, code,
+                              down ? WL_KEYBOARD_KEY_STATE_PRESSED
+                                   : WL_KEYBOARD_KEY_STATE_RELEASED);
+  xkb_state_update_key(state_, keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
+  if (down)
+    held_.insert(code);
+  else
+    held_.erase(code);
+  if (!down && numLockedFor_.erase(code) && numLockedFor_.empty())
+    setNumLock(false);
+  SendModifiers();
+  wl_display_flush(display_);
+}
+
+SHORT WaylandDriver::AsyncKeyState(int vk) {
+  if (vk == VK_SHIFT && state_ != nullptr)
+    return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_SHIFT,
+                                        XKB_STATE_MODS_DEPRESSED) > 0
+               ? SHORT(0x8000)
+               : SHORT(0);
+  return 0;
+}
+
+// What the labels follow: Flinto's own Shift, Caps Lock and Kana (no client
+// sees the state of the physical keyboard on Wayland).
+SHORT WaylandDriver::KeyState(int vk) {
+  if (vk == VK_CAPITAL && state_ != nullptr)
+    return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CAPS,
+                                        XKB_STATE_MODS_LOCKED) > 0
+               ? 1
+               : 0;
+  if (vk == VK_KANA)
+    return kanaOn_ ? 1 : 0;
+  return AsyncKeyState(vk);
+}
+
+} // namespace wayland

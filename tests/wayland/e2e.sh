@@ -1,0 +1,465 @@
+#!/usr/bin/env bash
+# End-to-end tests of Flinto as a Wayland client: a headless sway (its bar
+# hosts the tray item; Xwayland for an X11 target), a virtual pointer and
+# keyboard of our own as the seat's devices, and two targets that log every
+# key event they receive: a native Wayland client and the X11 one. Flinto is
+# driven only by pointer events through the compositor, and seen by
+# screenshots (grim) and the targets' logs. Prints "N passed, N failed".
+#
+# sway refuses to run as root: as root, everything runs as the unprivileged
+# user flinto-test (made when missing), from copies of the programs.
+#
+# usage: e2e.sh BUILD_DIR
+set -u
+build="$(cd "${1:?usage: e2e.sh BUILD_DIR}" && pwd)"
+sim="$build/flinto-sim"
+work="$(mktemp -d /tmp/flinto-wl-e2e.XXXXXX)"
+chmod 755 "$work"
+passed=0
+failed=0
+pids=()
+
+ok() { passed=$((passed + 1)); echo "ok - $1"; }
+not() { ! "$@"; }
+fail() {
+  failed=$((failed + 1))
+  echo "not ok - $1"
+  [ $# -gt 1 ] && printf '    %s\n' "${@:2}"
+}
+check() {
+  local name="$1"
+  shift
+  if "$@"; then ok "$name"; else fail "$name"; fi
+}
+wait_for() {
+  local limit=$(($1 * 50))
+  shift
+  for ((i = 0; i < limit; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.02
+  done
+  return 1
+}
+
+# --- Who runs it ---------------------------------------------------------
+if [ "$(id -u)" -eq 0 ]; then
+  id flinto-test >/dev/null 2>&1 ||
+    useradd --system --user-group --no-create-home --home-dir /nonexistent \
+      --shell /usr/sbin/nologin flinto-test || {
+    echo "cannot make the user flinto-test"
+    exit 1
+  }
+  runner=(setpriv --reuid=flinto-test --regid=flinto-test --init-groups)
+else
+  runner=()
+fi
+mkdir -p "$work/bin" "$work/run" "$work/config"
+cp "$build/flinto" "$build/tests/wayland/flinto-wl-input" \
+  "$build/tests/wayland/flinto-wl-target" "$build/tests/x11/flinto-target" \
+  "$work/bin/"
+chmod 777 "$work" "$work/config"
+chmod 700 "$work/run"
+[ "$(id -u)" -eq 0 ] && chown flinto-test:flinto-test "$work/run"
+export XDG_RUNTIME_DIR="$work/run"
+export XDG_CONFIG_HOME="$work/config"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/run/bus"
+# as_user COMMAND...: runs in the test session's environment.
+as_user() {
+  local vars=(PATH=/usr/bin:/bin:/usr/sbin:/sbin HOME="$work"
+    XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" XDG_CONFIG_HOME="$XDG_CONFIG_HOME"
+    DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS") v
+  # Only what is set: an empty SWAYSOCK or DISPLAY means something else.
+  for v in WAYLAND_DISPLAY SWAYSOCK X_DISPLAY FLINTO_HOST ASAN_OPTIONS \
+    UBSAN_OPTIONS LSAN_OPTIONS; do
+    [ -n "${!v:-}" ] && vars+=("${v#X_}=${!v}")
+  done
+  if [ -n "${EXEC_AS_USER:-}" ]; then
+    exec "${runner[@]}" env -i "${vars[@]}" "$@"
+  fi
+  "${runner[@]}" env -i "${vars[@]}" "$@"
+}
+# spawn COMMAND...: as_user in the background; $! is the command's own
+# process, which signals reach.
+spawn() { (EXEC_AS_USER=1 as_user "$@") <&0 & }
+
+cleanup() {
+  [ -n "${flinto_pid:-}" ] && kill -9 "$flinto_pid" 2>/dev/null
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "${sway_pid:-}" ] && kill "$sway_pid" 2>/dev/null
+  [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null
+  exec 7>&- 2>/dev/null
+  wait 2>/dev/null
+  if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+# --- Flinto chooses its host -------------------------------------------
+out=$(WAYLAND_DISPLAY=wayland-none FLINTO_HOST=wayland as_user "$work/bin/flinto" 2>&1)
+status=$?
+says() { [ "$status" -eq 1 ] && grep -q "$1" <<<"$out"; }
+check "FLINTO_HOST=wayland without a compositor: a clear error, status 1" \
+  says 'FLINTO_HOST=wayland, but cannot connect'
+check "in one line" test "$(wc -l <<<"$out")" -eq 1
+out=$(FLINTO_HOST=beos as_user "$work/bin/flinto" 2>&1)
+status=$?
+check "an unknown FLINTO_HOST: status 1" says 'must be x11 or wayland'
+
+# --- The desktop ---------------------------------------------------------
+as_user dbus-daemon --session --fork --print-pid=1 \
+  --address="$DBUS_SESSION_BUS_ADDRESS" >"$work/bus.pid" 2>"$work/bus.log"
+bus_pid=$(head -n1 "$work/bus.pid")
+cat >"$work/sway.conf" <<EOF
+output HEADLESS-1 resolution 1280x800 position 0 0
+xwayland enable
+input * xkb_layout jp
+input * xkb_model jp106
+bar {
+  position bottom
+  status_command while :; do sleep 3600; done
+  tray_output *
+}
+exec sh -c 'echo "\$DISPLAY" > $work/display'
+EOF
+WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+  spawn env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
+  WLR_RENDERER=pixman sway -c "$work/sway.conf" >"$work/sway.log" 2>&1
+sway_pid=$!
+wait_for 20 sh -c "ls '$work/run' | grep -q '^wayland-[0-9]*\$'" || {
+  echo "sway did not start"
+  tail -n 20 "$work/sway.log"
+  exit 1
+}
+export WAYLAND_DISPLAY
+WAYLAND_DISPLAY=$(ls "$work/run" | grep '^wayland-[0-9]*$' | head -n1)
+wait_for 10 sh -c "ls '$work/run' | grep -q '^sway-ipc'"
+export SWAYSOCK
+SWAYSOCK="$work/run/$(ls "$work/run" | grep '^sway-ipc' | head -n1)"
+wait_for 10 test -s "$work/display"
+X_DISPLAY=$(cat "$work/display")
+
+# The seat's devices, before any client under test.
+mkfifo "$work/input.fifo"
+chmod 666 "$work/input.fifo"
+# Opened both ways first: opening it to read alone would wait for a writer.
+exec 7<>"$work/input.fifo"
+spawn "$work/bin/flinto-wl-input" <"$work/input.fifo" >"$work/input.log" 2>&1
+pids+=($!)
+wait_for 10 grep -q ready "$work/input.log" || {
+  echo "no input devices"
+  cat "$work/input.log"
+  exit 1
+}
+send() { echo "$*" >&7; }
+syncs=0
+# settle: waits until the compositor has taken every command sent so far.
+settle() {
+  syncs=$((syncs + 1))
+  send sync
+  wait_for 5 grep -q "^synced $syncs\$" "$work/input.log"
+}
+click() { send click "$@"; settle; }
+
+target_log="$work/run/target.log"
+spawn "$work/bin/flinto-wl-target" "$target_log"
+pids+=($!)
+wait_for 10 grep -q "focus in" "$target_log"
+swaymsg_() { as_user swaymsg "$@" 2>/dev/null; }
+# The app_id (or X11 class) of the focused window.
+focused() {
+  swaymsg_ -t get_tree | tr ',' '\n' |
+    awk '/"focused": true/ {f = 1} f && /"app_id"|"class"/ {print; exit}' |
+    sed 's/.*: *"\?\([^"]*\)"\?.*/\1/'
+}
+target_focused() { [ "$(focused)" = "flinto-target" ]; }
+check "the native target has the focus" wait_for 5 target_focused
+
+# The work area: the workspace's rectangle (the output less the bar).
+read -r work_w work_h < <(swaymsg_ -t get_workspaces | tr -d ' \n' |
+  sed 's/.*"rect":{"x":[0-9]*,"y":[0-9]*,"width":\([0-9]*\),"height":\([0-9]*\)}.*/\1 \2/')
+[ -n "${work_h:-}" ] || { echo "no work area"; exit 1; }
+
+shot() { # FILE [GEOMETRY]
+  rm -f "$1"
+  if [ -n "${2:-}" ]; then as_user grim -g "$2" "$1"; else as_user grim "$1"; fi
+}
+flinto_log="$work/flinto.log"
+: >"$flinto_log"
+chmod 666 "$flinto_log"
+start_flinto() {
+  spawn "$work/bin/flinto" "$@" >>"$flinto_log" 2>&1
+  flinto_pid=$!
+}
+exited() { ! kill -0 "$flinto_pid" 2>/dev/null; }
+
+# The layout of the current face: "ID X Y W H TEXT" in client pixels.
+layout_of() {
+  printf '%s\nstart\nprint layout\n' "$1" | "$sim" | sed -n 's/^layout //p'
+}
+KX=0 KY=0
+key_centre() { # ID
+  local lid x y w h text
+  while read -r lid x y w h text; do
+    if [ "$lid" = "$1" ]; then
+      echo "$((KX + x + w / 2)) $((KY + y + h / 2))"
+      return
+    fi
+  done <"$work/layout"
+}
+click_key() { # ID [BUTTON]
+  local x y
+  read -r x y < <(key_centre "$1")
+  click "$x" "$y" "${2:-1}"
+}
+log_lines() { wc -l <"$target_log"; }
+new_events() { tail -n +"$(($1 + 1))" "$target_log"; }
+# logged FROM PATTERN: the target logged a line matching PATTERN after line FROM.
+logged() { new_events "$1" | grep -q "$2"; }
+
+# The keyboard's pixels at (KX, KY) against the picture flinto-sim dumps
+# (SETUP: scenario lines before start): the number of differing pixels.
+differs_from_sim() { # SETUP
+  # The pointer, which the compositor draws into the picture, goes where
+  # the keyboard never is.
+  send move 640 150
+  settle
+  printf '%s\nstart\ndump %s\n' "$1" "$work/sim.png" | "$sim" >/dev/null
+  local size
+  size=$(identify -format '%wx%h' "$work/sim.png")
+  shot "$work/kb.png" "$KX,$KY $size"
+  compare -metric AE "$work/kb.png" "$work/sim.png" null: 2>&1 | cut -d' ' -f1
+}
+shows_sim() { [ "$(differs_from_sim "${1:-}")" = "0" ]; }
+
+# The tray item: swaybar draws it at the right end of the bar.
+tray_x=$((1280 - 10))
+tray_y=$((work_h + (800 - work_h) / 2))
+item_registered() {
+  as_user busctl --user get-property org.kde.StatusNotifierWatcher \
+    /StatusNotifierWatcher org.kde.StatusNotifierWatcher \
+    RegisteredStatusNotifierItems 2>/dev/null | grep -q StatusNotifierItem
+}
+
+# --- Start and show --------------------------------------------------------
+start_flinto
+check "Flinto says it runs on Wayland" \
+  wait_for 10 grep -q "running on Wayland (\"$WAYLAND_DISPLAY\")" "$flinto_log"
+check "its item is registered with the tray's watcher" wait_for 10 item_registered
+layout_of "" >"$work/layout"
+KX=$((work_w - 474)) KY=$((work_h - 156))
+sleep 0.5
+check "the keyboard starts hidden" not shows_sim
+click "$tray_x" "$tray_y"
+check "a click on the tray item shows the keyboard in the work area's bottom-right corner, as flinto-sim draws it" \
+  wait_for 5 shows_sim
+check "the target keeps the focus" target_focused
+
+# --- Every key of the Full face ----------------------------------------
+. "$(dirname "$0")/../keysyms.sh"
+bad=()
+count=0
+lines_at_least() { [ "$(log_lines)" -ge "$1" ]; }
+while read -r id x y w h text; do
+  case "$id" in 0xff*|0x14) continue ;; esac # buttons; Caps is below
+  before=$(log_lines)
+  click_key "$id"
+  if ! wait_for 3 logged "$before" "^release"; then
+    bad+=("$id: no events")
+    continue
+  fi
+  count=$((count + 1))
+  line=$(new_events "$before" | grep -m1 '^press')
+  if [ -n "${keysyms[$id]:-}" ]; then
+    grep -q "keysym=${keysyms[$id]} " <<<"$line" || bad+=("$id: $line")
+  else
+    [[ "$line" == *" text=$text" ]] || bad+=("$id '$text': $line")
+  fi
+done <"$work/layout"
+click_key 0x15 # Kana back off
+if [ ${#bad[@]} -eq 0 ] && [ "$count" -eq 88 ]; then
+  ok "all 88 keys of the Full face type in the native target what they type on X11"
+else
+  fail "all 88 keys of the Full face type what they type on X11 ($count typed)" "${bad[@]}"
+fi
+check "the target kept the focus through all of them" target_focused
+
+# --- Latch, copy, Caps, repeat -------------------------------------------
+before=$(log_lines)
+click_key 0x10 3
+click_key 0x41
+wait_for 3 logged "$before" "release keycode=50"
+check "Shift latched by a right click, then a: A, and Shift goes up" \
+  sh -c "tail -n +$((before + 1)) '$target_log' | grep -q 'press keycode=38 keysym=A state=0x1 text=A' &&
+    tail -n +$((before + 1)) '$target_log' | grep -q 'release keycode=50'"
+check "the modifiers request follows: Shift down, then up" \
+  sh -c "tail -n +$((before + 1)) '$target_log' | grep -q 'modifiers depressed=0x1 ' &&
+    tail -n +$((before + 1)) '$target_log' | tail -n 3 | grep -q 'modifiers depressed=0x0 '"
+before=$(log_lines)
+click_key 0xff11 # COPY
+wait_for 3 logged "$before" "release keycode=37"
+check "COPY sends Ctrl+c" \
+  sh -c "tail -n +$((before + 1)) '$target_log' | grep -q 'press keycode=54 keysym=c state=0x4'"
+before=$(log_lines)
+click_key 0x14
+wait_for 3 logged "$before" "locked=0x2"
+click_key 0x41
+wait_for 3 logged "$before" "text=A"
+check "Caps locks Caps Lock (the lock, not Eisu): a types A" \
+  sh -c "tail -n +$((before + 1)) '$target_log' | grep -q 'keysym=A .*text=A'"
+click_key 0x14
+layout_of "" >/dev/null
+read -r ax ay < <(key_centre 0x41)
+before=$(log_lines)
+send move "$ax" "$ay"
+send press 1
+settle
+sleep 1.2
+send release 1
+settle
+wait_for 3 logged "$before" "^release keycode=38"
+presses=$(new_events "$before" | grep -c '^press keycode=38')
+check "a held key repeats ($presses presses in 1.2 s)" test "$presses" -ge 5
+before=$(log_lines)
+click_key 0x41 3
+send move 300 300
+settle
+sleep 1.5
+presses=$(new_events "$before" | grep -c '^press keycode=38')
+check "a latched a with the pointer away is pressed once: the application does not repeat it" \
+  test "$presses" -eq 1
+click_key 0x41 3
+check "the target kept the focus" target_focused
+
+# --- The menu, the drag --------------------------------------------------
+menu_shown() { [ "$(differs_from_sim "")" != "0" ]; }
+# menu_item X Y OFFSET: clicks the menu opened at (X, Y) OFFSET pixels below
+# its top. The menu is 212 pixels high (eight items of 22, four separators
+# of 8, a border of 2); it opens upwards where it would pass the bottom.
+menu_item() {
+  local top="$2"
+  [ $(($2 + 212)) -gt "$work_h" ] && top=$(($2 - 212))
+  click $(($1 + 40)) $((top + $3))
+}
+click $((KX + 3)) $((KY + 40)) 3
+check "a right click on the background opens the menu over the keyboard" wait_for 5 menu_shown
+shot "$work/menu.png"
+check "the target keeps the focus while the menu is open" target_focused
+click 300 300
+check "a click outside closes the menu" wait_for 5 shows_sim
+# "Shrink" is the seventh entry: 2 + 22 + 8 + 22 + 22 + 8 + 22 = 106 down,
+# 11 more to its middle; the menu opens at the pointer.
+click $((KX + 3)) $((KY + 40)) 3
+wait_for 5 menu_shown
+menu_item $((KX + 3)) $((KY + 40)) 117
+KX=$((work_w - 316)) KY=$((work_h - 104))
+check "choosing Shrink makes the keyboard smaller, anchored at the bottom-right corner" \
+  wait_for 5 shows_sim "setting Unit dword 2"
+layout_of "setting Unit dword 2" >"$work/layout"
+send move $((KX + 2)) $((KY + 30))
+send press 1
+settle
+send move 500 300
+settle
+send move 20 $((300 + 28))
+settle
+send release 1
+settle
+KX=0 KY=298
+check "dragged near the left edge, the keyboard snaps to it" \
+  wait_for 5 shows_sim "setting Unit dword 2"
+send move $((KX + 2)) $((KY + 30))
+send press 1
+settle
+send move $((KX + 2)) $((work_h - 30))
+settle
+send release 1
+settle
+KY=$((work_h - 104))
+check "dragged near the bar, it snaps to the work area's bottom edge" \
+  wait_for 5 shows_sim "setting Unit dword 2"
+check "the target kept the focus through the drags" target_focused
+before=$(log_lines)
+click_key 0x44
+check "a click on the moved keyboard types" wait_for 3 logged "$before" "text=d"
+
+# --- Translucency ---------------------------------------------------------
+# "Translucent", the tenth entry: 2 + 22 * 6 + 8 * 3 = 158 down, then 11.
+click $((KX + 3)) $((KY + 40)) 3
+wait_for 5 menu_shown
+menu_item $((KX + 3)) $((KY + 40)) 169
+# Away from the pointer the keyboard fades: the desktop shows through.
+send move 300 300
+settle
+faded() { [ "$(differs_from_sim "setting Unit dword 2")" -gt 1000 ]; }
+check "translucent, away from the pointer it fades (premultiplied alpha)" wait_for 5 faded
+send move $((KX + 100)) $((KY + 30))
+settle
+click $((KX + 3)) $((KY + 40)) 3
+wait_for 5 menu_shown
+menu_item $((KX + 3)) $((KY + 40)) 169
+send move 300 300
+settle
+check "translucency off: the keyboard is opaque again" \
+  wait_for 5 shows_sim "setting Unit dword 2"
+
+# --- An X11 application under Xwayland ----------------------------------
+x_log="$work/run/x-target.log"
+spawn "$work/bin/flinto-target" "$x_log"
+pids+=($!)
+xtarget_focused() { [ "$(focused)" = "FlintoTarget" ] || [ "$(focused)" = "flinto-target-x11" ]; }
+wait_for 10 grep -q "focus in" "$x_log"
+sleep 0.5
+before=$(wc -l <"$x_log")
+click_key 0x45
+check "a click types into an X11 application under Xwayland" \
+  wait_for 3 sh -c "tail -n +$((before + 1)) '$x_log' | grep -q 'press .*keysym=e .*text=e'"
+kill "${pids[-1]}"
+swaymsg_ '[app_id="flinto-target"]' focus >/dev/null
+wait_for 5 target_focused
+
+# --- The tray item hides; one Flinto ----------------------------------------
+click "$tray_x" "$tray_y"
+check "the tray item hides the keyboard" wait_for 5 not shows_sim "setting Unit dword 2"
+second_log="$work/second.log"
+as_user "$work/bin/flinto" >"$second_log" 2>&1
+status=$?
+check "a second Flinto ends at once with status 0" test "$status" -eq 0
+check "and the running one shows its keyboard" wait_for 5 shows_sim "setting Unit dword 2"
+check "the target keeps the focus" target_focused
+
+# --- SIGTERM with Ctrl latched ---------------------------------------------
+before=$(log_lines)
+click_key 0x11 3
+wait_for 3 logged "$before" "press keycode=37"
+kill -TERM "$flinto_pid"
+check "SIGTERM ends Flinto" wait_for 5 exited
+wait "$flinto_pid" 2>/dev/null
+status=$?
+check "with status 0 ($status), and the target sees Ctrl go up" \
+  sh -c "[ $status -eq 0 ] && tail -n +$((before + 1)) '$target_log' | grep -q 'release keycode=37'"
+registry="$XDG_CONFIG_HOME/flinto/registry.txt"
+saved() { grep -q "^\"$1\"=dword:$2\$" "$registry"; }
+check "the settings are saved: the unit and the position it was dragged to" \
+  sh -c "$(declare -f saved); registry='$registry'; saved Unit 00000002 && saved X 00000000 && saved Y $(printf %08x $((work_h - 104)))"
+
+# --- The tray going away ---------------------------------------------------
+start_flinto
+wait_for 10 item_registered
+sleep 0.3
+check "started again, hidden (as it was left)" not shows_sim "setting Unit dword 2"
+as_user swaymsg bar bar-0 mode invisible >/dev/null 2>&1
+pkill -u flinto-test -x swaybar 2>/dev/null || pkill -x swaybar
+check "when the tray's host and watcher go, the hidden keyboard shows itself" \
+  wait_for 5 shows_sim "setting Unit dword 2"
+
+# --- The compositor going away ---------------------------------------------
+kill "$sway_pid"
+wait "$sway_pid" 2>/dev/null
+sway_pid=
+check "losing the compositor ends Flinto" wait_for 5 exited
+wait "$flinto_pid" 2>/dev/null
+status=$?
+check "with status 1 and a message, the settings saved" \
+  sh -c "[ $status -eq 1 ] && grep -q 'connection to the Wayland compositor was lost; the settings were saved' '$flinto_log' && test -s '$registry'"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
