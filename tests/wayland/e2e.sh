@@ -437,15 +437,36 @@ status=$?
 check "with status 0 ($status), and the target sees Ctrl go up" \
   sh -c "[ $status -eq 0 ] && tail -n +$((before + 1)) '$target_log' | grep -q 'release keycode=37'"
 registry="$XDG_CONFIG_HOME/flinto/registry.txt"
-saved() { grep -q "^\"$1\"=dword:$2\$" "$registry"; }
+saved() { grep -q "^\"$1\"=dword:$2\$" "$registry" 2>/dev/null; }
+settings_saved() {
+  saved Unit 00000002 && saved X 00000000 &&
+    saved Y "$(printf %08x $((work_h - 104)))"
+}
 check "the settings are saved: the unit and the position it was dragged to" \
-  sh -c "$(declare -f saved); registry='$registry'; saved Unit 00000002 && saved X 00000000 && saved Y $(printf %08x $((work_h - 104)))"
+  settings_saved
 
 # --- The tray going away ---------------------------------------------------
 start_flinto
 wait_for 10 item_registered
 sleep 0.3
 check "started again, hidden (as it was left)" not shows_sim "setting Unit dword 2"
+# The item's context menu, the keyboard hidden: it opens at the click,
+# kept whole in the work area (at its bottom-right corner here, 212 high).
+shot "$work/before-menu.png"
+click "$tray_x" "$tray_y" 3
+tray_menu_shown() {
+  send move 640 150
+  settle
+  shot "$work/tray-menu.png"
+  [ "$(compare -metric AE "$work/before-menu.png" "$work/tray-menu.png" null: 2>&1 | cut -d' ' -f1)" != "0" ]
+}
+check "a right click on the tray item opens the menu" wait_for 5 tray_menu_shown
+check "the target keeps the focus" target_focused
+# Its first entry shows or hides the keyboard.
+click $((1280 - 100)) $((work_h - 212 + 2 + 11))
+check "its first entry shows the keyboard" wait_for 5 shows_sim "setting Unit dword 2"
+click "$tray_x" "$tray_y"
+wait_for 5 not shows_sim "setting Unit dword 2"
 as_user swaymsg bar bar-0 mode invisible >/dev/null 2>&1
 pkill -u flinto-test -x swaybar 2>/dev/null || pkill -x swaybar
 check "when the tray's host and watcher go, the hidden keyboard shows itself" \

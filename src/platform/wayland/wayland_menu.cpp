@@ -56,8 +56,12 @@ void WaylandDriver::OnMenuConfigure(zwlr_layer_surface_v1 *layer,
   // Kept on the surface: flipped to the other side of the point when it
   // would run off the right or the bottom.
   const int w = m.view.width(), h = m.view.height();
-  m.x = m.wantX + w > m.width ? std::max(0, m.wantX - w) : m.wantX;
-  m.y = m.wantY + h > m.height ? std::max(0, m.wantY - h) : m.wantY;
+  // A point outside the surface (the tray's, on the bar) still gives a
+  // whole menu inside it.
+  m.x = m.wantX + w > m.width ? m.wantX - w : m.wantX;
+  m.y = m.wantY + h > m.height ? m.wantY - h : m.wantY;
+  m.x = std::max(0, std::min(m.x, m.width - w));
+  m.y = std::max(0, std::min(m.y, m.height - h));
   PaintMenu();
 }
 
