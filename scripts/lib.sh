@@ -17,7 +17,7 @@ FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox icewm trayer picom xdotool x11-utils
 
 # What the Wayland end-to-end tests use: a headless sway (its bar hosts the
 # tray), Xwayland for the X11 target, grim for screenshots, a session bus.
-FLINTO_WAYLAND_PACKAGES=(sway xwayland grim dbus)
+FLINTO_WAYLAND_PACKAGES=(sway xwayland grim dbus dbus-bin)
 
 flinto_apt_updated=0
 

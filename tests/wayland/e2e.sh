@@ -6,9 +6,6 @@
 # driven only by pointer events through the compositor, and seen by
 # screenshots (grim) and the targets' logs. Prints "N passed, N failed".
 #
-# sway refuses to run as root: as root, everything runs as the unprivileged
-# user flinto-test (made when missing), from copies of the programs.
-#
 # usage: e2e.sh BUILD_DIR
 set -u
 build="$(cd "${1:?usage: e2e.sh BUILD_DIR}" && pwd)"
@@ -41,53 +38,13 @@ wait_for() {
   return 1
 }
 
-# --- Who runs it ---------------------------------------------------------
-if [ "$(id -u)" -eq 0 ]; then
-  id flinto-test >/dev/null 2>&1 ||
-    useradd --system --user-group --no-create-home --home-dir /nonexistent \
-      --shell /usr/sbin/nologin flinto-test || {
-    echo "cannot make the user flinto-test"
-    exit 1
-  }
-  runner=(setpriv --reuid=flinto-test --regid=flinto-test --init-groups)
-else
-  runner=()
-fi
-mkdir -p "$work/bin" "$work/run" "$work/config"
-cp "$build/flinto" "$build/tests/wayland/flinto-wl-input" \
-  "$build/tests/wayland/flinto-wl-target" "$build/tests/x11/flinto-target" \
-  "$work/bin/"
-chmod 777 "$work" "$work/config"
-chmod 700 "$work/run"
-[ "$(id -u)" -eq 0 ] && chown flinto-test:flinto-test "$work/run"
-export XDG_RUNTIME_DIR="$work/run"
-export XDG_CONFIG_HOME="$work/config"
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/run/bus"
-# as_user COMMAND...: runs in the test session's environment.
-as_user() {
-  local vars=(PATH=/usr/bin:/bin:/usr/sbin:/sbin HOME="$work"
-    XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" XDG_CONFIG_HOME="$XDG_CONFIG_HOME"
-    DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS") v
-  # Only what is set: an empty SWAYSOCK or DISPLAY means something else.
-  for v in WAYLAND_DISPLAY SWAYSOCK X_DISPLAY FLINTO_HOST ASAN_OPTIONS \
-    UBSAN_OPTIONS LSAN_OPTIONS; do
-    [ -n "${!v:-}" ] && vars+=("${v#X_}=${!v}")
-  done
-  if [ -n "${EXEC_AS_USER:-}" ]; then
-    exec "${runner[@]}" env -i "${vars[@]}" "$@"
-  fi
-  "${runner[@]}" env -i "${vars[@]}" "$@"
-}
-# spawn COMMAND...: as_user in the background; $! is the command's own
-# process, which signals reach.
-spawn() { (EXEC_AS_USER=1 as_user "$@") <&0 & }
+. "$(dirname "$0")/session.sh"
+wl_prepare "$work" "$build" || exit 1
 
 cleanup() {
   [ -n "${flinto_pid:-}" ] && kill -9 "$flinto_pid" 2>/dev/null
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  [ -n "${sway_pid:-}" ] && kill "$sway_pid" 2>/dev/null
-  [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null
-  exec 7>&- 2>/dev/null
+  wl_stop_session
   wait 2>/dev/null
   if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
@@ -105,83 +62,15 @@ status=$?
 check "an unknown FLINTO_HOST: status 1" says 'must be x11 or wayland'
 
 # --- The desktop ---------------------------------------------------------
-as_user dbus-daemon --session --fork --print-pid=1 \
-  --address="$DBUS_SESSION_BUS_ADDRESS" >"$work/bus.pid" 2>"$work/bus.log"
-bus_pid=$(head -n1 "$work/bus.pid")
-cat >"$work/sway.conf" <<EOF
-output HEADLESS-1 resolution 1280x800 position 0 0
-xwayland enable
-input * xkb_layout jp
-input * xkb_model jp106
-bar {
-  position bottom
-  status_command while :; do sleep 3600; done
-  tray_output *
-}
-exec sh -c 'echo "\$DISPLAY" > $work/display'
-EOF
-WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
-  spawn env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
-  WLR_RENDERER=pixman sway -c "$work/sway.conf" >"$work/sway.log" 2>&1
-sway_pid=$!
-wait_for 20 sh -c "ls '$work/run' | grep -q '^wayland-[0-9]*\$'" || {
-  echo "sway did not start"
-  tail -n 20 "$work/sway.log"
-  exit 1
-}
-export WAYLAND_DISPLAY
-WAYLAND_DISPLAY=$(ls "$work/run" | grep '^wayland-[0-9]*$' | head -n1)
-wait_for 10 sh -c "ls '$work/run' | grep -q '^sway-ipc'"
-export SWAYSOCK
-SWAYSOCK="$work/run/$(ls "$work/run" | grep '^sway-ipc' | head -n1)"
-wait_for 10 test -s "$work/display"
-X_DISPLAY=$(cat "$work/display")
-
-# The seat's devices, before any client under test.
-mkfifo "$work/input.fifo"
-chmod 666 "$work/input.fifo"
-# Opened both ways first: opening it to read alone would wait for a writer.
-exec 7<>"$work/input.fifo"
-spawn "$work/bin/flinto-wl-input" <"$work/input.fifo" >"$work/input.log" 2>&1
-pids+=($!)
-wait_for 10 grep -q ready "$work/input.log" || {
-  echo "no input devices"
-  cat "$work/input.log"
-  exit 1
-}
-send() { echo "$*" >&7; }
-syncs=0
-# settle: waits until the compositor has taken every command sent so far.
-settle() {
-  syncs=$((syncs + 1))
-  send sync
-  wait_for 5 grep -q "^synced $syncs\$" "$work/input.log"
-}
-click() { send click "$@"; settle; }
+wl_start_session yes || exit 1
 
 target_log="$work/run/target.log"
 spawn "$work/bin/flinto-wl-target" "$target_log"
 pids+=($!)
 wait_for 10 grep -q "focus in" "$target_log"
-swaymsg_() { as_user swaymsg "$@" 2>/dev/null; }
-# The app_id (or X11 class) of the focused window.
-focused() {
-  swaymsg_ -t get_tree | tr ',' '\n' |
-    awk '/"focused": true/ {f = 1} f && /"app_id"|"class"/ {print; exit}' |
-    sed 's/.*: *"\?\([^"]*\)"\?.*/\1/'
-}
 target_focused() { [ "$(focused)" = "flinto-target" ]; }
 check "the native target has the focus" wait_for 5 target_focused
 
-# The work area: the workspace's rectangle (the output less the bar).
-read -r work_w work_h < <(swaymsg_ -t get_workspaces | tr -d ' \n' |
-  sed 's/.*"rect":{"x":[0-9]*,"y":[0-9]*,"width":\([0-9]*\),"height":\([0-9]*\)}.*/\1 \2/')
-[ -n "${work_h:-}" ] || { echo "no work area"; exit 1; }
-
-shot() { # FILE [GEOMETRY]
-  rm -f "$1"
-  if [ -n "${2:-}" ]; then as_user grim -g "$2" "$1"; else as_user grim "$1"; fi
-}
 flinto_log="$work/flinto.log"
 : >"$flinto_log"
 chmod 666 "$flinto_log"
@@ -234,9 +123,11 @@ shows_sim() { [ "$(differs_from_sim "${1:-}")" = "0" ]; }
 tray_x=$((1280 - 10))
 tray_y=$((work_h + (800 - work_h) / 2))
 item_registered() {
-  as_user busctl --user get-property org.kde.StatusNotifierWatcher \
-    /StatusNotifierWatcher org.kde.StatusNotifierWatcher \
-    RegisteredStatusNotifierItems 2>/dev/null | grep -q StatusNotifierItem
+  as_user dbus-send --session --print-reply \
+    --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+    org.freedesktop.DBus.Properties.Get \
+    string:org.kde.StatusNotifierWatcher \
+    string:RegisteredStatusNotifierItems 2>/dev/null | grep -q StatusNotifierItem
 }
 
 # --- Start and show --------------------------------------------------------

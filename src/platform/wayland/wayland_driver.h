@@ -262,4 +262,8 @@ private:
   uint64_t lastActivate_ = 0;
 };
 
+// The keymap (xkbcommon's text form) with "repeat= false" in every key's
+// description: applications then repeat none of the keys Flinto holds down.
+std::string KeymapWithoutRepeat(const std::string &keymap);
+
 } // namespace wayland

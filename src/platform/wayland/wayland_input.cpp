@@ -16,13 +16,11 @@
 
 namespace wayland {
 
-namespace {
-
 // No key of the keymap repeats: the keyboard repeats its keys itself, at
 // its own pace and only while the pointer is over it, and an application
 // repeats a key held down by the keymap's word (a latched key would run
 // on). Each key's description gets "repeat= false".
-std::string WithoutRepeat(const std::string &keymap) {
+std::string KeymapWithoutRepeat(const std::string &keymap) {
   std::string out;
   out.reserve(keymap.size() + 8192);
   size_t at = 0;
@@ -48,8 +46,6 @@ std::string WithoutRepeat(const std::string &keymap) {
   return out;
 }
 
-} // namespace
-
 bool WaylandDriver::InitKeyboard(std::string *error) {
   xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
   if (xkb_ == nullptr) {
@@ -69,7 +65,7 @@ bool WaylandDriver::InitKeyboard(std::string *error) {
       repeating_.insert(k - 8);
   char *text = xkb_keymap_get_as_string(jp, XKB_KEYMAP_FORMAT_TEXT_V1);
   xkb_keymap_unref(jp);
-  const std::string keymap = WithoutRepeat(text != nullptr ? text : "");
+  const std::string keymap = KeymapWithoutRepeat(text != nullptr ? text : "");
   std::free(text);
   keymap_ = xkb_keymap_new_from_string(xkb_, keymap.c_str(),
                                        XKB_KEYMAP_FORMAT_TEXT_V1,

@@ -1,0 +1,121 @@
+// Parts of the real hosts that need no desktop: the popup menu's layout and
+// choice (both hosts), and the Wayland keymap that no application repeats.
+#include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/portable/menu_view.h"
+#include "platform/resources/context_menu.h"
+#include "platform/wayland/wayland_driver.h"
+
+namespace {
+
+std::vector<portable::MenuItem> ContextMenu() {
+  std::vector<portable::MenuItem> items;
+  for (const ContextMenuItem &c : kContextMenuItems) {
+    portable::MenuItem item;
+    item.id = c.id;
+    item.separator = c.text == nullptr;
+    if (c.text != nullptr)
+      item.text = c.text;
+    items.push_back(item);
+  }
+  return items;
+}
+
+TEST(MenuView, RowsSeparatorsAndBorderGiveTheHeightAndTheItemBounds) {
+  portable::MenuView menu(ContextMenu());
+  // Eight items of 22 pixels, four separators of 8, a border of 2.
+  EXPECT_EQ(menu.height(), 2 + 8 * 22 + 4 * 8 + 2);
+  EXPECT_EQ(menu.ItemAt(10, 1), -1); // the border
+  EXPECT_EQ(menu.ItemAt(10, 2), 0);
+  EXPECT_EQ(menu.ItemAt(10, 23), 0);
+  EXPECT_EQ(menu.ItemAt(10, 24), 1); // the separator
+  EXPECT_EQ(menu.ItemAt(10, 31), 1);
+  EXPECT_EQ(menu.ItemAt(10, 32), 2);
+  EXPECT_EQ(menu.ItemAt(1, 10), -1);
+  EXPECT_EQ(menu.ItemAt(2, 10), 0);
+  EXPECT_EQ(menu.ItemAt(menu.width() - 3, 10), 0);
+  EXPECT_EQ(menu.ItemAt(menu.width() - 2, 10), -1);
+  EXPECT_EQ(menu.ItemAt(10, menu.height() - 3), 11); // Exit
+  EXPECT_EQ(menu.ItemAt(10, menu.height() - 2), -1);
+}
+
+TEST(MenuView, APressOutsideClosesItChoosingNothing) {
+  for (int x : {-1, 0, 1}) {
+    portable::MenuView menu(ContextMenu());
+    menu.Press(menu.width() - 1 + x, 10);
+    EXPECT_EQ(menu.done(), x > 0) << x;
+    EXPECT_EQ(menu.chosen(), 0u);
+  }
+  portable::MenuView above(ContextMenu());
+  above.Press(10, -1);
+  EXPECT_TRUE(above.done());
+}
+
+TEST(MenuView, EitherReleaseChoosesOnceArmedButNotSeparatorsOrGreyItems) {
+  // The release of the click that opened the menu chooses nothing.
+  portable::MenuView opened(ContextMenu());
+  opened.Release(10, 12);
+  EXPECT_FALSE(opened.done());
+  EXPECT_TRUE(opened.Motion(10, 12)); // the item lights up
+  EXPECT_FALSE(opened.Motion(11, 13)); // the same item: no repaint
+  opened.Release(10, 12);
+  EXPECT_TRUE(opened.done());
+  EXPECT_EQ(opened.chosen(), 40004u);
+
+  portable::MenuView separator(ContextMenu());
+  separator.Press(10, 28);
+  separator.Release(10, 28);
+  EXPECT_FALSE(separator.done());
+
+  std::vector<portable::MenuItem> items = ContextMenu();
+  items[0].state = MF_GRAYED;
+  portable::MenuView grey(items);
+  grey.Press(10, 12);
+  grey.Release(10, 12);
+  EXPECT_FALSE(grey.done());
+  grey.Release(10, 34); // the next item
+  EXPECT_EQ(grey.chosen(), 40002u);
+}
+
+TEST(WaylandKeymap, NoKeyRepeatsAndEveryKeyTypesWhatItDid) {
+  xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  ASSERT_NE(context, nullptr);
+  const xkb_rule_names names = {"evdev", "jp106", "jp", "", ""};
+  xkb_keymap *jp =
+      xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  ASSERT_NE(jp, nullptr);
+  char *text = xkb_keymap_get_as_string(jp, XKB_KEYMAP_FORMAT_TEXT_V1);
+  const std::string changed = wayland::KeymapWithoutRepeat(text);
+  std::free(text);
+  xkb_keymap *ours = xkb_keymap_new_from_string(
+      context, changed.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+      XKB_KEYMAP_COMPILE_NO_FLAGS);
+  ASSERT_NE(ours, nullptr);
+  int repeatedBefore = 0, keys = 0;
+  for (xkb_keycode_t k = xkb_keymap_min_keycode(jp);
+       k <= xkb_keymap_max_keycode(jp); ++k) {
+    repeatedBefore += xkb_keymap_key_repeats(jp, k) ? 1 : 0;
+    EXPECT_FALSE(xkb_keymap_key_repeats(ours, k)) << k;
+    for (xkb_level_index_t level = 0; level < 2; ++level) {
+      const xkb_keysym_t *before = nullptr, *after = nullptr;
+      const int n = xkb_keymap_key_get_syms_by_level(jp, k, 0, level, &before);
+      ASSERT_EQ(xkb_keymap_key_get_syms_by_level(ours, k, 0, level, &after),
+                n)
+          << k;
+      for (int i = 0; i < n; ++i)
+        EXPECT_EQ(before[i], after[i]) << k;
+      keys += n > 0 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(repeatedBefore, 80); // letters, digits, the pad: they did
+  EXPECT_GT(keys, 100);
+  xkb_keymap_unref(ours);
+  xkb_keymap_unref(jp);
+  xkb_context_unref(context);
+}
+
+} // namespace
