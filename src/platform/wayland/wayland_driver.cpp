@@ -270,6 +270,11 @@ bool WaylandDriver::Init(std::string *error) {
     return false;
   MakeProbe();
   Roundtrip();
+  if (lost_) {
+    *error = "the compositor ended the connection (it refused the virtual "
+             "keyboard or the layer surface)";
+    return false;
+  }
   UpdateScreen();
 
   if (pipe(signalPipe_) == 0) {
@@ -285,7 +290,7 @@ bool WaylandDriver::Init(std::string *error) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
   }
-  return !lost_;
+  return true;
 }
 
 WaylandDriver::~WaylandDriver() {

@@ -64,16 +64,10 @@ bool WaylandDriver::InitKeyboard(std::string *error) {
     if (k >= 8 && xkb_keymap_key_repeats(jp, k))
       repeating_.insert(k - 8);
   char *text = xkb_keymap_get_as_string(jp, XKB_KEYMAP_FORMAT_TEXT_V1);
-  xkb_keymap_unref(jp);
   const std::string keymap = KeymapWithoutRepeat(text != nullptr ? text : "");
   std::free(text);
-  keymap_ = xkb_keymap_new_from_string(xkb_, keymap.c_str(),
-                                       XKB_KEYMAP_FORMAT_TEXT_V1,
-                                       XKB_KEYMAP_COMPILE_NO_FLAGS);
-  if (keymap_ == nullptr) {
-    *error = "the keyboard's keymap cannot be compiled";
-    return false;
-  }
+  // Only the repeat differs: the state follows the keymap as compiled.
+  keymap_ = jp;
   state_ = xkb_state_new(keymap_);
   const xkb_keysym_t *syms = nullptr;
   const xkb_keycode_t caps =
@@ -103,11 +97,6 @@ bool WaylandDriver::InitKeyboard(std::string *error) {
   zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1,
                                  fd, uint32_t(size));
   close(fd);
-  Roundtrip();
-  if (lost_) {
-    *error = "the compositor refused the virtual keyboard";
-    return false;
-  }
   return true;
 }
 
