@@ -60,7 +60,7 @@ TEST(MenuView, EitherReleaseChoosesOnceArmedButNotSeparatorsOrGreyItems) {
   portable::MenuView opened(ContextMenu());
   opened.Release(10, 12);
   EXPECT_FALSE(opened.done());
-  EXPECT_TRUE(opened.Motion(10, 12)); // the item lights up
+  EXPECT_TRUE(opened.Motion(10, 12));  // the item lights up
   EXPECT_FALSE(opened.Motion(11, 13)); // the same item: no repaint
   opened.Release(10, 12);
   EXPECT_TRUE(opened.done());
@@ -91,9 +91,9 @@ TEST(WaylandKeymap, NoKeyRepeatsAndEveryKeyTypesWhatItDid) {
   char *text = xkb_keymap_get_as_string(jp, XKB_KEYMAP_FORMAT_TEXT_V1);
   const std::string changed = wayland::KeymapWithoutRepeat(text);
   std::free(text);
-  xkb_keymap *ours = xkb_keymap_new_from_string(
-      context, changed.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
-      XKB_KEYMAP_COMPILE_NO_FLAGS);
+  xkb_keymap *ours = xkb_keymap_new_from_string(context, changed.c_str(),
+                                                XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                XKB_KEYMAP_COMPILE_NO_FLAGS);
   ASSERT_NE(ours, nullptr);
   int repeatedBefore = 0, keys = 0;
   for (xkb_keycode_t k = xkb_keymap_min_keycode(jp);
@@ -103,8 +103,7 @@ TEST(WaylandKeymap, NoKeyRepeatsAndEveryKeyTypesWhatItDid) {
     for (xkb_level_index_t level = 0; level < 2; ++level) {
       const xkb_keysym_t *before = nullptr, *after = nullptr;
       const int n = xkb_keymap_key_get_syms_by_level(jp, k, 0, level, &before);
-      ASSERT_EQ(xkb_keymap_key_get_syms_by_level(ours, k, 0, level, &after),
-                n)
+      ASSERT_EQ(xkb_keymap_key_get_syms_by_level(ours, k, 0, level, &after), n)
           << k;
       for (int i = 0; i < n; ++i)
         EXPECT_EQ(before[i], after[i]) << k;

@@ -39,6 +39,11 @@ wl_prepare() {
   chmod 777 "$work" "$work/config"
   chmod 700 "$work/run"
   [ "$(id -u)" -eq 0 ] && chown flinto-test:flinto-test "$work/run"
+  # The sanitizers' suppressions, where the user can read them.
+  if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]]; then
+    cp "${BASH_REMATCH[1]}" "$work/lsan.supp" && chmod 644 "$work/lsan.supp"
+    LSAN_OPTIONS="${LSAN_OPTIONS/${BASH_REMATCH[1]}/$work/lsan.supp}"
+  fi
   export XDG_RUNTIME_DIR="$work/run"
   export XDG_CONFIG_HOME="$work/config"
   export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/run/bus"
