@@ -85,11 +85,12 @@ int main() {
   std::unique_ptr<x11::X11Driver> driver =
       x11::X11Driver::Open(nullptr, &x11Error);
   if (driver == nullptr) {
-    if (!waylandError.empty())
-      std::fprintf(stderr, "flinto: %s; and %s\n", waylandError.c_str(),
-                   x11Error.c_str());
-    else
-      std::fprintf(stderr, "flinto: %s\n", x11Error.c_str());
+    // Nothing to run on: what was tried, in one line.
+    std::fprintf(stderr, "flinto: %s, and %s\n",
+                 !waylandError.empty() ? waylandError.c_str()
+                 : host == "x11"       ? "FLINTO_HOST=x11"
+                                       : "WAYLAND_DISPLAY is not set",
+                 x11Error.c_str());
     return 1;
   }
   std::string why;

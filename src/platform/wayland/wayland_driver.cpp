@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <wayland-client.h>
+#include <wayland-cursor.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -75,26 +76,26 @@ void SeatCapabilities(void *data, wl_seat *, uint32_t capabilities) {
 void SeatName(void *, wl_seat *, const char *) {}
 const wl_seat_listener kSeatListener = {SeatCapabilities, SeatName};
 
-void PointerEnter(void *data, wl_pointer *, uint32_t, wl_surface *surface,
-                  wl_fixed_t x, wl_fixed_t y) {
+void PointerEnter(void *data, wl_pointer *, uint32_t serial,
+                  wl_surface *surface, wl_fixed_t x, wl_fixed_t y) {
   Of(data)->QueuePointer({WaylandDriver::PointerEvent::kEnter, surface,
                           wl_fixed_to_double(x), wl_fixed_to_double(y), 0,
-                          false});
+                          false, serial});
 }
 void PointerLeave(void *data, wl_pointer *, uint32_t, wl_surface *surface) {
   Of(data)->QueuePointer(
-      {WaylandDriver::PointerEvent::kLeave, surface, 0, 0, 0, false});
+      {WaylandDriver::PointerEvent::kLeave, surface, 0, 0, 0, false, 0});
 }
 void PointerMotion(void *data, wl_pointer *, uint32_t, wl_fixed_t x,
                    wl_fixed_t y) {
   Of(data)->QueuePointer({WaylandDriver::PointerEvent::kMotion, nullptr,
                           wl_fixed_to_double(x), wl_fixed_to_double(y), 0,
-                          false});
+                          false, 0});
 }
 void PointerButton(void *data, wl_pointer *, uint32_t, uint32_t,
                    uint32_t button, uint32_t state) {
   Of(data)->QueuePointer({WaylandDriver::PointerEvent::kButton, nullptr, 0, 0,
-                          button, state == WL_POINTER_BUTTON_STATE_PRESSED});
+                          button, state == WL_POINTER_BUTTON_STATE_PRESSED, 0});
 }
 void PointerAxis(void *, wl_pointer *, uint32_t, uint32_t, wl_fixed_t) {}
 void PointerFrame(void *, wl_pointer *) {}
@@ -307,6 +308,10 @@ WaylandDriver::~WaylandDriver() {
     DropKeyboard();
     if (toplevels_ != nullptr)
       zwlr_foreign_toplevel_manager_v1_destroy(toplevels_);
+    if (cursorSurface_ != nullptr)
+      wl_surface_destroy(cursorSurface_);
+    if (cursorTheme_ != nullptr)
+      wl_cursor_theme_destroy(cursorTheme_);
     if (pointerDevice_ != nullptr)
       wl_pointer_destroy(pointerDevice_);
     if (keyboardManager_ != nullptr)
@@ -383,6 +388,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
     HandOutInput();
     return;
   }
+  deadline = std::min(deadline, NextLetGo());
   int timeout = -1;
   if (deadline != UINT64_MAX) {
     const uint64_t now = Now();
@@ -424,6 +430,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
     ReadInstanceSocket();
   if (tray_ != nullptr)
     tray_->Process();
+  LetGoHeldKeys();
   HandOutInput();
 }
 
@@ -847,6 +854,7 @@ void WaylandDriver::HandlePointer(const PointerEvent &event) {
     pointerIn_ = HwndOf(event.surface);
     if (pointerIn_ == nullptr)
       return;
+    SetArrow(event.serial);
     const POINT at = applied_[pointerIn_];
     pointer_ = {at.x + LONG(event.x), at.y + LONG(event.y)};
     portable::DeliverPointer(WM_MOUSEMOVE, pointer_);
@@ -893,10 +901,42 @@ void WaylandDriver::HandlePointer(const PointerEvent &event) {
   }
 }
 
+void WaylandDriver::SetArrow(uint32_t serial) {
+  if (pointerDevice_ == nullptr)
+    return;
+  if (cursorTheme_ == nullptr) {
+    // The user's theme and size, else the library's own arrow.
+    const char *size = std::getenv("XCURSOR_SIZE");
+    const int px = size != nullptr ? std::atoi(size) : 0;
+    cursorTheme_ = wl_cursor_theme_load(std::getenv("XCURSOR_THEME"),
+                                        px > 0 && px <= 256 ? px : 24, shm_);
+    if (cursorTheme_ == nullptr)
+      return;
+    cursorSurface_ = wl_compositor_create_surface(compositor_);
+  }
+  wl_cursor *arrow = wl_cursor_theme_get_cursor(cursorTheme_, "left_ptr");
+  if (arrow == nullptr)
+    arrow = wl_cursor_theme_get_cursor(cursorTheme_, "default");
+  if (arrow == nullptr || arrow->image_count == 0)
+    return;
+  wl_cursor_image *image = arrow->images[0];
+  wl_buffer *buffer = wl_cursor_image_get_buffer(image);
+  if (buffer == nullptr)
+    return;
+  wl_surface_attach(cursorSurface_, buffer, 0, 0);
+  wl_surface_damage_buffer(cursorSurface_, 0, 0, int32_t(image->width),
+                           int32_t(image->height));
+  wl_surface_commit(cursorSurface_);
+  wl_pointer_set_cursor(pointerDevice_, serial, cursorSurface_,
+                        int32_t(image->hotspot_x), int32_t(image->hotspot_y));
+}
+
 HWND WaylandDriver::WindowAt(POINT point) {
-  // Where the pointer is, enter and leave have told us; elsewhere, our own
-  // windows by their rectangles.
-  if (point.x == pointer_.x && point.y == pointer_.y)
+  // Where the pointer is, enter and leave have told us, except while a
+  // button is down: the surface keeps the pointer's events then, wherever
+  // it goes, and only the surface's rectangle says whether it is over it.
+  // Elsewhere, our own windows by their rectangles.
+  if (point.x == pointer_.x && point.y == pointer_.y && buttonsDown_ == 0)
     return pointerIn_;
   return portable::OwnWindowAt(point);
 }

@@ -30,6 +30,7 @@ struct wl_output;
 struct wl_surface;
 struct wl_buffer;
 struct wl_callback;
+struct wl_cursor_theme;
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
 struct zwp_virtual_keyboard_manager_v1;
@@ -139,6 +140,7 @@ public:
     double x, y;         // surface-local (enter, motion)
     uint32_t button;
     bool pressed;
+    uint32_t serial; // enter
   };
   void QueuePointer(const PointerEvent &event) { input_.push_back(event); }
 
@@ -161,6 +163,9 @@ private:
   void PumpEvents(uint64_t deadline);
   void ConnectionLost();
   void HandlePointer(const PointerEvent &event);
+  // The arrow over our surfaces (the compositor shows what the last client
+  // set otherwise).
+  void SetArrow(uint32_t serial);
   bool HandOutInput();
 
   // Windows.
@@ -181,6 +186,8 @@ private:
   bool InitKeyboard(std::string *error);
   void SendModifiers();
   void DropKeyboard();
+  uint64_t NextLetGo() const; // UINT64_MAX: no held key to let go
+  void LetGoHeldKeys();
 
   // The menu (wayland_menu.cpp).
   struct Menu;
@@ -229,6 +236,8 @@ private:
   int buttonsDown_ = 0;
   POINT grabOrigin_ = {0, 0}; // the surface's place at the first press
   Menu *menu_ = nullptr;
+  wl_cursor_theme *cursorTheme_ = nullptr;
+  wl_surface *cursorSurface_ = nullptr;
 
   // Foreign toplevels.
   struct Toplevel {
@@ -248,8 +257,10 @@ private:
   xkb_keymap *keymap_ = nullptr;
   xkb_state *state_ = nullptr;
   uint32_t sentMods_[4] = {0, 0, 0, 0};
-  std::set<unsigned> held_;      // evdev codes we hold down
-  std::set<unsigned> repeating_; // keys the Japanese keymap repeats
+  std::set<unsigned> held_;                // evdev codes we hold down
+  std::set<unsigned> repeating_;           // keys the Japanese keymap repeats
+  std::map<unsigned, uint64_t> pressedAt_; // repeating keys held, since
+  std::set<unsigned> releasedEarly_;       // held keys let go already
   std::set<unsigned> numLockedFor_;
   bool kanaOn_ = false;
   bool capsKeyIsCapsLock_ = true;

@@ -6,6 +6,7 @@
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -104,8 +105,9 @@ void WaylandDriver::DropKeyboard() {
   if (keyboard_ != nullptr) {
     // Nothing stays down behind us.
     for (unsigned code : held_)
-      zwp_virtual_keyboard_v1_key(keyboard_, uint32_t(Now()), code,
-                                  WL_KEYBOARD_KEY_STATE_RELEASED);
+      if (!releasedEarly_.count(code))
+        zwp_virtual_keyboard_v1_key(keyboard_, uint32_t(Now()), code,
+                                    WL_KEYBOARD_KEY_STATE_RELEASED);
     zwp_virtual_keyboard_v1_destroy(keyboard_);
     keyboard_ = nullptr;
   }
@@ -191,25 +193,66 @@ void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
     numLockedFor_.insert(code);
     SendModifiers();
   }
-  if (again) {
+  const bool letGo = releasedEarly_.erase(code) != 0;
+  if (again && !letGo) {
     // A repeat: the key goes up and at once down again, as a repeating
     // keyboard's key reaches applications.
     zwp_virtual_keyboard_v1_key(keyboard_, time, code,
                                 WL_KEYBOARD_KEY_STATE_RELEASED);
     xkb_state_update_key(state_, keycode, XKB_KEY_UP);
   }
-  zwp_virtual_keyboard_v1_key(keyboard_, time, code,
-                              down ? WL_KEYBOARD_KEY_STATE_PRESSED
-                                   : WL_KEYBOARD_KEY_STATE_RELEASED);
-  xkb_state_update_key(state_, keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
-  if (down)
+  if (down || !letGo) {
+    zwp_virtual_keyboard_v1_key(keyboard_, time, code,
+                                down ? WL_KEYBOARD_KEY_STATE_PRESSED
+                                     : WL_KEYBOARD_KEY_STATE_RELEASED);
+    xkb_state_update_key(state_, keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
+  }
+  if (down) {
     held_.insert(code);
-  else
+    if (repeating_.count(code))
+      pressedAt_[code] = Now();
+  } else {
     held_.erase(code);
+    pressedAt_.erase(code);
+  }
   if (!down && numLockedFor_.erase(code) && numLockedFor_.empty())
     setNumLock(false);
   SendModifiers();
   wl_display_flush(display_);
+}
+
+// Some applications repeat a key held down whatever the keymap says (X11
+// applications under Xwayland repeat at the compositor's rate): a key that
+// repeats, held down for Flinto's own reasons (latched, locked, or pressed
+// with the pointer gone) is let go for the compositor once it has been down
+// this long, shorter than any usual repeat delay. Flinto's own repeats,
+// every 100 ms, press it again; its release then sends nothing.
+constexpr uint64_t kLetGoAfterMs = 400;
+
+uint64_t WaylandDriver::NextLetGo() const {
+  uint64_t due = UINT64_MAX;
+  for (const auto &[code, at] : pressedAt_)
+    if (!releasedEarly_.count(code))
+      due = std::min(due, at + kLetGoAfterMs);
+  return due;
+}
+
+void WaylandDriver::LetGoHeldKeys() {
+  const uint64_t now = Now();
+  bool sent = false;
+  for (const auto &[code, at] : pressedAt_) {
+    if (releasedEarly_.count(code) || now < at + kLetGoAfterMs)
+      continue;
+    zwp_virtual_keyboard_v1_key(keyboard_, uint32_t(now), code,
+                                WL_KEYBOARD_KEY_STATE_RELEASED);
+    xkb_state_update_key(state_, code + 8, XKB_KEY_UP);
+    releasedEarly_.insert(code);
+    sent = true;
+  }
+  if (sent) {
+    SendModifiers();
+    wl_display_flush(display_);
+  }
 }
 
 SHORT WaylandDriver::AsyncKeyState(int vk) {

@@ -125,8 +125,11 @@ void WaylandDriver::MenuPointer(const PointerEvent &event) {
   switch (event.kind) {
   case PointerEvent::kEnter:
   case PointerEvent::kMotion:
-    if (event.kind == PointerEvent::kEnter)
+    if (event.kind == PointerEvent::kEnter) {
       pointerSurface_ = event.surface;
+      if (event.surface == m.s.surface)
+        SetArrow(event.serial);
+    }
     if (pointerSurface_ != m.s.surface) {
       pointerIn_ = nullptr;
       return;
