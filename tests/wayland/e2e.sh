@@ -104,6 +104,13 @@ new_events() { tail -n +"$(($1 + 1))" "$target_log"; }
 # logged FROM PATTERN: the target logged a line matching PATTERN after line FROM.
 logged() { new_events "$1" | grep -q "$2"; }
 
+# pixels_differ A B: how many pixels of two pictures differ ("error" when
+# they cannot be compared).
+pixels_differ() {
+  local n
+  n=$(compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1)
+  [[ "$n" =~ ^[0-9]+$ ]] && echo "$n" || echo error
+}
 # The keyboard's pixels at (KX, KY) against the picture flinto-sim dumps
 # (SETUP: scenario lines before start): the number of differing pixels.
 differs_from_sim() { # SETUP
@@ -113,11 +120,26 @@ differs_from_sim() { # SETUP
   settle
   printf '%s\nstart\ndump %s\n' "$1" "$work/sim.png" | "$sim" >/dev/null
   local size
-  size=$(identify -format '%wx%h' "$work/sim.png")
+  size=$(identify -format '%wx%h' "$work/sim.png") || { echo error; return; }
   shot "$work/kb.png" "$KX,$KY $size"
-  compare -metric AE "$work/kb.png" "$work/sim.png" null: 2>&1 | cut -d' ' -f1
+  pixels_differ "$work/kb.png" "$work/sim.png"
 }
 shows_sim() { [ "$(differs_from_sim "${1:-}")" = "0" ]; }
+# The keyboard's place (W x H at KX, KY) shows the desktop as it was before
+# Flinto started: the keyboard is not there.
+desktop_shows() { # W H
+  send move 640 150
+  settle
+  shot "$work/place.png" "$KX,$KY ${1}x$2"
+  convert "$work/desktop.png" -crop "${1}x$2+$KX+$KY" +repage "$work/was.png"
+  [ "$(pixels_differ "$work/place.png" "$work/was.png")" = "0" ]
+}
+# Something other than the keyboard (a menu) covers part of its place.
+covered() { # SETUP
+  local n
+  n=$(differs_from_sim "$1")
+  [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 1000 ]
+}
 
 # The tray item: swaybar draws it at the right end of the bar.
 tray_x=$((1280 - 10))
@@ -131,6 +153,9 @@ item_registered() {
 }
 
 # --- Start and show --------------------------------------------------------
+send move 640 150
+settle
+shot "$work/desktop.png"
 start_flinto
 check "Flinto says it runs on Wayland" \
   wait_for 10 grep -q "running on Wayland (\"$WAYLAND_DISPLAY\")" "$flinto_log"
@@ -138,7 +163,7 @@ check "its item is registered with the tray's watcher" wait_for 10 item_register
 layout_of "" >"$work/layout"
 KX=$((work_w - 474)) KY=$((work_h - 156))
 sleep 0.5
-check "the keyboard starts hidden" not shows_sim
+check "the keyboard starts hidden" desktop_shows 474 156
 click "$tray_x" "$tray_y"
 check "a click on the tray item shows the keyboard in the work area's bottom-right corner, as flinto-sim draws it" \
   wait_for 5 shows_sim
@@ -235,7 +260,7 @@ click_key 0x41 3
 check "the target kept the focus" target_focused
 
 # --- The menu, the drag --------------------------------------------------
-menu_shown() { [ "$(differs_from_sim "")" != "0" ]; }
+menu_shown() { covered ""; }
 # menu_item X Y OFFSET: clicks the menu opened at (X, Y) OFFSET pixels below
 # its top. The menu is 212 pixels high (eight items of 22, four separators
 # of 8, a border of 2); it opens upwards where it would pass the bottom.
@@ -294,7 +319,7 @@ menu_item $((KX + 3)) $((KY + 40)) 169
 # Away from the pointer the keyboard fades: the desktop shows through.
 send move 300 300
 settle
-faded() { [ "$(differs_from_sim "setting Unit dword 2")" -gt 1000 ]; }
+faded() { covered "setting Unit dword 2"; }
 check "translucent, away from the pointer it fades (premultiplied alpha)" wait_for 5 faded
 send move $((KX + 100)) $((KY + 30))
 settle
@@ -334,9 +359,11 @@ wait_for 5 target_focused
 
 # --- The tray item hides; one Flinto ----------------------------------------
 click "$tray_x" "$tray_y"
-check "the tray item hides the keyboard" wait_for 5 not shows_sim "setting Unit dword 2"
+check "the tray item hides the keyboard" wait_for 5 desktop_shows 316 104
 second_log="$work/second.log"
-as_user "$work/bin/flinto" >"$second_log" 2>&1
+timeout 10 "${runner[@]}" env -i PATH=/usr/bin:/bin HOME="$work" \
+  XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" XDG_CONFIG_HOME="$XDG_CONFIG_HOME" \
+  WAYLAND_DISPLAY="$WAYLAND_DISPLAY" "$work/bin/flinto" >"$second_log" 2>&1
 status=$?
 check "a second Flinto ends at once with status 0" test "$status" -eq 0
 check "and the running one shows its keyboard" wait_for 5 shows_sim "setting Unit dword 2"
@@ -365,16 +392,24 @@ check "the settings are saved: the unit and the position it was dragged to" \
 start_flinto
 wait_for 10 item_registered
 sleep 0.3
-check "started again, hidden (as it was left)" not shows_sim "setting Unit dword 2"
+check "started again, hidden (as it was left)" wait_for 5 desktop_shows 316 104
 # The item's context menu, the keyboard hidden: it opens at the click,
 # kept whole in the work area (at its bottom-right corner here, 212 high).
 shot "$work/before-menu.png"
 click "$tray_x" "$tray_y" 3
+# Where it opens: whole, at the work area's bottom-right corner.
 tray_menu_shown() {
   send move 640 150
   settle
   shot "$work/tray-menu.png"
-  [ "$(compare -metric AE "$work/before-menu.png" "$work/tray-menu.png" null: 2>&1 | cut -d' ' -f1)" != "0" ]
+  local n
+  n=$(pixels_differ "$work/before-menu.png" "$work/tray-menu.png")
+  convert "$work/tray-menu.png" -crop "1x212+$((1280 - 20))+$((work_h - 212))" +repage \
+    "$work/menu-edge.png"
+  convert "$work/before-menu.png" -crop "1x212+$((1280 - 20))+$((work_h - 212))" +repage \
+    "$work/desk-edge.png"
+  [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 1000 ] &&
+    [ "$(pixels_differ "$work/menu-edge.png" "$work/desk-edge.png")" -ge 150 ]
 }
 check "a right click on the tray item opens the menu" wait_for 5 tray_menu_shown
 check "the target keeps the focus" target_focused
@@ -382,7 +417,7 @@ check "the target keeps the focus" target_focused
 click $((1280 - 100)) $((work_h - 212 + 2 + 11))
 check "its first entry shows the keyboard" wait_for 5 shows_sim "setting Unit dword 2"
 click "$tray_x" "$tray_y"
-wait_for 5 not shows_sim "setting Unit dword 2"
+wait_for 5 desktop_shows 316 104
 as_user swaymsg bar bar-0 mode invisible >/dev/null 2>&1
 # Only this session's bar (its runtime folder says which).
 for bar in $(pgrep -x swaybar); do

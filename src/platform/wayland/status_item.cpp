@@ -141,6 +141,11 @@ const sd_bus_vtable kItemTable[] = {
     SD_BUS_SIGNAL("NewStatus", "s", 0),
     SD_BUS_VTABLE_END};
 
+int Answered(sd_bus_message *m, void *data, sd_bus_error *) {
+  Of(data)->OnAnswer(sd_bus_message_is_method_error(m, nullptr) != 0);
+  return 0;
+}
+
 // The watcher came or went.
 int WatcherOwnerChanged(sd_bus_message *m, void *data, sd_bus_error *) {
   const char *name = nullptr, *before = nullptr, *after = nullptr;
@@ -170,15 +175,23 @@ std::unique_ptr<StatusItem> StatusItem::Create(WaylandDriver *driver,
                                kItemInterface, kItemTable, item.get()) < 0 ||
       sd_bus_request_name(item->bus_, service, 0) < 0)
     return nullptr;
-  sd_bus_match_signal(item->bus_, &item->watcherMatch_, "org.freedesktop.DBus",
-                      "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                      "NameOwnerChanged", WatcherOwnerChanged, item.get());
+  // Told only of the watcher's coming and going. Without the match the
+  // item still works; a watcher that comes later goes unnoticed.
+  sd_bus_add_match(item->bus_, &item->watcherMatch_,
+                   "type='signal',sender='org.freedesktop.DBus',"
+                   "path='/org/freedesktop/DBus',"
+                   "interface='org.freedesktop.DBus',"
+                   "member='NameOwnerChanged',"
+                   "arg0='org.kde.StatusNotifierWatcher'",
+                   WatcherOwnerChanged, item.get());
   return item;
 }
 
 StatusItem::~StatusItem() {
   if (bus_ == nullptr)
     return;
+  if (pending_ != nullptr)
+    sd_bus_slot_unref(pending_);
   if (watcherMatch_ != nullptr)
     sd_bus_slot_unref(watcherMatch_);
   if (object_ != nullptr)
@@ -187,19 +200,40 @@ StatusItem::~StatusItem() {
 }
 
 bool StatusItem::Register() {
-  // Asked and answered at once: a watcher that does not answer within a
-  // second counts as none.
+  // Whether a watcher is there: the bus itself answers that, at once.
   sd_bus_error error = SD_BUS_ERROR_NULL;
   sd_bus_message *reply = nullptr;
-  sd_bus_set_method_call_timeout(bus_, 1000000);
-  const int r = sd_bus_call_method(bus_, kWatcher, kWatcherPath, kWatcher,
-                                   "RegisterStatusNotifierItem", &error, &reply,
-                                   "s", service_.c_str());
+  int present = 0;
+  if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                         "org.freedesktop.DBus", "NameHasOwner", &error, &reply,
+                         "s", kWatcher) >= 0 &&
+      sd_bus_message_read(reply, "b", &present) < 0)
+    present = 0;
   sd_bus_error_free(&error);
   if (reply != nullptr)
     sd_bus_message_unref(reply);
-  registered_ = r >= 0;
+  if (!present) {
+    registered_ = false;
+    return false;
+  }
+  // The watcher's answer comes later, without holding the program up; a
+  // refusal counts as the tray going away.
+  if (pending_ != nullptr)
+    pending_ = sd_bus_slot_unref(pending_);
+  registered_ =
+      sd_bus_call_method_async(bus_, &pending_, kWatcher, kWatcherPath,
+                               kWatcher, "RegisterStatusNotifierItem", Answered,
+                               this, "s", service_.c_str()) >= 0;
   return registered_;
+}
+
+void StatusItem::OnAnswer(bool refused) {
+  if (pending_ != nullptr)
+    pending_ = sd_bus_slot_unref(pending_);
+  if (refused && registered_) {
+    registered_ = false;
+    portable::TrayGone();
+  }
 }
 
 void StatusItem::OnWatcherOwner(bool present) {

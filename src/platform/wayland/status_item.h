@@ -22,7 +22,8 @@ public:
                                             const std::string &tooltip);
   ~StatusItem();
 
-  // Registers with the watcher; false when there is none.
+  // Registers with the watcher; false when there is none (a refusal, which
+  // comes later, counts as the tray going away).
   bool Register();
   bool Registered() const { return registered_; }
 
@@ -36,6 +37,7 @@ public:
 
   // Called by the bus's handlers.
   void OnWatcherOwner(bool present);
+  void OnAnswer(bool refused);
   WaylandDriver *driver() const { return driver_; }
   const std::string &title() const { return title_; }
 
@@ -46,6 +48,7 @@ private:
   sd_bus *bus_ = nullptr;
   sd_bus_slot *object_ = nullptr;
   sd_bus_slot *watcherMatch_ = nullptr;
+  sd_bus_slot *pending_ = nullptr; // the registration, unanswered
   std::string service_;
   std::string title_;
   bool registered_ = false;

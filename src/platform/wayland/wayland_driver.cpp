@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -194,6 +195,7 @@ void WaylandDriver::OnGlobal(wl_registry *registry, uint32_t name,
   };
   const std::string is = interface;
   if (is == wl_compositor_interface.name && compositor_ == nullptr) {
+    compositorVersion_ = version;
     compositor_ =
         static_cast<wl_compositor *>(bind(&wl_compositor_interface, 4));
   } else if (is == wl_shm_interface.name && shm_ == nullptr) {
@@ -207,10 +209,12 @@ void WaylandDriver::OnGlobal(wl_registry *registry, uint32_t name,
     output_ = static_cast<wl_output *>(bind(&wl_output_interface, 2));
     outputName_ = name;
     wl_output_add_listener(output_, &kOutputListener, this);
+    if (probeLost_ || !lostSurfaces_.empty())
+      RemakeLostSurfaces();
   } else if (is == zwlr_layer_shell_v1_interface.name &&
              layerShell_ == nullptr) {
     layerShell_ = static_cast<zwlr_layer_shell_v1 *>(
-        bind(&zwlr_layer_shell_v1_interface, 1));
+        bind(&zwlr_layer_shell_v1_interface, 4));
   } else if (is == zwp_virtual_keyboard_manager_v1_interface.name &&
              keyboardManager_ == nullptr) {
     keyboardManager_ = static_cast<zwp_virtual_keyboard_manager_v1 *>(
@@ -258,6 +262,10 @@ bool WaylandDriver::Init(std::string *error) {
     *error = "the compositor offers no surfaces, shared memory or seat";
     return false;
   }
+  if (compositorVersion_ < 4) {
+    *error = "the compositor's wl_compositor is older than version 4";
+    return false;
+  }
   if (layerShell_ == nullptr) {
     *error = "the compositor offers no layer surfaces (zwlr_layer_shell_v1)";
     return false;
@@ -269,6 +277,11 @@ bool WaylandDriver::Init(std::string *error) {
   }
   if (!InitKeyboard(error))
     return false;
+  // Above full-screen windows, which the top layer is not; where the layer
+  // cannot be changed later (the menu must cover the keyboard), the top.
+  keyboardLayer_ = zwlr_layer_shell_v1_get_version(layerShell_) >= 2
+                       ? ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY
+                       : ZWLR_LAYER_SHELL_V1_LAYER_TOP;
   MakeProbe();
   Roundtrip();
   if (lost_) {
@@ -313,11 +326,15 @@ WaylandDriver::~WaylandDriver() {
     if (cursorTheme_ != nullptr)
       wl_cursor_theme_destroy(cursorTheme_);
     if (pointerDevice_ != nullptr)
-      wl_pointer_destroy(pointerDevice_);
+      wl_pointer_release(pointerDevice_);
     if (keyboardManager_ != nullptr)
       zwp_virtual_keyboard_manager_v1_destroy(keyboardManager_);
-    if (layerShell_ != nullptr)
-      zwlr_layer_shell_v1_destroy(layerShell_);
+    if (layerShell_ != nullptr) {
+      if (zwlr_layer_shell_v1_get_version(layerShell_) >= 3)
+        zwlr_layer_shell_v1_destroy(layerShell_);
+      else
+        wl_proxy_destroy(reinterpret_cast<wl_proxy *>(layerShell_));
+    }
     if (output_ != nullptr)
       wl_output_destroy(output_);
     if (seat_ != nullptr)
@@ -331,8 +348,10 @@ WaylandDriver::~WaylandDriver() {
     wl_display_flush(display_);
     wl_display_disconnect(display_);
   }
-  if (instanceSocket_ >= 0)
+  if (instanceSocket_ >= 0) {
     close(instanceSocket_);
+    unlink(instancePath_.c_str());
+  }
   signalWriteEnd = -1;
   for (int fd : signalPipe_)
     if (fd >= 0)
@@ -379,9 +398,14 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   while (wl_display_prepare_read(display_) != 0)
     if (wl_display_dispatch_pending(display_) < 0)
       ConnectionLost();
-  if (wl_display_flush(display_) < 0 && errno != EAGAIN) {
-    wl_display_cancel_read(display_);
-    ConnectionLost();
+  // What could not be sent yet (the socket full) goes when it can.
+  bool unsent = false;
+  if (wl_display_flush(display_) < 0) {
+    if (errno != EAGAIN) {
+      wl_display_cancel_read(display_);
+      ConnectionLost();
+    }
+    unsent = true;
   }
   if (!input_.empty()) {
     wl_display_cancel_read(display_);
@@ -395,10 +419,11 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
     timeout =
         deadline > now ? int(std::min<uint64_t>(deadline - now, 60000)) : 0;
   }
-  pollfd fds[4] = {{wl_display_get_fd(display_), POLLIN, 0},
-                   {signalPipe_[0], POLLIN, 0},
-                   {instanceSocket_, POLLIN, 0},
-                   {-1, 0, 0}};
+  pollfd fds[4] = {
+      {wl_display_get_fd(display_), short(POLLIN | (unsent ? POLLOUT : 0)), 0},
+      {signalPipe_[0], POLLIN, 0},
+      {instanceSocket_, POLLIN, 0},
+      {-1, 0, 0}};
   if (tray_ != nullptr) {
     fds[3].fd = tray_->Fd();
     fds[3].events = short(tray_->Events());
@@ -411,6 +436,8 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
     }
   }
   const int n = poll(fds, 4, timeout);
+  if (n > 0 && (fds[0].revents & POLLOUT))
+    wl_display_flush(display_);
   if (n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
     if (wl_display_read_events(display_) < 0)
       ConnectionLost();
@@ -546,19 +573,33 @@ void WaylandDriver::OnLayerConfigure(zwlr_layer_surface_v1 *layer,
 
 void WaylandDriver::OnLayerClosed(zwlr_layer_surface_v1 *layer) {
   // The compositor will not show it any more (its output went away): made
-  // again, as a window that is still shown must be somewhere.
+  // again when an output comes, as a window that is still shown must be
+  // somewhere.
   if (layer == probe_.layer) {
     DestroySurface(probe_);
-    MakeProbe();
+    probeLost_ = true;
     return;
   }
   for (auto &[hwnd, s] : surfaces_)
     if (s.layer == layer) {
       const HWND shown = hwnd;
       UnmapSurface(shown);
-      MapSurface(shown);
+      lostSurfaces_.insert(shown);
       return;
     }
+}
+
+// An output came after ours went: what the compositor closed is made again.
+void WaylandDriver::RemakeLostSurfaces() {
+  if (probeLost_) {
+    probeLost_ = false;
+    MakeProbe();
+  }
+  const std::set<HWND> lost = std::move(lostSurfaces_);
+  lostSurfaces_.clear();
+  for (HWND hwnd : lost)
+    if (rects_.count(hwnd) && IsWindowVisible(hwnd))
+      MapSurface(hwnd);
 }
 
 void WaylandDriver::WindowCreated(HWND hwnd) {
@@ -573,12 +614,9 @@ void WaylandDriver::WindowCreated(HWND hwnd) {
 
 void WaylandDriver::WindowDestroyed(HWND hwnd) {
   UnmapSurface(hwnd);
+  lostSurfaces_.erase(hwnd);
   rects_.erase(hwnd);
   alpha_.erase(hwnd);
-  applied_.erase(hwnd);
-  for (auto &[callback, move] : moves_)
-    if (move.first == hwnd)
-      move.first = nullptr;
   if (pointerIn_ == hwnd)
     pointerIn_ = nullptr;
 }
@@ -597,7 +635,7 @@ void WaylandDriver::MapSurface(HWND hwnd) {
   LayerSurface &s = surfaces_[hwnd];
   s.surface = wl_compositor_create_surface(compositor_);
   s.layer = zwlr_layer_shell_v1_get_layer_surface(
-      layerShell_, s.surface, output_, ZWLR_LAYER_SHELL_V1_LAYER_TOP, "flinto");
+      layerShell_, s.surface, output_, keyboardLayer_, "flinto");
   zwlr_layer_surface_v1_add_listener(s.layer, &kLayerListener, this);
   zwlr_layer_surface_v1_set_anchor(s.layer,
                                    ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
@@ -607,6 +645,20 @@ void WaylandDriver::MapSurface(HWND hwnd) {
   zwlr_layer_surface_v1_set_keyboard_interactivity(s.layer, 0);
   PlaceSurface(hwnd, s);
   wl_surface_commit(s.surface);
+}
+
+// The keyboard's layer for the time a menu covers it (the compositor keeps
+// an older surface above a newer one of the same layer).
+void WaylandDriver::SetKeyboardLayer(uint32_t layer) {
+  if (zwlr_layer_shell_v1_get_version(layerShell_) < 2 ||
+      layer == keyboardLayer_)
+    return;
+  keyboardLayer_ = layer;
+  for (auto &[hwnd, s] : surfaces_) {
+    zwlr_layer_surface_v1_set_layer(s.layer, layer);
+    wl_surface_commit(s.surface);
+  }
+  wl_display_flush(display_);
 }
 
 void WaylandDriver::PlaceSurface(HWND hwnd, LayerSurface &s) {
@@ -642,6 +694,10 @@ void WaylandDriver::UnmapSurface(HWND hwnd) {
   DestroySurface(it->second);
   surfaces_.erase(it);
   applied_.erase(hwnd);
+  // A place taken before it went says nothing of where it comes back.
+  for (auto &[callback, move] : moves_)
+    if (move.first == hwnd)
+      move.first = nullptr;
 }
 
 void WaylandDriver::WindowMoved(HWND hwnd, const RECT &rect) {
@@ -842,7 +898,7 @@ void WaylandDriver::OnSeatCapabilities(uint32_t capabilities) {
     pointerDevice_ = wl_seat_get_pointer(seat_);
     wl_pointer_add_listener(pointerDevice_, &kPointerListener, this);
   } else if (!has && pointerDevice_ != nullptr) {
-    wl_pointer_destroy(pointerDevice_);
+    wl_pointer_release(pointerDevice_);
     pointerDevice_ = nullptr;
   }
 }
@@ -1017,44 +1073,68 @@ bool WaylandDriver::SetForeground(HWND hwnd) {
 
 // --- One Flinto per session ----------------------------------------------
 
-// An abstract socket named after the runtime directory and the compositor's
-// socket: it goes with the process that holds it, however it ends.
+// A socket in the user's runtime folder (mode 0700: no other user reaches
+// it), named after the compositor's socket. One left behind by a Flinto that
+// was killed refuses connections, and is replaced.
 std::string WaylandDriver::InstanceAddress() const {
   const char *runtime = std::getenv("XDG_RUNTIME_DIR");
   const char *name = std::getenv("WAYLAND_DISPLAY");
-  std::string address = "flinto-";
-  address += runtime != nullptr ? runtime : "";
-  address += "/";
-  address += name != nullptr ? name : "wayland-0";
-  if (address.size() > sizeof(sockaddr_un::sun_path) - 1)
-    address.resize(sizeof(sockaddr_un::sun_path) - 1);
-  return address;
+  if (runtime == nullptr || runtime[0] != '/')
+    return "";
+  std::string path =
+      std::string(runtime) + "/flinto-" +
+      (name != nullptr && std::strchr(name, '/') == nullptr ? name
+                                                            : "wayland") +
+      ".socket";
+  return path.size() < sizeof(sockaddr_un::sun_path) ? path : "";
 }
 
 namespace {
 
-socklen_t AbstractAddress(const std::string &name, sockaddr_un *address) {
+socklen_t SocketAddress(const std::string &path, sockaddr_un *address) {
   std::memset(address, 0, sizeof *address);
   address->sun_family = AF_UNIX;
-  std::memcpy(address->sun_path + 1, name.data(), name.size());
-  return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  std::memcpy(address->sun_path, path.data(), path.size());
+  return socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+}
+
+// Whether a running program holds the socket.
+bool Answers(const std::string &path) {
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0)
+    return false;
+  sockaddr_un address;
+  const socklen_t length = SocketAddress(path, &address);
+  const bool running =
+      connect(fd, reinterpret_cast<sockaddr *>(&address), length) == 0;
+  close(fd);
+  return running;
 }
 
 } // namespace
 
 void WaylandDriver::ListenForInstances() {
-  if (instanceSocket_ >= 0)
+  const std::string path = InstanceAddress();
+  if (instanceSocket_ >= 0 || path.empty())
     return;
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0)
     return;
   sockaddr_un address;
-  const socklen_t length = AbstractAddress(InstanceAddress(), &address);
-  if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
+  const socklen_t length = SocketAddress(path, &address);
+  const mode_t mask = umask(0077);
+  bool bound = bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0;
+  if (!bound && errno == EADDRINUSE && !Answers(path)) {
+    unlink(path.c_str());
+    bound = bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0;
+  }
+  umask(mask);
+  if (!bound) {
     close(fd);
     return;
   }
   instanceSocket_ = fd;
+  instancePath_ = path;
 }
 
 void WaylandDriver::ReadInstanceSocket() {
@@ -1074,22 +1154,14 @@ void WaylandDriver::ReadInstanceSocket() {
 HWND WaylandDriver::FindForeignWindow(const std::string &className) {
   if (className != "FlintoHidden" || instanceSocket_ >= 0)
     return nullptr;
-  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0)
+  const std::string path = InstanceAddress();
+  if (path.empty() || !Answers(path))
     return nullptr;
-  sockaddr_un address;
-  const std::string name = InstanceAddress();
-  const socklen_t length = AbstractAddress(name, &address);
-  const bool running =
-      connect(fd, reinterpret_cast<sockaddr *>(&address), length) == 0;
-  close(fd);
-  if (!running)
-    return nullptr;
-  for (const auto &[hwnd, n] : instances_)
-    if (n == name && IsWindow(hwnd))
+  for (const auto &[hwnd, p] : instances_)
+    if (p == path && IsWindow(hwnd))
       return hwnd;
   HWND hwnd = portable::RegisterForeignWindow(className, "", RECT{0, 0, 0, 0});
-  instances_[hwnd] = name;
+  instances_[hwnd] = path;
   return hwnd;
 }
 
@@ -1102,7 +1174,7 @@ bool WaylandDriver::PostForeign(HWND hwnd, UINT msg, WPARAM wParam,
   if (fd < 0)
     return false;
   sockaddr_un address;
-  const socklen_t length = AbstractAddress(it->second, &address);
+  const socklen_t length = SocketAddress(it->second, &address);
   const int64_t message[3] = {int64_t(msg), int64_t(wParam), int64_t(lParam)};
   const bool sent = sendto(fd, message, sizeof message, 0,
                            reinterpret_cast<sockaddr *>(&address),

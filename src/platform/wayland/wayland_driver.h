@@ -180,13 +180,15 @@ private:
   bool MakeBuffer(Buffer &b, int width, int height);
   static void DropBuffer(Buffer &b);
   void MakeProbe();
+  void SetKeyboardLayer(uint32_t layer);
+  void RemakeLostSurfaces();
   void UpdateScreen();
 
   // Keys (wayland_input.cpp).
   bool InitKeyboard(std::string *error);
   void SendModifiers();
   void DropKeyboard();
-  uint64_t NextLetGo() const; // UINT64_MAX: no held key to let go
+  uint64_t NextLetGo(); // UINT64_MAX: no held key to let go
   void LetGoHeldKeys();
 
   // The menu (wayland_menu.cpp).
@@ -213,6 +215,7 @@ private:
   zwlr_foreign_toplevel_manager_v1 *toplevels_ = nullptr;
   int signalPipe_[2] = {-1, -1};
   int instanceSocket_ = -1;
+  std::string instancePath_;
   bool lost_ = false;
 
   // The output and the work area.
@@ -221,6 +224,10 @@ private:
   int outputTransform_ = 0;
   int screenWidth_ = 0, screenHeight_ = 0;
   LayerSurface probe_;
+  bool probeLost_ = false;
+  uint32_t keyboardLayer_ = 2;  // top
+  std::set<HWND> lostSurfaces_; // shown, closed by the compositor
+  uint32_t compositorVersion_ = 0;
   int workWidth_ = 0, workHeight_ = 0;
 
   // Our windows and the pointer.
@@ -272,6 +279,22 @@ private:
   UINT trayId_ = 0;
   uint64_t lastActivate_ = 0;
 };
+
+// Some applications repeat a key held down whatever the keymap says (X11
+// applications under Xwayland repeat at the compositor's rate): a key that
+// repeats, held down for Flinto's own reasons (latched, locked, or pressed
+// with the pointer gone), is let go for the compositor once it has been
+// down this long, shorter than any usual repeat delay. Flinto's own
+// repeats, every 100 ms, press it again; its release then sends nothing.
+constexpr uint64_t kLetGoAfterMs = 400;
+struct LetGo {
+  std::vector<unsigned> now;  // keys to let go now
+  uint64_t next = UINT64_MAX; // when the next one is due
+};
+// Of the keys pressed at the times given (evdev codes), those not let go
+// yet and down for kLetGoAfterMs or longer at `now`.
+LetGo HeldKeysToLetGo(const std::map<unsigned, uint64_t> &pressedAt,
+                      const std::set<unsigned> &letGo, uint64_t now);
 
 // The keymap (xkbcommon's text form) with "repeat= false" in every key's
 // description: applications then repeat none of the keys Flinto holds down.

@@ -150,7 +150,7 @@ void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   // Caps Lock and Kana do not, and a held Caps or Kana key toggles once.
   if (again && !repeating_.count(code))
     return;
-  if (vk == VK_KANA && down)
+  if (vk == VK_KANA && down && !again)
     kanaOn_ = !kanaOn_;
   const uint32_t time = uint32_t(Now());
   if (vk == VK_CAPITAL && !capsKeyIsCapsLock_) {
@@ -221,35 +221,35 @@ void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   wl_display_flush(display_);
 }
 
-// Some applications repeat a key held down whatever the keymap says (X11
-// applications under Xwayland repeat at the compositor's rate): a key that
-// repeats, held down for Flinto's own reasons (latched, locked, or pressed
-// with the pointer gone) is let go for the compositor once it has been down
-// this long, shorter than any usual repeat delay. Flinto's own repeats,
-// every 100 ms, press it again; its release then sends nothing.
-constexpr uint64_t kLetGoAfterMs = 400;
+LetGo HeldKeysToLetGo(const std::map<unsigned, uint64_t> &pressedAt,
+                      const std::set<unsigned> &letGo, uint64_t now) {
+  LetGo result;
+  for (const auto &[code, at] : pressedAt) {
+    if (letGo.count(code))
+      continue;
+    if (now >= at + kLetGoAfterMs)
+      result.now.push_back(code);
+    else
+      result.next = std::min(result.next, at + kLetGoAfterMs);
+  }
+  return result;
+}
 
-uint64_t WaylandDriver::NextLetGo() const {
-  uint64_t due = UINT64_MAX;
-  for (const auto &[code, at] : pressedAt_)
-    if (!releasedEarly_.count(code))
-      due = std::min(due, at + kLetGoAfterMs);
-  return due;
+uint64_t WaylandDriver::NextLetGo() {
+  const LetGo due = HeldKeysToLetGo(pressedAt_, releasedEarly_, Now());
+  return due.now.empty() ? due.next : 0;
 }
 
 void WaylandDriver::LetGoHeldKeys() {
   const uint64_t now = Now();
-  bool sent = false;
-  for (const auto &[code, at] : pressedAt_) {
-    if (releasedEarly_.count(code) || now < at + kLetGoAfterMs)
-      continue;
+  const LetGo due = HeldKeysToLetGo(pressedAt_, releasedEarly_, now);
+  for (unsigned code : due.now) {
     zwp_virtual_keyboard_v1_key(keyboard_, uint32_t(now), code,
                                 WL_KEYBOARD_KEY_STATE_RELEASED);
     xkb_state_update_key(state_, code + 8, XKB_KEY_UP);
     releasedEarly_.insert(code);
-    sent = true;
   }
-  if (sent) {
+  if (!due.now.empty()) {
     SendModifiers();
     wl_display_flush(display_);
   }

@@ -159,6 +159,8 @@ UINT WaylandDriver::TrackMenu(const std::vector<portable::MenuItem> &items,
                               int x, int y, HWND) {
   if (menu_ != nullptr)
     return 0;
+  const uint32_t layer = keyboardLayer_;
+  SetKeyboardLayer(ZWLR_LAYER_SHELL_V1_LAYER_TOP);
   Menu menu(items);
   menu.wantX = x;
   menu.wantY = y;
@@ -192,6 +194,7 @@ UINT WaylandDriver::TrackMenu(const std::vector<portable::MenuItem> &items,
   }
   menu_ = nullptr;
   DestroySurface(menu.s);
+  SetKeyboardLayer(layer);
   wl_display_flush(display_);
   return menu.view.chosen();
 }
