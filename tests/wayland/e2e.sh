@@ -331,6 +331,26 @@ settle
 check "translucency off: the keyboard is opaque again" \
   wait_for 5 shows_sim "setting Unit dword 2"
 
+# --- Quiet when idle ------------------------------------------------------
+switches() { awk '/ctxt_switches/ {n += $2} END {print n}' "/proc/$1/status"; }
+wakeups_in_2s() {
+  local s0
+  s0=$(switches "$flinto_pid")
+  sleep 2
+  echo $(($(switches "$flinto_pid") - s0))
+}
+send move 640 150
+settle
+sleep 0.5
+n=$(wakeups_in_2s)
+check "shown and untouched, Flinto does not wake in 2 s ($n)" test "$n" -eq 0
+send move $((KX + 2)) $((KY + 30))
+settle
+n=$(wakeups_in_2s)
+check "with the pointer resting on it, it ticks ($n wake-ups in 2 s)" test "$n" -ge 10
+send move 640 150
+settle
+
 # --- An X11 application under Xwayland ----------------------------------
 x_log="$work/run/x-target.log"
 spawn "$work/bin/flinto-target" "$x_log"
