@@ -75,7 +75,7 @@ flinto_log="$work/flinto.log"
 : >"$flinto_log"
 chmod 666 "$flinto_log"
 start_flinto() {
-  spawn "$work/bin/flinto" "$@" >>"$flinto_log" 2>&1
+  WAYLAND_DEBUG=${FLINTO_TRACE:-} spawn "$work/bin/flinto" "$@" >>"$flinto_log" 2>&1
   flinto_pid=$!
 }
 exited() { ! kill -0 "$flinto_pid" 2>/dev/null; }
@@ -294,6 +294,7 @@ settle
 send release 1
 settle
 KX=0 KY=298
+shot "$work/after-drag1.png"
 check "dragged near the left edge, the keyboard snaps to it" \
   wait_for 5 shows_sim "setting Unit dword 2"
 send move $((KX + 2)) $((KY + 30))

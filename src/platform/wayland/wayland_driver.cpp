@@ -908,6 +908,7 @@ void WaylandDriver::HandlePointer(const PointerEvent &event) {
   case PointerEvent::kEnter: {
     pointerSurface_ = event.surface;
     pointerIn_ = HwndOf(event.surface);
+    buttonsDown_ = 0; // no grab holds the pointer when it enters
     if (pointerIn_ == nullptr)
       return;
     SetArrow(event.serial);
@@ -1219,9 +1220,17 @@ void WaylandDriver::TrayContextMenu(int x, int y) {
     CloseMenu();
     return;
   }
-  // The menu opens where the item says it was clicked.
+  // The menu opens where the item says it was clicked, on the output. The
+  // icon is on a bar outside the work area: a point above (left of) where
+  // the work area could start says the bar is at the top (left), and the
+  // work area starts after it.
   if (x >= 0 && y >= 0 && x < 65536 && y < 65536) {
-    pointer_ = {x, y};
+    int w, h;
+    ScreenSize(&w, &h);
+    RECT work;
+    WorkArea(&work);
+    const int top = h - work.bottom, left = w - work.right;
+    pointer_ = {x < left ? x - left : x, y < top ? y - top : y};
     pointerIn_ = nullptr;
   }
   PostMessageA(trayOwner_, trayMessage_, trayId_, WM_RBUTTONUP);

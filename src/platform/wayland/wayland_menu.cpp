@@ -194,6 +194,9 @@ UINT WaylandDriver::TrackMenu(const std::vector<portable::MenuItem> &items,
   }
   menu_ = nullptr;
   DestroySurface(menu.s);
+  // A press that closed the menu has no release to come (its surface is
+  // gone), nor has one that was down when it opened.
+  buttonsDown_ = 0;
   SetKeyboardLayer(layer);
   wl_display_flush(display_);
   return menu.view.chosen();
