@@ -294,7 +294,6 @@ settle
 send release 1
 settle
 KX=0 KY=298
-shot "$work/after-drag1.png"
 check "dragged near the left edge, the keyboard snaps to it" \
   wait_for 5 shows_sim "setting Unit dword 2"
 send move $((KX + 2)) $((KY + 30))
@@ -311,6 +310,22 @@ check "the target kept the focus through the drags" target_focused
 before=$(log_lines)
 click_key 0x44
 check "a click on the moved keyboard types" wait_for 3 logged "$before" "text=d"
+
+# --- Over a full-screen application -----------------------------------------
+swaymsg_ '[app_id="flinto-target"]' fullscreen enable >/dev/null
+check "over a full-screen application the keyboard stays in sight" \
+  wait_for 5 shows_sim "setting Unit dword 2"
+click $((KX + 3)) $((KY + 40)) 3
+check "its menu opens over it there" wait_for 5 covered "setting Unit dword 2"
+click 640 150
+check "and a click outside closes the menu" \
+  wait_for 5 shows_sim "setting Unit dword 2"
+before=$(log_lines)
+click_key 0x46
+check "a click types into the full-screen application" \
+  wait_for 3 logged "$before" "text=f"
+check "which keeps the focus" target_focused
+swaymsg_ '[app_id="flinto-target"]' fullscreen disable >/dev/null
 
 # --- Translucency ---------------------------------------------------------
 # "Translucent", the tenth entry: 2 + 22 * 6 + 8 * 3 = 158 down, then 11.
@@ -384,9 +399,11 @@ check "the tray item hides the keyboard" wait_for 5 desktop_shows 316 104
 second_log="$work/second.log"
 timeout 10 "${runner[@]}" env -i PATH=/usr/bin:/bin HOME="$work" \
   XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" XDG_CONFIG_HOME="$XDG_CONFIG_HOME" \
-  WAYLAND_DISPLAY="$WAYLAND_DISPLAY" "$work/bin/flinto" >"$second_log" 2>&1
+  WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" "$work/bin/flinto" \
+  >"$second_log" 2>&1
 status=$?
-check "a second Flinto ends at once with status 0" test "$status" -eq 0
+check "a second Flinto (naming the compositor by its path) ends at once with status 0" test "$status" -eq 0
+check "and says which host it found" grep -q "running on Wayland" "$second_log"
 check "and the running one shows its keyboard" wait_for 5 shows_sim "setting Unit dword 2"
 check "the target keeps the focus" target_focused
 

@@ -209,7 +209,7 @@ void WaylandDriver::OnGlobal(wl_registry *registry, uint32_t name,
     output_ = static_cast<wl_output *>(bind(&wl_output_interface, 2));
     outputName_ = name;
     wl_output_add_listener(output_, &kOutputListener, this);
-    if (probeLost_ || !lostSurfaces_.empty())
+    if (probeLost_ || menuSurfaceLost_ || !lostSurfaces_.empty())
       RemakeLostSurfaces();
   } else if (is == zwlr_layer_shell_v1_interface.name &&
              layerShell_ == nullptr) {
@@ -277,12 +277,9 @@ bool WaylandDriver::Init(std::string *error) {
   }
   if (!InitKeyboard(error))
     return false;
-  // Above full-screen windows, which the top layer is not; where the layer
-  // cannot be changed later (the menu must cover the keyboard), the top.
-  keyboardLayer_ = zwlr_layer_shell_v1_get_version(layerShell_) >= 2
-                       ? ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY
-                       : ZWLR_LAYER_SHELL_V1_LAYER_TOP;
+
   MakeProbe();
+  MakeMenuSurface(); // before any keyboard surface: above them
   Roundtrip();
   if (lost_) {
     *error = "the compositor ended the connection (it refused the virtual "
@@ -314,6 +311,7 @@ WaylandDriver::~WaylandDriver() {
       DestroySurface(s);
     surfaces_.clear();
     DestroySurface(probe_);
+    DestroySurface(menuSurface_);
     for (auto &[callback, move] : moves_)
       wl_callback_destroy(callback);
     for (auto &[handle, t] : toplevelList_)
@@ -595,6 +593,10 @@ void WaylandDriver::RemakeLostSurfaces() {
     probeLost_ = false;
     MakeProbe();
   }
+  if (menuSurfaceLost_) {
+    menuSurfaceLost_ = false;
+    MakeMenuSurface();
+  }
   const std::set<HWND> lost = std::move(lostSurfaces_);
   lostSurfaces_.clear();
   for (HWND hwnd : lost)
@@ -635,7 +637,8 @@ void WaylandDriver::MapSurface(HWND hwnd) {
   LayerSurface &s = surfaces_[hwnd];
   s.surface = wl_compositor_create_surface(compositor_);
   s.layer = zwlr_layer_shell_v1_get_layer_surface(
-      layerShell_, s.surface, output_, keyboardLayer_, "flinto");
+      layerShell_, s.surface, output_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
+      "flinto");
   zwlr_layer_surface_v1_add_listener(s.layer, &kLayerListener, this);
   zwlr_layer_surface_v1_set_anchor(s.layer,
                                    ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
@@ -645,20 +648,6 @@ void WaylandDriver::MapSurface(HWND hwnd) {
   zwlr_layer_surface_v1_set_keyboard_interactivity(s.layer, 0);
   PlaceSurface(hwnd, s);
   wl_surface_commit(s.surface);
-}
-
-// The keyboard's layer for the time a menu covers it (the compositor keeps
-// an older surface above a newer one of the same layer).
-void WaylandDriver::SetKeyboardLayer(uint32_t layer) {
-  if (zwlr_layer_shell_v1_get_version(layerShell_) < 2 ||
-      layer == keyboardLayer_)
-    return;
-  keyboardLayer_ = layer;
-  for (auto &[hwnd, s] : surfaces_) {
-    zwlr_layer_surface_v1_set_layer(s.layer, layer);
-    wl_surface_commit(s.surface);
-  }
-  wl_display_flush(display_);
 }
 
 void WaylandDriver::PlaceSurface(HWND hwnd, LayerSurface &s) {
@@ -1082,11 +1071,14 @@ std::string WaylandDriver::InstanceAddress() const {
   const char *name = std::getenv("WAYLAND_DISPLAY");
   if (runtime == nullptr || runtime[0] != '/')
     return "";
-  std::string path =
-      std::string(runtime) + "/flinto-" +
-      (name != nullptr && std::strchr(name, '/') == nullptr ? name
-                                                            : "wayland") +
-      ".socket";
+  // The compositor's socket as libwayland finds it: a name in the runtime
+  // folder (wayland-0 when unset), or a path; one compositor, one name.
+  std::string display = name != nullptr && name[0] != '\0' ? name : "wayland-0";
+  const std::string folder = std::string(runtime) + "/";
+  if (display.compare(0, folder.size(), folder) == 0)
+    display.erase(0, folder.size());
+  std::replace(display.begin(), display.end(), '/', '_');
+  const std::string path = folder + "flinto-" + display + ".socket";
   return path.size() < sizeof(sockaddr_un::sun_path) ? path : "";
 }
 

@@ -148,6 +148,7 @@ public:
   void OnMenuConfigure(zwlr_layer_surface_v1 *layer, uint32_t serial,
                        uint32_t width, uint32_t height);
   bool OnMenuBufferRelease(wl_buffer *buffer);
+  void OnMenuSurfaceClosed();
   void CloseMenu();
 
   // For the tray: the item's clicks, at a point on the screen.
@@ -180,7 +181,6 @@ private:
   bool MakeBuffer(Buffer &b, int width, int height);
   static void DropBuffer(Buffer &b);
   void MakeProbe();
-  void SetKeyboardLayer(uint32_t layer);
   void RemakeLostSurfaces();
   void UpdateScreen();
 
@@ -195,6 +195,7 @@ private:
   struct Menu;
   void MenuPointer(const PointerEvent &event);
   void PaintMenu();
+  void MakeMenuSurface();
 
   // One Flinto per session: a socket named after the compositor's.
   std::string InstanceAddress() const;
@@ -225,7 +226,6 @@ private:
   int screenWidth_ = 0, screenHeight_ = 0;
   LayerSurface probe_;
   bool probeLost_ = false;
-  uint32_t keyboardLayer_ = 2;  // top
   std::set<HWND> lostSurfaces_; // shown, closed by the compositor
   uint32_t compositorVersion_ = 0;
   int workWidth_ = 0, workHeight_ = 0;
@@ -243,6 +243,8 @@ private:
   int buttonsDown_ = 0;
   POINT grabOrigin_ = {0, 0}; // the surface's place at the first press
   Menu *menu_ = nullptr;
+  LayerSurface menuSurface_;
+  bool menuSurfaceLost_ = false;
   wl_cursor_theme *cursorTheme_ = nullptr;
   wl_surface *cursorSurface_ = nullptr;
 

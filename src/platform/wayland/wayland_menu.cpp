@@ -3,6 +3,11 @@
 // it and closes the menu, whether or not the keyboard is shown, and the
 // application keeps the keyboard focus. The program's timers keep running
 // while it is open.
+//
+// The surface is made once, at start, before any keyboard surface: the
+// compositor keeps an older surface above a newer one of the same layer,
+// and the keyboard is on the overlay layer too. Between menus it has no
+// picture (unmapped).
 #include <wayland-client.h>
 
 #include <algorithm>
@@ -16,10 +21,9 @@ namespace wayland {
 struct WaylandDriver::Menu {
   explicit Menu(const std::vector<portable::MenuItem> &items) : view(items) {}
   portable::MenuView view;
-  LayerSurface s;
   int wantX = 0, wantY = 0; // the point it was asked at
   int x = 0, y = 0;         // its top-left corner on the surface
-  int width = 0, height = 0;
+  bool placed = false;
   portable::Bitmap pixels;
 };
 
@@ -31,47 +35,64 @@ void MenuConfigure(void *data, zwlr_layer_surface_v1 *layer, uint32_t serial,
                                                       height);
 }
 void MenuClosed(void *data, zwlr_layer_surface_v1 *) {
-  static_cast<WaylandDriver *>(data)->CloseMenu();
+  static_cast<WaylandDriver *>(data)->OnMenuSurfaceClosed();
 }
 const zwlr_layer_surface_v1_listener kMenuListener = {MenuConfigure,
                                                       MenuClosed};
 
 } // namespace
 
+void WaylandDriver::MakeMenuSurface() {
+  LayerSurface &c = menuSurface_;
+  c.surface = wl_compositor_create_surface(compositor_);
+  c.layer = zwlr_layer_shell_v1_get_layer_surface(
+      layerShell_, c.surface, output_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
+      "flinto-menu");
+  zwlr_layer_surface_v1_add_listener(c.layer, &kMenuListener, this);
+  zwlr_layer_surface_v1_set_anchor(c.layer,
+                                   ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
+                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
+                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+  zwlr_layer_surface_v1_set_size(c.layer, 0, 0);
+  zwlr_layer_surface_v1_set_exclusive_zone(c.layer, 0);
+  zwlr_layer_surface_v1_set_keyboard_interactivity(c.layer, 0);
+  wl_surface_commit(c.surface);
+}
+
 void WaylandDriver::CloseMenu() {
   if (menu_ != nullptr)
     menu_->view.Close();
+}
+
+// The compositor will not show it any more (its output went away): made
+// again when an output comes.
+void WaylandDriver::OnMenuSurfaceClosed() {
+  CloseMenu();
+  DestroySurface(menuSurface_);
+  menuSurfaceLost_ = true;
 }
 
 void WaylandDriver::OnMenuConfigure(zwlr_layer_surface_v1 *layer,
                                     uint32_t serial, uint32_t width,
                                     uint32_t height) {
   zwlr_layer_surface_v1_ack_configure(layer, serial);
-  if (menu_ == nullptr || layer != menu_->s.layer)
+  if (layer != menuSurface_.layer)
     return;
-  Menu &m = *menu_;
-  m.s.configured = true;
-  m.width = int(width);
-  m.height = int(height);
-  // Kept on the surface: flipped to the other side of the point when it
-  // would run off the right or the bottom.
-  const int w = m.view.width(), h = m.view.height();
-  // A point outside the surface (the tray's, on the bar) still gives a
-  // whole menu inside it.
-  m.x = m.wantX + w > m.width ? m.wantX - w : m.wantX;
-  m.y = m.wantY + h > m.height ? m.wantY - h : m.wantY;
-  m.x = std::max(0, std::min(m.x, m.width - w));
-  m.y = std::max(0, std::min(m.y, m.height - h));
-  PaintMenu();
+  menuSurface_.configured = true;
+  menuSurface_.configuredWidth = width;
+  menuSurface_.configuredHeight = height;
+  if (menu_ != nullptr) {
+    menu_->placed = false;
+    PaintMenu();
+  }
 }
 
 bool WaylandDriver::OnMenuBufferRelease(wl_buffer *buffer) {
-  if (menu_ == nullptr)
-    return false;
-  for (Buffer &b : menu_->s.buffers)
+  for (Buffer &b : menuSurface_.buffers)
     if (b.buffer == buffer) {
       b.busy = false;
-      if (menu_->s.redrawDue)
+      if (menu_ != nullptr && menuSurface_.redrawDue)
         PaintMenu();
       return true;
     }
@@ -82,20 +103,33 @@ bool WaylandDriver::OnMenuBufferRelease(wl_buffer *buffer) {
 // as the shared memory starts, transparent.
 void WaylandDriver::PaintMenu() {
   Menu &m = *menu_;
-  m.s.redrawDue = true;
-  if (!m.s.configured || m.width <= 0 || m.height <= 0)
+  LayerSurface &c = menuSurface_;
+  c.redrawDue = true;
+  const int width = int(c.configuredWidth), height = int(c.configuredHeight);
+  if (!c.configured || width <= 0 || height <= 0)
     return;
+  if (!m.placed) {
+    // Kept on the surface: flipped to the other side of the point when it
+    // would run off the right or the bottom; a point outside the surface
+    // (the tray's, on the bar) still gives a whole menu inside it.
+    const int w = m.view.width(), h = m.view.height();
+    m.x = m.wantX + w > width ? m.wantX - w : m.wantX;
+    m.y = m.wantY + h > height ? m.wantY - h : m.wantY;
+    m.x = std::max(0, std::min(m.x, width - w));
+    m.y = std::max(0, std::min(m.y, height - h));
+    m.placed = true;
+  }
   Buffer *b = nullptr;
-  for (Buffer &candidate : m.s.buffers)
+  for (Buffer &candidate : c.buffers)
     if (!candidate.busy && candidate.buffer != nullptr &&
-        candidate.width == m.width && candidate.height == m.height) {
+        candidate.width == width && candidate.height == height) {
       b = &candidate;
       break;
     }
   if (b == nullptr)
-    for (Buffer &candidate : m.s.buffers)
+    for (Buffer &candidate : c.buffers)
       if (!candidate.busy) {
-        if (!MakeBuffer(candidate, m.width, m.height))
+        if (!MakeBuffer(candidate, width, height))
           return;
         b = &candidate;
         break;
@@ -103,20 +137,20 @@ void WaylandDriver::PaintMenu() {
   if (b == nullptr)
     return; // painted when one is released
   m.view.Draw(m.pixels);
-  const int w = std::min(m.view.width(), m.width - m.x);
-  const int h = std::min(m.view.height(), m.height - m.y);
+  const int w = std::min(m.view.width(), width - m.x);
+  const int h = std::min(m.view.height(), height - m.y);
   for (int y = 0; y < h; ++y) {
     const uint32_t *from = reinterpret_cast<const uint32_t *>(
         m.pixels.data.data() + size_t(y) * m.pixels.stride);
-    uint32_t *to = b->pixels + size_t(m.y + y) * size_t(m.width) + m.x;
+    uint32_t *to = b->pixels + size_t(m.y + y) * size_t(width) + m.x;
     for (int x = 0; x < w; ++x)
       to[x] = 0xFF000000u | (from[x] & 0xFFFFFFu);
   }
-  wl_surface_attach(m.s.surface, b->buffer, 0, 0);
-  wl_surface_damage_buffer(m.s.surface, m.x, m.y, w, h);
-  wl_surface_commit(m.s.surface);
+  wl_surface_attach(c.surface, b->buffer, 0, 0);
+  wl_surface_damage_buffer(c.surface, m.x, m.y, w, h);
+  wl_surface_commit(c.surface);
   b->busy = true;
-  m.s.redrawDue = false;
+  c.redrawDue = false;
   wl_display_flush(display_);
 }
 
@@ -127,16 +161,14 @@ void WaylandDriver::MenuPointer(const PointerEvent &event) {
   case PointerEvent::kMotion:
     if (event.kind == PointerEvent::kEnter) {
       pointerSurface_ = event.surface;
-      if (event.surface == m.s.surface)
+      if (event.surface == menuSurface_.surface)
         SetArrow(event.serial);
     }
-    if (pointerSurface_ != m.s.surface) {
-      pointerIn_ = nullptr;
-      return;
-    }
     pointerIn_ = nullptr;
+    if (pointerSurface_ != menuSurface_.surface)
+      return;
     pointer_ = {LONG(event.x), LONG(event.y)};
-    if (m.view.Motion(int(event.x) - m.x, int(event.y) - m.y))
+    if (m.placed && m.view.Motion(int(event.x) - m.x, int(event.y) - m.y))
       PaintMenu();
     return;
   case PointerEvent::kLeave:
@@ -145,7 +177,7 @@ void WaylandDriver::MenuPointer(const PointerEvent &event) {
     pointerIn_ = nullptr;
     return;
   case PointerEvent::kButton:
-    if (pointerSurface_ != m.s.surface)
+    if (pointerSurface_ != menuSurface_.surface || !m.placed)
       return;
     if (event.pressed)
       m.view.Press(pointer_.x - m.x, pointer_.y - m.y);
@@ -157,33 +189,17 @@ void WaylandDriver::MenuPointer(const PointerEvent &event) {
 
 UINT WaylandDriver::TrackMenu(const std::vector<portable::MenuItem> &items,
                               int x, int y, HWND) {
-  if (menu_ != nullptr)
+  if (menu_ != nullptr || menuSurface_.surface == nullptr)
     return 0;
-  const uint32_t layer = keyboardLayer_;
-  SetKeyboardLayer(ZWLR_LAYER_SHELL_V1_LAYER_TOP);
   Menu menu(items);
   menu.wantX = x;
   menu.wantY = y;
   menu.pixels.Allocate(menu.view.width(), menu.view.height(), 32, false);
-  menu.s.surface = wl_compositor_create_surface(compositor_);
-  menu.s.layer = zwlr_layer_shell_v1_get_layer_surface(
-      layerShell_, menu.s.surface, output_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
-      "flinto-menu");
-  zwlr_layer_surface_v1_add_listener(menu.s.layer, &kMenuListener, this);
-  zwlr_layer_surface_v1_set_anchor(menu.s.layer,
-                                   ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
-  zwlr_layer_surface_v1_set_size(menu.s.layer, 0, 0);
-  zwlr_layer_surface_v1_set_exclusive_zone(menu.s.layer, 0);
-  zwlr_layer_surface_v1_set_keyboard_interactivity(menu.s.layer, 0);
-  wl_surface_commit(menu.s.surface);
-  wl_display_flush(display_);
   menu_ = &menu;
   // The program's own pointer state: no key is under the pointer while the
   // menu covers the keyboard.
   pointerIn_ = nullptr;
+  PaintMenu();
   while (!menu.view.done()) {
     MSG msg;
     while (portable::TakeMessage(&msg))
@@ -193,11 +209,20 @@ UINT WaylandDriver::TrackMenu(const std::vector<portable::MenuItem> &items,
     PumpEvents(portable::NextTimerDue());
   }
   menu_ = nullptr;
-  DestroySurface(menu.s);
+  // Without its picture again (and fresh pictures, all transparent, for
+  // the next menu). Unmapped, it is configured anew before it shows.
+  LayerSurface &c = menuSurface_;
+  if (c.surface != nullptr) {
+    wl_surface_attach(c.surface, nullptr, 0, 0);
+    wl_surface_commit(c.surface);
+    for (Buffer &b : c.buffers)
+      DropBuffer(b);
+    c.configured = false;
+    wl_surface_commit(c.surface);
+  }
   // A press that closed the menu has no release to come (its surface is
   // gone), nor has one that was down when it opened.
   buttonsDown_ = 0;
-  SetKeyboardLayer(layer);
   wl_display_flush(display_);
   return menu.view.chosen();
 }
