@@ -104,6 +104,7 @@ new_events() { tail -n +"$(($1 + 1))" "$target_log"; }
 # logged FROM PATTERN: the target logged a line matching PATTERN after line FROM.
 logged() { new_events "$1" | grep -q "$2"; }
 
+park="640 150" # a point of the target where the keyboard never is
 # pixels_differ A B: how many pixels of two pictures differ ("error" when
 # they cannot be compared).
 pixels_differ() {
@@ -115,8 +116,8 @@ pixels_differ() {
 # (SETUP: scenario lines before start): the number of differing pixels.
 differs_from_sim() { # SETUP
   # The pointer, which the compositor draws into the picture, goes where
-  # the keyboard never is.
-  send move 640 150
+  # the keyboard is not.
+  send move $park
   settle
   printf '%s\nstart\ndump %s\n' "$1" "$work/sim.png" | "$sim" >/dev/null
   local size
@@ -128,7 +129,7 @@ shows_sim() { [ "$(differs_from_sim "${1:-}")" = "0" ]; }
 # The keyboard's place (W x H at KX, KY) shows the desktop as it was before
 # Flinto started: the keyboard is not there.
 desktop_shows() { # W H
-  send move 640 150
+  send move $park
   settle
   shot "$work/place.png" "$KX,$KY ${1}x$2"
   convert "$work/desktop.png" -crop "${1}x$2+$KX+$KY" +repage "$work/was.png"
@@ -474,6 +475,57 @@ wait "$flinto_pid" 2>/dev/null
 status=$?
 check "with status 1 and a message, the settings saved" \
   sh -c "[ $status -eq 1 ] && grep -q 'connection to the Wayland compositor was lost; the settings were saved' '$flinto_log' && test -s '$registry'"
+
+# --- A bar at the top -------------------------------------------------------
+# Positions count from the work area's top-left corner, below the bar.
+wl_stop_session
+wait 2>/dev/null
+rm -rf "$XDG_CONFIG_HOME/flinto"
+wl_start_session top || exit 1
+spawn "$work/bin/flinto-wl-target" "$target_log"
+pids+=($!)
+wait_for 10 target_focused
+send move 640 150
+settle
+shot "$work/desktop.png"
+start_flinto
+wait_for 10 item_registered
+layout_of "" >"$work/layout"
+park="640 600"
+tray_y=$((work_y / 2))
+KX=$((work_w - 474)) KY=$((work_y + work_h - 156))
+click "$tray_x" "$tray_y"
+check "with the bar at the top ($work_y high), the keyboard shows at the work area's bottom-right corner" \
+  wait_for 5 shows_sim
+send move $((KX + 2)) $((KY + 30))
+send press 1
+settle
+send move 400 $((work_y + 40))
+settle
+send release 1
+settle
+KX=398 KY=$work_y
+check "dragged near the bar, it snaps to the work area's top edge, below the bar" \
+  wait_for 5 shows_sim
+shot "$work/before-menu.png"
+click "$tray_x" "$tray_y" 3
+top_menu_shown() {
+  send move 640 400
+  settle
+  shot "$work/tray-menu.png"
+  convert "$work/tray-menu.png" -crop "1x212+$((1280 - 20))+$work_y" +repage \
+    "$work/menu-edge.png"
+  convert "$work/before-menu.png" -crop "1x212+$((1280 - 20))+$work_y" +repage \
+    "$work/desk-edge.png"
+  [ "$(pixels_differ "$work/menu-edge.png" "$work/desk-edge.png")" -ge 150 ]
+}
+check "the tray item's menu opens below the bar, whole" wait_for 5 top_menu_shown
+click 640 400
+check "a click outside closes it" wait_for 5 shows_sim
+kill -TERM "$flinto_pid"
+wait_for 5 exited
+top_saved() { saved X "$(printf %08x 398)" && saved Y 00000000; }
+check "the position saved counts from the work area's corner: 398, 0" top_saved
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

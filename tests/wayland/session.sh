@@ -4,11 +4,13 @@
 # programs in WORK/bin.
 #
 #   wl_prepare WORK BUILD   the session's folders and the programs' copies
-#   wl_start_session BAR    a session bus, sway (BAR yes: with swaybar, which
-#                           hosts the tray), Xwayland, and the seat's virtual
-#                           pointer and keyboard; sets WAYLAND_DISPLAY,
-#                           SWAYSOCK, X_DISPLAY, work_w and work_h (the
-#                           workspace: the output less the bar)
+#   wl_start_session BAR    a session bus, sway (BAR yes or top: with
+#                           swaybar, which hosts the tray, at the bottom or
+#                           the top; no: none), Xwayland, and the seat's
+#                           virtual pointer and keyboard; sets
+#                           WAYLAND_DISPLAY, SWAYSOCK, X_DISPLAY, and work_x,
+#                           work_y, work_w, work_h (the workspace: the output
+#                           less the bar)
 #   wl_stop_session         stops what wl_start_session started
 #   as_user COMMAND...      runs in the session's environment
 #   spawn COMMAND...        as_user in the background; $! is the command's
@@ -68,11 +70,11 @@ spawn() { (EXEC_AS_USER=1 as_user "$@") <&0 & }
 
 wl_start_session() {
   local bar=""
-  [ "$1" = yes ] && bar='bar {
-  position bottom
+  [ "$1" != no ] && bar="bar {
+  position $([ "$1" = top ] && echo top || echo bottom)
   status_command while :; do sleep 3600; done
   tray_output *
-}'
+}"
   as_user dbus-daemon --session --fork --print-pid=1 \
     --address="$DBUS_SESSION_BUS_ADDRESS" >"$work/bus.pid" 2>"$work/bus.log"
   bus_pid=$(head -n1 "$work/bus.pid")
@@ -114,8 +116,9 @@ EOF
     cat "$work/input.log"
     return 1
   }
-  read -r work_w work_h < <(as_user swaymsg -t get_workspaces | tr -d ' \n' |
-    sed 's/.*"rect":{"x":[0-9]*,"y":[0-9]*,"width":\([0-9]*\),"height":\([0-9]*\)}.*/\1 \2/')
+  read -r work_x work_y work_w work_h < <(as_user swaymsg -t get_workspaces |
+    tr -d ' \n' |
+    sed 's/.*"rect":{"x":\([0-9]*\),"y":\([0-9]*\),"width":\([0-9]*\),"height":\([0-9]*\)}.*/\1 \2 \3 \4/')
   [ -n "${work_h:-}" ] || {
     echo "no work area"
     return 1
