@@ -10,15 +10,7 @@
 set -u
 build="$(cd "${1:-build}" && pwd)"
 idle="${2:-30}"
-wait_for() {
-  local limit=$(($1 * 50))
-  shift
-  for ((i = 0; i < limit; i++)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.02
-  done
-  return 1
-}
+. "$(dirname "$0")/../tests/checks.sh"
 . "$(dirname "$0")/../tests/wayland/session.sh"
 work="$(mktemp -d /tmp/flinto-wl-compare.XXXXXX)"
 trap 'wl_stop_session; kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT

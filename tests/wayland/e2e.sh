@@ -12,31 +12,8 @@ build="$(cd "${1:?usage: e2e.sh BUILD_DIR}" && pwd)"
 sim="$build/flinto-sim"
 work="$(mktemp -d /tmp/flinto-wl-e2e.XXXXXX)"
 chmod 755 "$work"
-passed=0
-failed=0
+. "$(dirname "$0")/../checks.sh"
 pids=()
-
-ok() { passed=$((passed + 1)); echo "ok - $1"; }
-not() { ! "$@"; }
-fail() {
-  failed=$((failed + 1))
-  echo "not ok - $1"
-  [ $# -gt 1 ] && printf '    %s\n' "${@:2}"
-}
-check() {
-  local name="$1"
-  shift
-  if "$@"; then ok "$name"; else fail "$name"; fi
-}
-wait_for() {
-  local limit=$(($1 * 50))
-  shift
-  for ((i = 0; i < limit; i++)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.02
-  done
-  return 1
-}
 
 . "$(dirname "$0")/session.sh"
 wl_prepare "$work" "$build" || exit 1

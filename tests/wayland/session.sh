@@ -17,7 +17,7 @@
 #                           own process, which signals reach
 #   send LINE, settle, click X Y [BUTTON], shot FILE [GEOMETRY], focused
 #
-# The script provides wait_for SECONDS COMMAND...
+# The script sources tests/checks.sh first (wait_for).
 
 runner=()
 wl_pids=()

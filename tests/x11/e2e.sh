@@ -13,8 +13,7 @@ sim="$build/flinto-sim"
 target="$build/tests/x11/flinto-target"
 work="$(mktemp -d /tmp/flinto-e2e.XXXXXX)"
 export XDG_CONFIG_HOME="$work/config"
-passed=0
-failed=0
+. "$(dirname "$0")/../checks.sh"
 pids=()
 
 cleanup() {
@@ -25,30 +24,6 @@ cleanup() {
   if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-
-ok() { passed=$((passed + 1)); echo "ok - $1"; }
-not() { ! "$@"; }
-fail() {
-  failed=$((failed + 1))
-  echo "not ok - $1"
-  [ $# -gt 1 ] && printf '    %s\n' "${@:2}"
-}
-# check NAME COMMAND...: passes when the command succeeds.
-check() {
-  local name="$1"
-  shift
-  if "$@"; then ok "$name"; else fail "$name"; fi
-}
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
-wait_for() {
-  local limit=$(( $1 * 50 ))
-  shift
-  for ((i = 0; i < limit; i++)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.02
-  done
-  return 1
-}
 
 # --- The desktop -------------------------------------------------------
 exec 5>"$work/displayfd"

@@ -19,6 +19,7 @@
 #include <ctime>
 
 #include "platform/portable/internal.h"
+#include "platform/portable/signals.h"
 #include "platform/wayland/layer_shell.h"
 #include "platform/wayland/status_item.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -29,16 +30,6 @@ namespace wayland {
 namespace {
 
 WaylandDriver *instance = nullptr;
-int signalWriteEnd = -1;
-
-void OnSignal(int) {
-  const char byte = 1;
-  if (signalWriteEnd >= 0) {
-    const ssize_t ignored = write(signalWriteEnd, &byte, 1);
-    (void)ignored;
-  }
-}
-
 WaylandDriver *Of(void *data) { return static_cast<WaylandDriver *>(data); }
 
 // --- Listeners: each hands its event to the driver. ---
@@ -195,14 +186,12 @@ void WaylandDriver::OnGlobal(wl_registry *registry, uint32_t name,
   };
   const std::string is = interface;
   if (is == wl_compositor_interface.name && compositor_ == nullptr) {
-    compositorVersion_ = version;
     compositor_ =
         static_cast<wl_compositor *>(bind(&wl_compositor_interface, 4));
   } else if (is == wl_shm_interface.name && shm_ == nullptr) {
     shm_ = static_cast<wl_shm *>(bind(&wl_shm_interface, 1));
   } else if (is == wl_seat_interface.name && seat_ == nullptr) {
     seat_ = static_cast<wl_seat *>(bind(&wl_seat_interface, 5));
-    seatName_ = name;
     wl_seat_add_listener(seat_, &kSeatListener, this);
   } else if (is == wl_output_interface.name && output_ == nullptr) {
     // One output: the first the compositor names.
@@ -262,7 +251,7 @@ bool WaylandDriver::Init(std::string *error) {
     *error = "the compositor offers no surfaces, shared memory or seat";
     return false;
   }
-  if (compositorVersion_ < 4) {
+  if (wl_compositor_get_version(compositor_) < 4) {
     *error = "the compositor's wl_compositor is older than version 4";
     return false;
   }
@@ -288,19 +277,7 @@ bool WaylandDriver::Init(std::string *error) {
   }
   UpdateScreen();
 
-  if (pipe(signalPipe_) == 0) {
-    fcntl(signalPipe_[0], F_SETFL, O_NONBLOCK);
-    fcntl(signalPipe_[1], F_SETFL, O_NONBLOCK);
-    fcntl(signalPipe_[0], F_SETFD, FD_CLOEXEC);
-    fcntl(signalPipe_[1], F_SETFD, FD_CLOEXEC);
-    signalWriteEnd = signalPipe_[1];
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = OnSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-  }
+  signalFd_ = portable::CatchTermination();
   return true;
 }
 
@@ -350,10 +327,6 @@ WaylandDriver::~WaylandDriver() {
     close(instanceSocket_);
     unlink(instancePath_.c_str());
   }
-  signalWriteEnd = -1;
-  for (int fd : signalPipe_)
-    if (fd >= 0)
-      close(fd);
   instance = nullptr;
 }
 
@@ -419,7 +392,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   }
   pollfd fds[4] = {
       {wl_display_get_fd(display_), short(POLLIN | (unsent ? POLLOUT : 0)), 0},
-      {signalPipe_[0], POLLIN, 0},
+      {signalFd_, POLLIN, 0},
       {instanceSocket_, POLLIN, 0},
       {-1, 0, 0}};
   if (tray_ != nullptr) {
@@ -444,13 +417,9 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   }
   if (wl_display_dispatch_pending(display_) < 0 || lost_)
     ConnectionLost();
-  if (n > 0 && (fds[1].revents & POLLIN)) {
-    char bytes[16];
-    while (read(signalPipe_[0], bytes, sizeof bytes) > 0) {
-    }
-    if (onTerminate)
-      onTerminate();
-  }
+  if (n > 0 && (fds[1].revents & POLLIN) && portable::TerminationRequested() &&
+      onTerminate)
+    onTerminate();
   if (n > 0 && instanceSocket_ >= 0 && (fds[2].revents & POLLIN))
     ReadInstanceSocket();
   if (tray_ != nullptr)
@@ -496,24 +465,32 @@ void WaylandDriver::ScreenSize(int *width, int *height) {
 // exclusive zones. The probe never shows anything; it is told again when
 // the area changes.
 void WaylandDriver::MakeProbe() {
-  probe_.surface = wl_compositor_create_surface(compositor_);
-  probe_.layer = zwlr_layer_shell_v1_get_layer_surface(
-      layerShell_, probe_.surface, output_,
-      ZWLR_LAYER_SHELL_V1_LAYER_BACKGROUND, "flinto-work-area");
-  zwlr_layer_surface_v1_add_listener(probe_.layer, &kLayerListener, this);
-  zwlr_layer_surface_v1_set_anchor(probe_.layer,
-                                   ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
-  zwlr_layer_surface_v1_set_size(probe_.layer, 0, 0);
-  zwlr_layer_surface_v1_set_exclusive_zone(probe_.layer, 0);
-  zwlr_layer_surface_v1_set_keyboard_interactivity(probe_.layer, 0);
+  MakeWorkAreaSurface(probe_, ZWLR_LAYER_SHELL_V1_LAYER_BACKGROUND,
+                      "flinto-work-area", &kLayerListener);
   // Pointer events never go to it: an empty input region.
   wl_region *none = wl_compositor_create_region(compositor_);
   wl_surface_set_input_region(probe_.surface, none);
   wl_region_destroy(none);
   wl_surface_commit(probe_.surface);
+}
+
+// A surface of the layer anchored to all four edges with an exclusive zone
+// of 0: it covers the work area. Not committed yet.
+void WaylandDriver::MakeWorkAreaSurface(
+    LayerSurface &s, uint32_t layer, const char *name,
+    const zwlr_layer_surface_v1_listener *listener) {
+  s.surface = wl_compositor_create_surface(compositor_);
+  s.layer = zwlr_layer_shell_v1_get_layer_surface(layerShell_, s.surface,
+                                                  output_, layer, name);
+  zwlr_layer_surface_v1_add_listener(s.layer, listener, this);
+  zwlr_layer_surface_v1_set_anchor(s.layer,
+                                   ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
+                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
+                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+  zwlr_layer_surface_v1_set_size(s.layer, 0, 0);
+  zwlr_layer_surface_v1_set_exclusive_zone(s.layer, 0);
+  zwlr_layer_surface_v1_set_keyboard_interactivity(s.layer, 0);
 }
 
 bool WaylandDriver::WorkArea(RECT *area) {

@@ -33,6 +33,7 @@ struct wl_callback;
 struct wl_cursor_theme;
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
+struct zwlr_layer_surface_v1_listener;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwp_virtual_keyboard_v1;
 struct zwlr_foreign_toplevel_manager_v1;
@@ -110,7 +111,6 @@ public:
                const RECT &dirty) override;
 
   // What the listeners report (they are plain functions).
-  struct Global;
   void OnGlobal(wl_registry *registry, uint32_t name, const char *interface,
                 uint32_t version);
   void OnGlobalRemove(uint32_t name);
@@ -181,6 +181,8 @@ private:
   bool MakeBuffer(Buffer &b, int width, int height);
   static void DropBuffer(Buffer &b);
   void MakeProbe();
+  void MakeWorkAreaSurface(LayerSurface &s, uint32_t layer, const char *name,
+                           const zwlr_layer_surface_v1_listener *listener);
   void RemakeLostSurfaces();
   void UpdateScreen();
 
@@ -207,14 +209,13 @@ private:
   wl_compositor *compositor_ = nullptr;
   wl_shm *shm_ = nullptr;
   wl_seat *seat_ = nullptr;
-  uint32_t seatName_ = 0;
   wl_pointer *pointerDevice_ = nullptr;
   wl_output *output_ = nullptr;
   uint32_t outputName_ = 0;
   zwlr_layer_shell_v1 *layerShell_ = nullptr;
   zwp_virtual_keyboard_manager_v1 *keyboardManager_ = nullptr;
   zwlr_foreign_toplevel_manager_v1 *toplevels_ = nullptr;
-  int signalPipe_[2] = {-1, -1};
+  int signalFd_ = -1; // readable when SIGTERM, SIGINT or SIGHUP came
   int instanceSocket_ = -1;
   std::string instancePath_;
   bool lost_ = false;
@@ -227,7 +228,6 @@ private:
   LayerSurface probe_;
   bool probeLost_ = false;
   std::set<HWND> lostSurfaces_; // shown, closed by the compositor
-  uint32_t compositorVersion_ = 0;
   int workWidth_ = 0, workHeight_ = 0;
 
   // Our windows and the pointer.
@@ -279,7 +279,6 @@ private:
   HWND trayOwner_ = nullptr;
   UINT trayMessage_ = 0;
   UINT trayId_ = 0;
-  uint64_t lastActivate_ = 0;
 };
 
 // Some applications repeat a key held down whatever the keymap says (X11

@@ -43,21 +43,9 @@ const zwlr_layer_surface_v1_listener kMenuListener = {MenuConfigure,
 } // namespace
 
 void WaylandDriver::MakeMenuSurface() {
-  LayerSurface &c = menuSurface_;
-  c.surface = wl_compositor_create_surface(compositor_);
-  c.layer = zwlr_layer_shell_v1_get_layer_surface(
-      layerShell_, c.surface, output_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
-      "flinto-menu");
-  zwlr_layer_surface_v1_add_listener(c.layer, &kMenuListener, this);
-  zwlr_layer_surface_v1_set_anchor(c.layer,
-                                   ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
-                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
-  zwlr_layer_surface_v1_set_size(c.layer, 0, 0);
-  zwlr_layer_surface_v1_set_exclusive_zone(c.layer, 0);
-  zwlr_layer_surface_v1_set_keyboard_interactivity(c.layer, 0);
-  wl_surface_commit(c.surface);
+  MakeWorkAreaSurface(menuSurface_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
+                      "flinto-menu", &kMenuListener);
+  wl_surface_commit(menuSurface_.surface);
 }
 
 void WaylandDriver::CloseMenu() {

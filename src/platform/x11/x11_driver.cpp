@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "platform/portable/internal.h"
+#include "platform/portable/signals.h"
 #include "platform/portable/text.h"
 #include "platform/resources/icon.h"
 #include "platform/x11/popup_menu.h"
@@ -29,7 +30,6 @@ namespace x11 {
 namespace {
 
 X11Driver *instance = nullptr;
-int signalWriteEnd = -1;
 
 int lastError = 0;
 
@@ -47,14 +47,6 @@ int ConnectionLost(Display *) {
                        "the settings were saved\n");
   std::fflush(stderr);
   std::_Exit(1);
-}
-
-void OnSignal(int) {
-  const char byte = 1;
-  if (signalWriteEnd >= 0) {
-    const ssize_t ignored = write(signalWriteEnd, &byte, 1);
-    (void)ignored;
-  }
 }
 
 constexpr long kXembedMapped = 1;
@@ -163,17 +155,7 @@ bool X11Driver::Init(const char *name, std::string *error) {
                     &mask))
     pointer_ = {rx, ry};
 
-  if (pipe(signalPipe_) == 0) {
-    fcntl(signalPipe_[0], F_SETFL, O_NONBLOCK);
-    fcntl(signalPipe_[1], F_SETFL, O_NONBLOCK);
-    signalWriteEnd = signalPipe_[1];
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = OnSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-  }
+  signalFd_ = portable::CatchTermination();
   return true;
 }
 
@@ -191,10 +173,6 @@ X11Driver::~X11Driver() {
     XSetIOErrorHandler(nullptr);
     XCloseDisplay(dpy_);
   }
-  signalWriteEnd = -1;
-  for (int fd : signalPipe_)
-    if (fd >= 0)
-      close(fd);
   instance = nullptr;
 }
 
@@ -238,15 +216,11 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
           deadline > now ? int(std::min<uint64_t>(deadline - now, 60000)) : 0;
     }
     pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0},
-                     {signalPipe_[0], POLLIN, 0}};
-    const int n = poll(fds, signalPipe_[0] >= 0 ? 2 : 1, timeout);
-    if (n > 0 && signalPipe_[0] >= 0 && (fds[1].revents & POLLIN)) {
-      char buffer[16];
-      while (read(signalPipe_[0], buffer, sizeof buffer) > 0) {
-      }
-      if (onTerminate)
-        onTerminate();
-    }
+                     {signalFd_, POLLIN, 0}};
+    const int n = poll(fds, 2, timeout);
+    if (n > 0 && (fds[1].revents & POLLIN) &&
+        portable::TerminationRequested() && onTerminate)
+      onTerminate();
     if (n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
       XEventsQueued(dpy_, QueuedAfterReading);
     if (focusLookDue_) {

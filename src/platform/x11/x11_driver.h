@@ -125,7 +125,7 @@ private:
   int xkbEvent_ = 0;
   bool wmPresent_ = false;
   bool compositor_ = false;
-  int signalPipe_[2] = {-1, -1};
+  int signalFd_ = -1; // readable when SIGTERM, SIGINT or SIGHUP came
 
   std::map<HWND, ::Window> own_;
   std::map<::Window, HWND> ownByXid_;
