@@ -16,13 +16,15 @@ check() {
   shift
   if "$@"; then ok "$name"; else fail "$name"; fi
 }
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
+# wait_for SECONDS COMMAND...: polls until the command succeeds, for at most
+# SECONDS of wall-clock time however long each try takes (a busy machine
+# makes tries slow, not fewer); the command is always tried at least once.
 wait_for() {
-  local limit=$(($1 * 50))
+  local end=$(($(date +%s%N) / 1000000 + $1 * 1000))
   shift
-  for ((i = 0; i < limit; i++)); do
+  while :; do
     "$@" >/dev/null 2>&1 && return 0
+    [ $(($(date +%s%N) / 1000000)) -ge "$end" ] && return 1
     sleep 0.02
   done
-  return 1
 }

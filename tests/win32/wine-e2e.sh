@@ -25,14 +25,7 @@ cleanup() {
   if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-ok() { passed=$((passed + 1)); echo "ok - $1"; }
-fail() { failed=$((failed + 1)); echo "not ok - $1"; [ $# -gt 1 ] && printf '    %s\n' "${@:2}"; }
-check() { local name="$1"; shift; if "$@"; then ok "$name"; else fail "$name"; fi; }
-wait_for() {
-  local limit=$(( $1 * 20 )); shift
-  for ((i = 0; i < limit; i++)); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
-  return 1
-}
+. "$(dirname "$0")/../checks.sh"
 helper() { "$wine" "$win/flinto-helper.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
 exec 5>"$work/display"

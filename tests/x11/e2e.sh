@@ -454,7 +454,7 @@ check "and the icon docks when a tray comes back" wait_for 10 docked
 # stop PID: ends a program, forcibly if it does not end within 5 s.
 stop() {
   kill "$1" 2>/dev/null
-  for ((i = 0; i < 50; i++)); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  wait_for 5 not kill -0 "$1"
   kill -9 "$1" 2>/dev/null
   wait "$1" 2>/dev/null
 }
