@@ -52,13 +52,15 @@ void ButtonDown(HWND window, KeyEntry &entry, int32_t held) {
   }
 }
 
+// A left click on a latched key takes it up for good: a latch left on a key
+// that is up would make the next right click release instead of latch.
 void LeftUp(HWND window, KeyEntry &entry) {
   if (!IsCapturedKey(entry))
     return;
   entry.flags &= ~LeftHeld;
   ClearCapturedKey();
   if (entry.flags & Down)
-    TakeUp(window, entry, 0);
+    TakeUp(window, entry, Latched);
 }
 
 void RightUp(HWND window, KeyEntry &entry) {
@@ -155,7 +157,7 @@ void ReleaseOnLeaving(HWND window, bool pointerOver) {
     return;
   }
   if (entry->flags & Down)
-    TakeUp(window, *entry, 0);
+    TakeUp(window, *entry, Latched);
 }
 
 void ReleaseEverything(HWND window) {

@@ -36,20 +36,16 @@ const Row kTable[] = {
     {D | LH | O, {0, 0, D | Lo | LH, D | La | LH, kNone, kNone, 0}},
     {D | RH | O, {D | Lo | RH, RH, 0, D | La, kNone, kNone, 0}},
     {D | La, {D | La | LH | O, kSame, D | La | RH | O, kSame, 0, 0, kNone}},
-    {D | La | LH | O, {0, La, D | Lo | LH, LH, kNone, kNone, La}},
-    {D | La | RH | O, {D | Lo | RH, La | RH, 0, 0, kNone, kNone, La}},
+    {D | La | LH | O, {0, 0, D | Lo | LH, LH, kNone, kNone, 0}},
+    {D | La | RH | O, {D | Lo | RH, RH, 0, 0, kNone, kNone, 0}},
     {D | Lo | LH,
      {D | LH | O, kSame, D | La | LH | RH | O, kSame, kSame, LH, kNone}},
     {D | Lo | RH,
      {D | LH | RH | O, kSame, D | La | RH | O, kSame, kSame, RH, kNone}},
     {D | LH | RH | O, {0, RH, 0, D | La | LH, kNone, kNone, 0}},
-    {D | La | LH | RH | O, {0, La | RH, 0, LH, kNone, kNone, La}},
-    {La, {D | La | LH | O, kSame, D | La | RH | O, kSame, kSame, kSame, kNone}},
+    {D | La | LH | RH | O, {0, RH, 0, LH, kNone, kNone, 0}},
     {LH, {D | LH | O, kSame, D | LH | RH | O, kSame, kSame, kSame, kNone}},
     {RH, {D | LH | RH | O, kSame, D | RH | O, kSame, kSame, kSame, kNone}},
-    {La | RH,
-     {D | La | LH | RH | O, kSame, D | La | RH | O, kSame, kSame, kSame,
-      kNone}},
     {D | La | LH,
      {D | La | LH | O, kSame, D | La | LH | RH | O, kSame, LH, LH, kNone}},
 };
@@ -197,6 +193,9 @@ private:
 
   bool CheckInvariants() {
     const std::vector<int> down = driver_.KeysDown();
+    // Every key-up the program sends is of a key it holds down.
+    if (driver_.StrayReleases() != 0)
+      return Fail("a key-up of a key that was up");
     // Nothing is down in the system while the keyboard is hidden.
     if (!IsWindowVisible(g_keyboardWindow) && !down.empty())
       return Fail("hidden, and the system has key " +
@@ -206,6 +205,10 @@ private:
       const KeyEntry *e = FindKey(id);
       if ((e->flags & Latched) && (e->flags & Locked))
         return Fail("latched and locked: " + Describe(e->flags));
+      // A latch or a lock is a way of being down: never left on a key that
+      // is up, where it would change what the next click does.
+      if ((e->flags & (Latched | Locked)) && !(e->flags & Down))
+        return Fail("key " + std::to_string(id) + " is " + Describe(e->flags));
       const bool systemDown =
           std::find(down.begin(), down.end(), int(id)) != down.end();
       if (systemDown != ((e->flags & Down) != 0))

@@ -191,7 +191,8 @@ void SimDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
        << " flags=" << flags << "\n";
   const int key = PhysicalKey(vk, scan, flags);
   if (up) {
-    down_.erase(key);
+    if (down_.erase(key) == 0)
+      ++strayReleases_;
   } else {
     if (!down_.count(key) && (vk == VK_CAPITAL || vk == VK_KANA))
       toggles_[vk] = !toggles_[vk];

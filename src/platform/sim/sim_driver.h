@@ -66,6 +66,8 @@ public:
   POINT pointer() const { return pointer_; }
   const std::vector<KeyEvent> &events() const { return events_; }
   std::vector<int> KeysDown() const;
+  // Key-ups sent for keys that were not down.
+  int StrayReleases() const { return strayReleases_; }
   bool trayAdded() const { return trayAdded_; }
 
   // portable::Driver
@@ -119,6 +121,7 @@ private:
   POINT pointer_ = {0, 0};
   UINT menuChoice_ = 0;
   std::set<int> down_;
+  int strayReleases_ = 0;
   bool physicalShift_ = false;
   std::map<int, bool> toggles_; // VK_CAPITAL, VK_KANA
   std::vector<KeyEvent> events_;
