@@ -339,6 +339,19 @@ std::string SavedOf(const std::string &file) {
                                  : r.out.substr(at, r.out.find('\n', at) - at);
 }
 
+// Whether every line of `before` is in `after`, whole and in its order.
+bool KeepsEveryLine(const std::string &before, const std::string &after) {
+  std::istringstream a(before), b(after);
+  std::string wanted, line;
+  while (std::getline(a, wanted)) {
+    do {
+      if (!std::getline(b, line))
+        return false;
+    } while (line != wanted);
+  }
+  return true;
+}
+
 const char kDefaults[] =
     "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0";
 
@@ -378,13 +391,16 @@ TEST(SettingsFile, DamagedFilesGiveDefaultsForWhatCannotBeRead) {
     EXPECT_EQ(SavedOf(file), c.saved);
   }
   // A huge file: the first megabytes are read, the rest is not, and the run
-  // goes on.
+  // goes on; the file, which could not be read whole, is not written.
   std::string huge = header + "\"Face\"=dword:00000001\n";
   huge += std::string(8u << 20, 'A');
   huge += "\n" + header + "\"Unit\"=dword:00000005\n";
   WriteFile(file, huge);
-  EXPECT_EQ(SavedOf(file),
-            "saved Face=1 Unit=3 X=1136 Y=604 WinKey=0 Transparent=0");
+  const ScenarioResult r = RunScript("start\n", file);
+  EXPECT_TRUE(Contains(
+      r.out, "saved Face=1 Unit=3 X=1136 Y=604 WinKey=0 Transparent=0\n"
+             "save failed\n"));
+  EXPECT_EQ(ReadFile(file), huge);
   std::filesystem::remove_all(dir);
 }
 
@@ -414,46 +430,50 @@ TEST(SettingsFile, FilesFromElsewhereAndTheLimits) {
     WriteFile(file, c.text);
     EXPECT_EQ(SavedOf(file), c.saved);
   }
-  // A line of exactly 64 KiB is read; one byte more and it is skipped.
+  // The parser's limits, each at the bound and one past it: what is past a
+  // limit is not read, and a save keeps its line byte for byte all the same.
   auto bigValue = [](size_t lineLength) {
     // "Big"="aaa...a" : 7 bytes besides the text.
     return "\"Big\"=\"" + std::string(lineLength - 8, 'a') + "\"\n";
   };
-  WriteFile(file, header + "\n" + bigValue(65536) +
-                      "[HKEY_CURRENT_USER\\Software\\Other]\n" +
-                      bigValue(65537));
-  SavedOf(file);
-  std::string text = ReadFile(file);
-  EXPECT_NE(text.find(std::string(65528, 'a')), std::string::npos);
-  EXPECT_EQ(text.find(std::string(65529, 'a')), std::string::npos);
-  // Key and value names of 255 bytes are kept, of 256 not; a string value
-  // with anything after its closing quote is not a value.
-  WriteFile(file, "[HKEY_CURRENT_USER\\Software\\" + std::string(255, 'K') +
-                      "]\n\"" + std::string(255, 'N') +
-                      "\"=dword:00000001\n\"" + std::string(256, 'M') +
-                      "\"=dword:00000001\n\"Tail\"=\"text\"junk\n"
-                      "\"Kept\"=\"text\"\n[HKEY_CURRENT_USER\\Software\\" +
-                      std::string(256, 'L') + "]\n\"Lost\"=dword:00000001\n");
-  SavedOf(file);
-  text = ReadFile(file);
-  EXPECT_NE(text.find(std::string(255, 'K')), std::string::npos);
-  EXPECT_NE(text.find(std::string(255, 'N')), std::string::npos);
-  EXPECT_EQ(text.find(std::string(256, 'M')), std::string::npos);
-  EXPECT_EQ(text.find(std::string(256, 'L')), std::string::npos);
-  EXPECT_EQ(text.find("Tail"), std::string::npos);
-  EXPECT_NE(text.find("\"Kept\"=\"text\""), std::string::npos);
-  // Keys 32 deep are kept, 33 deep are not.
   auto deep = [](int depth, const char *name) {
     std::string path = "[HKEY_CURRENT_USER";
     for (int i = 0; i < depth; ++i)
       path += "\\k";
     return path + "]\n\"" + name + "\"=dword:00000001\n";
   };
-  WriteFile(file, deep(32, "Deep32") + deep(33, "Deep33"));
-  SavedOf(file);
-  text = ReadFile(file);
-  EXPECT_NE(text.find("Deep32"), std::string::npos);
-  EXPECT_EQ(text.find("Deep33"), std::string::npos);
+  struct Limit {
+    const char *what;
+    std::string text;
+    int read; // values read from it
+  } limits[] = {
+      // A line of exactly 64 KiB is read; one byte more and it is not.
+      {"lines",
+       header + "\n" + bigValue(65536) +
+           "[HKEY_CURRENT_USER\\Software\\Other]\n" + bigValue(65537),
+       1},
+      // Key and value names of 255 bytes are read, of 256 not; a string
+      // value with anything after its closing quote is not a value.
+      {"names",
+       "[HKEY_CURRENT_USER\\Software\\" + std::string(255, 'K') + "]\n\"" +
+           std::string(255, 'N') + "\"=dword:00000001\n\"" +
+           std::string(256, 'M') +
+           "\"=dword:00000001\n\"Tail\"=\"text\"junk\n"
+           "\"Kept\"=\"text\"\n[HKEY_CURRENT_USER\\Software\\" +
+           std::string(256, 'L') + "]\n\"Lost\"=dword:00000001\n",
+       2},
+      // Keys 32 deep are read, 33 deep are not.
+      {"depth", deep(32, "Deep32") + deep(33, "Deep33"), 1},
+  };
+  for (const Limit &l : limits) {
+    SCOPED_TRACE(l.what);
+    EXPECT_EQ(portable::ParseRegistry(l.text), l.read);
+    WriteFile(file, l.text);
+    SavedOf(file);
+    const std::string text = ReadFile(file);
+    EXPECT_TRUE(KeepsEveryLine(l.text, text));
+    EXPECT_TRUE(Contains(text, "\"Face\"=dword:00000002"));
+  }
   std::filesystem::remove_all(dir);
 }
 
@@ -502,3 +522,128 @@ TEST(SettingsFile, SavingReplacesTheFileWhole) {
 }
 
 } // namespace
+
+namespace {
+
+// Saves one value through the store, as the program's settings are saved.
+bool SaveFace(const std::string &file, int32_t face) {
+  portable::SetRegistryFile(file);
+  return RegWriteDword("Orsel\\Flinto", "Face", face);
+}
+
+} // namespace
+
+TEST_F(RegistryTest, ASaveChangesOnlyWhatWasSet) {
+  const auto dir = FreshDir("merge");
+  const std::string file = (dir / "registry.txt").string();
+  // Comments, a blank line, lines the store cannot read, another program's
+  // key and CRLF line ends: all kept byte for byte around the new value.
+  const std::string before =
+      "; mine\r\n[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\r\n"
+      "\"Face\"=dword:00000001\r\n# note\r\n\"Odd\"=what\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"Name\"=\"x\"\r\n"
+      "[not a key\r\n";
+  WriteFile(file, before);
+  ASSERT_TRUE(SaveFace(file, 2));
+  std::string expected = before;
+  expected.replace(expected.find("00000001"), 8, "00000002");
+  EXPECT_EQ(ReadFile(file), expected);
+
+  // Another program edits the file while Flinto runs: its edit stays, and
+  // Flinto's next save still lands.
+  WriteFile(file, expected + "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+                             "\"Later\"=dword:00000007\r\n");
+  ASSERT_TRUE(RegWriteDword("Orsel\\Flinto", "Face", 0));
+  ASSERT_TRUE(RegWriteDword("Orsel\\Flinto", "Unit", 4));
+  const std::string text = ReadFile(file);
+  EXPECT_TRUE(Contains(text, "\"Later\"=dword:00000007")) << text;
+  EXPECT_EQ(RegReadDword("Other", "Later", 0), 7);
+  // A new value goes after the last one of its key, with the file's ends.
+  EXPECT_TRUE(Contains(text, "\"Face\"=dword:00000000\r\n"
+                             "\"Unit\"=dword:00000004\r\n# note\r\n"))
+      << text;
+  // A new key is added at the end; a file without a last line end keeps
+  // its last line whole.
+  WriteFile(file, "[HKEY_CURRENT_USER\\Software\\Other]\n\"A\"=dword:00000001");
+  ASSERT_TRUE(SaveFace(file, 1));
+  EXPECT_EQ(ReadFile(file),
+            "[HKEY_CURRENT_USER\\Software\\Other]\n\"A\"=dword:00000001\n"
+            "\n[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
+            "\"Face\"=dword:00000001\n");
+  // The value's last line is the one replaced (a reader takes the last).
+  WriteFile(file, "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
+                  "\"Face\"=dword:00000001\n[HKEY_CURRENT_USER\\Software\\"
+                  "orsel\\flinto]\n\"face\"=dword:00000002\n");
+  ASSERT_TRUE(SaveFace(file, 0));
+  EXPECT_EQ(ReadFile(file),
+            "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
+            "\"Face\"=dword:00000001\n[HKEY_CURRENT_USER\\"
+            "Software\\orsel\\flinto]\n\"Face\"=dword:00000000\n");
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(RegistryTest, FilesThatMustNotBeWrittenAreLeftAlone) {
+  const auto dir = FreshDir("refuse");
+  const std::string file = (dir / "registry.txt").string();
+  const std::string text = "[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"
+                           "\"Face\"=dword:00000001\n";
+  // Read-only: refused (also for root, who could write it), and said.
+  WriteFile(file, text);
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(SaveFace(file, 2));
+  EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(), "read-only"));
+  EXPECT_EQ(ReadFile(file), text);
+  // Writable again by its owner: saved.
+  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+  EXPECT_TRUE(SaveFace(file, 2));
+  // Larger than the store reads whole: untouched, and said. At the limit
+  // itself it is saved.
+  const std::string limit =
+      text + std::string((4u << 20) - text.size() - 1, ';') + "\n";
+  ASSERT_EQ(limit.size(), size_t(4u << 20));
+  WriteFile(file, limit);
+  EXPECT_TRUE(SaveFace(file, 0));
+  WriteFile(file, limit + ";");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(SaveFace(file, 2));
+  EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(), "4 MiB"));
+  EXPECT_EQ(ReadFile(file), limit + ";");
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(RegistryTest, LinksOnlyWhenNoOtherUserCouldHavePutThemThere) {
+  const auto dir = FreshDir("links");
+  const auto victim = dir / "victim.txt";
+  WriteFile(victim, "precious\n");
+  // A link in a folder anyone may write to (no sticky bit): another user
+  // could have put it there. Not followed, and said.
+  const auto shared = dir / "shared";
+  std::filesystem::create_directories(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+  std::filesystem::create_symlink(victim, shared / "registry.txt");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(SaveFace((shared / "registry.txt").string(), 2));
+  EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(),
+                       "other users can change"));
+  EXPECT_EQ(ReadFile(victim), "precious\n");
+  // The same folder made the user's own: followed.
+  ASSERT_EQ(::chmod(shared.c_str(), 0755), 0);
+  EXPECT_TRUE(SaveFace((shared / "registry.txt").string(), 2));
+  EXPECT_TRUE(Contains(ReadFile(victim), "\"Face\"=dword:00000002"));
+  EXPECT_TRUE(std::filesystem::is_symlink(shared / "registry.txt"));
+  // A link another user owns, in the user's own folder (only root can make
+  // one here).
+  if (::geteuid() == 0) {
+    WriteFile(victim, "precious\n");
+    const auto link = dir / "theirs.txt";
+    std::filesystem::create_symlink(victim, link);
+    ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(SaveFace(link.string(), 2));
+    EXPECT_TRUE(Contains(testing::internal::GetCapturedStderr(),
+                         "symbolic link of another user"));
+    EXPECT_EQ(ReadFile(victim), "precious\n");
+  }
+  std::filesystem::remove_all(dir);
+}

@@ -2,8 +2,12 @@
 // opaque values, kept in one human-readable text file. Changes are written
 // when the key they were made through is closed, in one atomic replacement
 // of the file (a temporary file renamed over it, or over the file a
-// symbolic link points to). A file that exists but cannot be read is never
-// replaced.
+// symbolic link points to). The file is read again at each save and only
+// the values set since the last one are changed in it: every other line
+// (other programs' keys, edits made meanwhile, comments, lines this store
+// cannot read) stays byte for byte. A file that cannot be read whole, a
+// read-only one, and a link another user could have planted are never
+// written; a save then fails and says why on stderr.
 #include "platform/portable/registry.h"
 
 #include <fcntl.h>
@@ -19,6 +23,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -63,6 +68,10 @@ Node root;
 bool loaded = false;
 bool loadFailed = false; // the file exists but could not be read
 bool dirty = false;      // changes not yet in the file
+// What changed since the file was last written: values set (key path,
+// name) and keys made.
+std::set<std::pair<std::vector<std::string>, std::string>> setValues;
+std::set<std::vector<std::string>> madeKeys;
 std::string filePath;
 bool failReads = false;
 bool failWrites = false;
@@ -169,31 +178,42 @@ bool UnescapeComponent(const std::string &s, std::string *out) {
   return !out->empty() && out->size() <= kMaxNameBytes;
 }
 
+// One value's line, without its end.
+std::string ValueLine(const std::string &name, const Value &value) {
+  std::ostringstream out;
+  out << QuoteString(name) << "=";
+  if (value.type == REG_DWORD && value.data.size() == 4) {
+    uint32_t v;
+    std::memcpy(&v, value.data.data(), 4);
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "dword:%08x", v);
+    out << buffer;
+  } else if (value.type == REG_SZ) {
+    std::string s = value.data;
+    if (!s.empty() && s.back() == '\0')
+      s.pop_back();
+    out << QuoteString(s);
+  } else {
+    out << "hex(" << value.type << "):";
+    for (size_t i = 0; i < value.data.size(); ++i)
+      out << (i ? "," : "") << Hex2(static_cast<unsigned char>(value.data[i]));
+  }
+  return out.str();
+}
+
+std::string KeyHeader(const std::vector<std::string> &path) {
+  std::string out = "[HKEY_CURRENT_USER";
+  for (const std::string &component : path)
+    out += "\\" + EscapeComponent(component);
+  return out + "]";
+}
+
 void SerializeNode(const Node &node, const std::string &path,
                    std::ostringstream &out) {
   if (!node.values.empty()) {
     out << "\n[" << path << "]\n";
-    for (const auto &[name, value] : node.values) {
-      out << QuoteString(name) << "=";
-      if (value.type == REG_DWORD && value.data.size() == 4) {
-        uint32_t v;
-        std::memcpy(&v, value.data.data(), 4);
-        char buffer[16];
-        std::snprintf(buffer, sizeof buffer, "dword:%08x", v);
-        out << buffer;
-      } else if (value.type == REG_SZ) {
-        std::string s = value.data;
-        if (!s.empty() && s.back() == '\0')
-          s.pop_back();
-        out << QuoteString(s);
-      } else {
-        out << "hex(" << value.type << "):";
-        for (size_t i = 0; i < value.data.size(); ++i)
-          out << (i ? "," : "")
-              << Hex2(static_cast<unsigned char>(value.data[i]));
-      }
-      out << "\n";
-    }
+    for (const auto &[name, value] : node.values)
+      out << ValueLine(name, value) << "\n";
   } else if (node.children.empty()) {
     out << "\n[" << path << "]\n";
   }
@@ -215,7 +235,8 @@ Node *Walk(const std::vector<std::string> &path, bool create) {
   return node;
 }
 
-bool ParseValueLine(const std::string &line, Node *node) {
+bool ParseValueLine(const std::string &line, std::string *nameOut,
+                    Value *valueOut) {
   size_t pos = 0;
   std::string name;
   if (!UnquoteString(line, pos, &name) || name.size() > kMaxNameBytes ||
@@ -274,8 +295,221 @@ bool ParseValueLine(const std::string &line, Node *node) {
   } else {
     return false;
   }
-  node->values[name] = std::move(value);
+  *nameOut = std::move(name);
+  *valueOut = std::move(value);
   return true;
+}
+
+bool SameKey(const std::vector<std::string> &a,
+             const std::vector<std::string> &b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (NoCase()(a[i], b[i]) || NoCase()(b[i], a[i]))
+      return false;
+  return true;
+}
+
+// One line of the text form as it was read.
+struct Line {
+  size_t begin = 0, end = 0; // its bytes, without the end of line
+  std::string ending;        // "\n", "\r\n" or "" (the last line)
+  enum Kind { kOther, kHeader, kValue } kind = kOther;
+  int key = -1; // a value: the index of its key's header line; a header:
+                // its own index when the key could be read
+  std::vector<std::string> path; // a header's key
+  std::string name;              // a value's name
+  Value value;
+};
+
+// Reads the text line by line as the store reads it: keys, values of the
+// key above them, and everything else (comments, blank lines, lines too
+// long or not understood).
+std::vector<Line> ReadLines(const std::string &text) {
+  std::vector<Line> lines;
+  int current = -1;
+  // A file saved by an editor that marks UTF-8 starts with a byte order
+  // mark: it is not part of the first line.
+  size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    Line l;
+    l.begin = start;
+    if (end == std::string::npos) {
+      end = text.size();
+    } else {
+      l.ending = "\n";
+    }
+    l.end = end;
+    if (!l.ending.empty() && l.end > l.begin && text[l.end - 1] == '\r') {
+      --l.end;
+      l.ending = "\r\n";
+    }
+    start = end + 1;
+    const int index = int(lines.size());
+    if (l.end - l.begin > kMaxLineBytes) {
+      lines.push_back(std::move(l));
+      continue;
+    }
+    std::string line = text.substr(l.begin, l.end - l.begin);
+    while (!line.empty() &&
+           (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+      line.pop_back();
+    size_t lead = 0;
+    while (lead < line.size() && (line[lead] == ' ' || line[lead] == '\t'))
+      ++lead;
+    line.erase(0, lead);
+    if (line.empty() || line[0] == ';' || line[0] == '#') {
+      lines.push_back(std::move(l));
+      continue;
+    }
+    if (line[0] == '[') {
+      l.kind = Line::kHeader;
+      current = -1;
+      const std::string prefix = "HKEY_CURRENT_USER";
+      const std::string path =
+          line.back() == ']' ? line.substr(1, line.size() - 2) : "";
+      bool ok =
+          line.back() == ']' && path.compare(0, prefix.size(), prefix) == 0;
+      size_t p = prefix.size();
+      while (ok && p < path.size()) {
+        if (path[p] != '\\') {
+          ok = false;
+          break;
+        }
+        const size_t next = path.find('\\', p + 1);
+        const std::string raw = path.substr(
+            p + 1, (next == std::string::npos ? path.size() : next) - p - 1);
+        std::string component;
+        ok = UnescapeComponent(raw, &component);
+        l.path.push_back(component);
+        p = next == std::string::npos ? path.size() : next;
+      }
+      if (ok && l.path.size() <= kMaxDepth) {
+        current = index;
+        l.key = index;
+      }
+      lines.push_back(std::move(l));
+      continue;
+    }
+    if (current >= 0 && ParseValueLine(line, &l.name, &l.value)) {
+      l.kind = Line::kValue;
+      l.key = current;
+    }
+    lines.push_back(std::move(l));
+  }
+  return lines;
+}
+
+// The file's text with the values set since the last save put in: a value
+// already there is replaced on its line (its last line, the one a reader
+// takes), a new one goes after the last value of its key, a new key at the
+// end. Nothing else changes.
+std::string Merge(const std::string &text) {
+  const std::vector<Line> lines = ReadLines(text);
+  std::string eol = "\n";
+  for (const Line &l : lines)
+    if (!l.ending.empty()) {
+      eol = l.ending;
+      break;
+    }
+  std::map<size_t, std::string> replaced;
+  std::map<size_t, std::vector<std::string>> after;
+  std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>>
+      added; // new keys at the end, with their values
+  auto lastHeader = [&](const std::vector<std::string> &path) {
+    int found = -1;
+    for (size_t i = 0; i < lines.size(); ++i)
+      if (lines[i].kind == Line::kHeader && lines[i].key >= 0 &&
+          SameKey(lines[i].path, path))
+        found = int(i);
+    return found;
+  };
+  auto addedKey =
+      [&](const std::vector<std::string> &path) -> std::vector<std::string> & {
+    for (auto &[p, values] : added)
+      if (SameKey(p, path))
+        return values;
+    added.push_back({path, {}});
+    return added.back().second;
+  };
+  for (const auto &[path, name] : setValues) {
+    const Node *node = Walk(path, false);
+    if (node == nullptr)
+      continue;
+    auto v = node->values.find(name);
+    if (v == node->values.end())
+      continue;
+    const std::string line = ValueLine(v->first, v->second);
+    int at = -1;
+    for (size_t i = 0; i < lines.size(); ++i)
+      if (lines[i].kind == Line::kValue &&
+          SameKey(lines[size_t(lines[i].key)].path, path) &&
+          !NoCase()(lines[i].name, name) && !NoCase()(name, lines[i].name))
+        at = int(i);
+    if (at >= 0) {
+      replaced[size_t(at)] = line;
+      continue;
+    }
+    const int header = lastHeader(path);
+    if (header < 0) {
+      addedKey(path).push_back(line);
+      continue;
+    }
+    size_t last = size_t(header);
+    for (size_t i = size_t(header) + 1; i < lines.size(); ++i) {
+      if (lines[i].kind == Line::kHeader)
+        break;
+      if (lines[i].kind == Line::kValue)
+        last = i;
+    }
+    after[last].push_back(line);
+  }
+  // A key made without values is written only where nothing below it is
+  // (the keys on a path made to reach a value need no line of their own).
+  auto under = [](const std::vector<std::string> &path,
+                  const std::vector<std::string> &other) {
+    return other.size() >= path.size() &&
+           SameKey(path, std::vector<std::string>(
+                             other.begin(), other.begin() + long(path.size())));
+  };
+  for (const std::vector<std::string> &path : madeKeys) {
+    bool covered = false;
+    for (const Line &l : lines)
+      covered = covered ||
+                (l.kind == Line::kHeader && l.key >= 0 && under(path, l.path));
+    for (const auto &[p, values] : added)
+      covered = covered || under(path, p);
+    for (const auto &[p, name] : setValues)
+      covered = covered || under(path, p);
+    if (!covered)
+      addedKey(path);
+  }
+
+  std::string out =
+      text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? "\xEF\xBB\xBF" : "";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const Line &l = lines[i];
+    auto r = replaced.find(i);
+    out +=
+        r != replaced.end() ? r->second : text.substr(l.begin, l.end - l.begin);
+    auto a = after.find(i);
+    if (a == after.end()) {
+      out += l.ending;
+      continue;
+    }
+    out += l.ending.empty() ? eol : l.ending;
+    for (const std::string &line : a->second)
+      out += line + (l.ending.empty() && &line == &a->second.back() ? "" : eol);
+  }
+  if (!added.empty() && !out.empty() && out.back() != '\n')
+    out += eol;
+  for (const auto &[path, values] : added) {
+    out += eol + KeyHeader(path) + eol;
+    for (const std::string &line : values)
+      out += line + eol;
+  }
+  return out;
 }
 
 // --- File --------------------------------------------------------------
@@ -345,14 +579,120 @@ std::string WriteTarget() {
                                     : filePath.substr(0, slash + 1) + link;
 }
 
+void Say(const std::string &what) {
+  std::fprintf(stderr, "flinto: %s\n", what.c_str());
+  std::fflush(stderr);
+}
+
+// Whether `dir` can be changed only by the user and root: owned by one of
+// them and writable by no one else (a sticky folder, such as /tmp, lets no
+// one else replace what the user put there).
+bool OnlyOursOrRoots(const std::string &dir) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0)
+    return false;
+  if (st.st_uid != getuid() && st.st_uid != 0)
+    return false;
+  return (st.st_mode & 0022) == 0 || (st.st_mode & S_ISVTX) != 0;
+}
+
+// A symbolic link on the way to the file is followed only when the user
+// (or root) made it and no one else could have put it there: else another
+// user's link in a shared folder would have the settings written over a
+// file of the user's choosing. Says why not in `why`.
+bool LinksAreTheUsers(const std::string &path, std::string *why) {
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string prefix = path.substr(0, end);
+    struct stat st;
+    if (prefix.empty() || lstat(prefix.c_str(), &st) != 0)
+      return true; // the rest does not exist yet: it will be ours
+    if (S_ISLNK(st.st_mode)) {
+      if (st.st_uid != getuid() && st.st_uid != 0) {
+        *why = prefix + " is a symbolic link of another user";
+        return false;
+      }
+      for (size_t slash = prefix.find('/');
+           slash != std::string::npos && slash + 1 < prefix.size();
+           slash = prefix.find('/', slash + 1)) {
+        const std::string dir = slash == 0 ? "/" : prefix.substr(0, slash);
+        if (!OnlyOursOrRoots(dir)) {
+          *why = prefix + " is a symbolic link in " + dir +
+                 ", which other users can change";
+          return false;
+        }
+      }
+      if (prefix[0] != '/' && !OnlyOursOrRoots(".")) {
+        *why =
+            prefix + " is a symbolic link in a folder other users can change";
+        return false;
+      }
+    }
+    if (end == std::string::npos)
+      return true;
+  }
+}
+
+// The file's text as it is now; false (with the reason) when it cannot be
+// read whole. A file that is not there reads as absent.
+bool ReadCurrent(const std::string &path, std::string *text, bool *exists,
+                 std::string *why) {
+  *exists = false;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT)
+      return true;
+    *why = path + " cannot be read";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *why = path + " is not a plain file";
+    return false;
+  }
+  if (size_t(st.st_size) > kMaxFileBytes) {
+    *why = path + " is larger than 4 MiB and was left as it is";
+    return false;
+  }
+  if ((st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0) {
+    *why = path + " is read-only";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *why = path + " cannot be read";
+    return false;
+  }
+  text->assign(kMaxFileBytes + 1, '\0');
+  in.read(&(*text)[0], static_cast<std::streamsize>(text->size()));
+  text->resize(static_cast<size_t>(in.gcount()));
+  if (in.bad() || text->size() > kMaxFileBytes) {
+    *why = path + " cannot be read whole";
+    return false;
+  }
+  *exists = true;
+  return true;
+}
+
 bool Persist() {
   if (filePath.empty()) {
     dirty = false;
+    setValues.clear();
+    madeKeys.clear();
     return true;
   }
   if (loadFailed || failPersists)
     return false;
+  std::string why;
+  if (!LinksAreTheUsers(filePath, &why)) {
+    Say("the settings were not saved: " + why);
+    return false;
+  }
   const std::string target = WriteTarget();
+  std::string current;
+  bool exists = false;
+  if (!ReadCurrent(target, &current, &exists, &why)) {
+    Say("the settings were not saved: " + why);
+    return false;
+  }
   const size_t slash = target.find_last_of('/');
   const std::string dir =
       slash == std::string::npos ? std::string(".") : target.substr(0, slash);
@@ -367,7 +707,7 @@ bool Persist() {
   if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
       fchmod(fd, old.st_mode & 07777) != 0)
     ok = false;
-  const std::string text = SerializeRegistry();
+  const std::string text = exists ? Merge(current) : SerializeRegistry();
   size_t written = 0;
   while (ok && written < text.size()) {
     const ssize_t n = write(fd, text.data() + written, text.size() - written);
@@ -387,11 +727,16 @@ bool Persist() {
     ok = false;
   if (!ok) {
     unlink(temp.c_str());
-  } else {
-    dirty = false;
-    ++fileWrites;
+    return false;
   }
-  return ok;
+  // What the file holds now, edits made meanwhile by others included, is
+  // what the store holds.
+  ParseRegistry(text);
+  dirty = false;
+  setValues.clear();
+  madeKeys.clear();
+  ++fileWrites;
+  return true;
 }
 
 // Splits a sub-key path at backslashes, keeping a double-byte character
@@ -437,6 +782,8 @@ bool WantsWrite(REGSAM sam) { return (sam & 0x0006) != 0; }
 void SetRegistryFile(const std::string &path) {
   filePath = path;
   root = Node();
+  setValues.clear();
+  madeKeys.clear();
   loaded = false;
   loadFailed = false;
   dirty = false;
@@ -476,63 +823,21 @@ int ParseRegistry(const std::string &text) {
   loaded = true;
   int count = 0;
   Node *current = nullptr;
-  // A file saved by an editor that marks UTF-8 starts with a byte order
-  // mark: it is not part of the first line.
-  size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos)
-      end = text.size();
-    std::string line =
-        text.substr(start, std::min(end - start, kMaxLineBytes + 1));
-    start = end + 1;
-    if (line.size() > kMaxLineBytes)
-      continue;
-    while (!line.empty() &&
-           (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-      line.pop_back();
-    size_t lead = 0;
-    while (lead < line.size() && (line[lead] == ' ' || line[lead] == '\t'))
-      ++lead;
-    line.erase(0, lead);
-    if (line.empty() || line[0] == ';' || line[0] == '#')
-      continue;
-    if (line[0] == '[') {
-      current = nullptr;
-      if (line.back() != ']')
-        continue;
-      const std::string path = line.substr(1, line.size() - 2);
-      const std::string prefix = "HKEY_CURRENT_USER";
-      if (path.compare(0, prefix.size(), prefix) != 0)
-        continue;
-      std::vector<std::string> components;
-      bool ok = true;
-      size_t p = prefix.size();
-      while (ok && p < path.size()) {
-        if (path[p] != '\\') {
-          ok = false;
-          break;
-        }
-        const size_t next = path.find('\\', p + 1);
-        const std::string raw = path.substr(
-            p + 1, (next == std::string::npos ? path.size() : next) - p - 1);
-        std::string component;
-        ok = UnescapeComponent(raw, &component);
-        components.push_back(component);
-        p = next == std::string::npos ? path.size() : next;
-      }
-      if (ok && components.size() <= kMaxDepth)
-        current = Walk(components, true);
-      continue;
-    }
-    if (current != nullptr && ParseValueLine(line, current))
+  for (Line &l : ReadLines(text)) {
+    if (l.kind == Line::kHeader)
+      current = l.key >= 0 ? Walk(l.path, true) : nullptr;
+    else if (l.kind == Line::kValue && current != nullptr) {
+      current->values[l.name] = std::move(l.value);
       ++count;
+    }
   }
   return count;
 }
 
 void ResetRegistry() {
   root = Node();
+  setValues.clear();
+  madeKeys.clear();
   loaded = false;
   loadFailed = false;
   dirty = false;
@@ -602,6 +907,7 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD,
   const bool existed = Walk(open->path, false) != nullptr;
   if (!existed) {
     Walk(open->path, true);
+    madeKeys.insert(open->path);
     dirty = true;
   }
   if (disposition != nullptr)
@@ -655,6 +961,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type,
   if (size != 0)
     value.data.assign(reinterpret_cast<const char *>(data), size);
   node->values[name != nullptr ? name : ""] = value;
+  setValues.insert({open->path, name != nullptr ? name : ""});
   dirty = true;
   return ERROR_SUCCESS;
 }
