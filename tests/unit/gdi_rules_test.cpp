@@ -2,6 +2,8 @@
 // a centred text, a stretched picture and every kind of picture file give.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -399,6 +401,18 @@ TEST(PictureFiles, RunLengthEncoded) {
   Bmp down(4, -1, 8, 1, 0);
   down.bytes.append(reinterpret_cast<const char *>(rle8), sizeof rle8);
   EXPECT_FALSE(down.Decode(&out));
+  // A few bytes that say "end of picture" at any size: decoded up to
+  // 2048 x 2048 pixels in area, refused one row beyond.
+  const uint8_t end[] = {0, 1};
+  for (const auto &[w, h, ok] :
+       {std::tuple{2048, 2048, true}, std::tuple{4096, 1024, true},
+        std::tuple{2048, 2049, false}, std::tuple{16384, 16384, false}}) {
+    Bmp big(w, h, 8, 1, 3 * 4, 3);
+    for (uint32_t c : {0x000000u, 0x0000FFu, 0x00FF00u})
+      big.U32(c);
+    big.bytes.append(reinterpret_cast<const char *>(end), sizeof end);
+    EXPECT_EQ(big.Decode(&out), ok) << w << " x " << h;
+  }
 }
 
 } // namespace

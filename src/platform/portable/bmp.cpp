@@ -16,6 +16,7 @@ namespace {
 constexpr uint32_t kRle8 = 1;
 constexpr uint32_t kRle4 = 2;
 constexpr uint32_t kBitfields = 3;
+constexpr int64_t kMaxPixels = 2048 * 2048;
 
 uint32_t U32(const uint8_t *p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
@@ -163,7 +164,10 @@ bool DecodeBmp(const uint8_t *bytes, size_t size, Bitmap *out) {
       return false; // run-length encoded pictures are stored bottom-up
     height = -height;
   }
-  if (width > 16384 || height > 16384)
+  // A face's picture is stretched over a keyboard of at most a few thousand
+  // pixels a side: anything larger than 2048 x 2048 in area is refused, as
+  // a few bytes of run-length code can describe a picture of gigabytes.
+  if (width > 16384 || height > 16384 || width * height > kMaxPixels)
     return false;
 
   // Palette.
