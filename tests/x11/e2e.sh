@@ -566,6 +566,83 @@ kill -TERM "$flinto_pid"
 wait "$flinto_pid" 2>/dev/null
 check "and the repeat it turned off is restored" not sh -c 'xprop -root | grep -q "_FLINTO_NO_REPEAT\|_FLINTO_XTEST_REPEAT"'
 
+# --- Other clients taking Flinto's windows away ---------------------------
+hostile="$build/tests/x11/flinto-hostile"
+# The layout of the face and size Flinto starts with now.
+layout_now() {
+  local file="$XDG_CONFIG_HOME/flinto/registry.txt" face unit
+  face=$((16#$(sed -n 's/^"Face"=dword://p' "$file")))
+  unit=$((16#$(sed -n 's/^"Unit"=dword://p' "$file")))
+  layout_of "setting Face dword $face
+setting Unit dword $unit" >"$work/layout"
+}
+id_of() { window_of "$1" | cut -d' ' -f1; }
+selection_owner() { "$hostile" owner _FLINTO_S0; }
+start_flinto
+layout_now
+click_tray
+wait_for 5 keyboard_viewable
+xdotool windowactivate "$target_id" 2>/dev/null
+wait_for 5 active_is_target
+old_id=$(id_of FlintoFrame)
+"$hostile" destroy "$old_id"
+replaced() { local id; id=$(id_of "$1"); [ -n "$id" ] && [ "$id" != "$2" ]; }
+check "a keyboard destroyed by another client is made anew at once" \
+  wait_for 5 replaced FlintoFrame "$old_id"
+check "and shown" wait_for 5 keyboard_viewable
+before=$(log_lines)
+click_key 0x41
+check "and it types" wait_for 3 grep -q "press keycode=38" <(new_events "$before")
+old_id=$(id_of FlintoHidden)
+check "the owner window holds the instance selection" test "$(selection_owner)" = "$old_id"
+"$hostile" destroy "$old_id"
+new_owner() { local o; o=$(selection_owner); [ "$o" != 0x0 ] && [ "$o" != "$old_id" ] && [ "$o" = "$(id_of FlintoHidden)" ]; }
+check "the owner window destroyed: a new one holds the selection again" wait_for 5 new_owner
+timeout 5 "$flinto" >>"$work/flinto.log" 2>&1
+check "and a second start hands over to the running Flinto (status 0)" test $? -eq 0
+check "which is still the only one" test "$(xdotool search --class '^FlintoHidden$' | wc -l)" -eq 1
+old_id=$(id_of FlintoTray)
+"$hostile" destroy "$old_id"
+icon_back() { replaced FlintoTray "$old_id" && docked; }
+check "the tray icon destroyed: a new one docks" wait_for 5 icon_back
+kill -TERM "$flinto_pid"
+wait "$flinto_pid" 2>/dev/null
+# Something that is not a Flinto holds the selection: Flinto starts all the
+# same, takes it over, and takes it back when it is taken again.
+"$hostile" squat _FLINTO_S0 >"$work/squat.log" &
+squatter=$!
+wait_for 5 grep -q ready "$work/squat.log"
+start_flinto
+check "a selection held by another program does not stop a start" test -n "$(id_of FlintoTray)"
+taken_over() {
+  grep -q 'not a Flinto, holds _FLINTO_S0' "$work/flinto.log" &&
+    [ "$(selection_owner)" = "$(id_of FlintoHidden)" ]
+}
+check "which takes it over and says so" wait_for 5 taken_over
+kill "$squatter"
+"$hostile" squat _FLINTO_S0 >"$work/squat.log" &
+squatter=$!
+wait_for 5 grep -q ready "$work/squat.log"
+taken_back() { [ "$(selection_owner)" = "$(id_of FlintoHidden)" ]; }
+check "and takes it back when another program takes it" wait_for 5 taken_back
+check "saying so" grep -q "taking it back" "$work/flinto.log"
+kill "$squatter"
+# The whole client killed (xkill) with Shift latched: the connection is
+# lost, and Shift is let go on a new one.
+click_tray
+wait_for 5 keyboard_viewable
+xdotool windowactivate "$target_id" 2>/dev/null
+wait_for 5 active_is_target
+before=$(log_lines)
+click_key 0x10 3
+wait_for 3 grep -q "press keycode=50" <(new_events "$before")
+xdotool windowkill "$(id_of FlintoFrame)"
+wait "$flinto_pid" 2>/dev/null
+status=$?
+check "xkill of the keyboard ends Flinto with status 1" test "$status" -eq 1
+check "and the latched Shift is let go" wait_for 3 grep -q "release keycode=50" <(new_events "$before")
+check "nothing is left down in the server" test -z "$("$hostile" keys)"
+
 # --- Losing the server ---------------------------------------------------
 start_flinto
 kill "$xvfb_pid"

@@ -41,6 +41,8 @@ int IgnoreErrors(Display *, XErrorEvent *error) {
 }
 
 int ConnectionLost(Display *) {
+  if (instance != nullptr)
+    instance->LetGoAfterLoss();
   if (instance != nullptr && instance->onConnectionLost)
     instance->onConnectionLost();
   std::fprintf(stderr, "flinto: the connection to the X server was lost; "
@@ -101,6 +103,7 @@ bool X11Driver::Init(const char *name, std::string *error) {
     return false;
   }
   instance = this;
+  displayName_ = DisplayString(dpy_);
   XSetErrorHandler(IgnoreErrors);
   XSetIOErrorHandler(ConnectionLost);
   screen_ = DefaultScreen(dpy_);
@@ -377,42 +380,6 @@ bool X11Driver::SendClientMessage(::Window destination, ::Window about,
   return XSendEvent(dpy_, destination, False, mask, &e) != 0;
 }
 
-// One Flinto per display: the running one's owner window holds this
-// selection, and a second start finds it there.
-std::string X11Driver::InstanceSelection() const {
-  char name[64];
-  std::snprintf(name, sizeof name, "_FLINTO_S%d", screen_);
-  return name;
-}
-
-HWND X11Driver::FindForeignWindow(const std::string &className) {
-  if (className != "FlintoHidden")
-    return nullptr;
-  const ::Window owner =
-      XGetSelectionOwner(dpy_, atom(InstanceSelection().c_str()));
-  if (owner == None || ownByXid_.count(owner))
-    return nullptr;
-  auto known = foreign_.find(owner);
-  if (known != foreign_.end())
-    return known->second;
-  XSelectInput(dpy_, owner, StructureNotifyMask);
-  HWND hwnd = portable::RegisterForeignWindow(className, "", RECT{0, 0, 0, 0});
-  foreign_[owner] = hwnd;
-  foreignXid_[hwnd] = owner;
-  return hwnd;
-}
-
-bool X11Driver::PostForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  const ::Window xid = XidOf(hwnd);
-  if (xid == 0)
-    return false;
-  const bool sent =
-      SendClientMessage(xid, xid, "_FLINTO_POST",
-                        {long(msg), long(wParam), long(lParam)}, NoEventMask);
-  XSync(dpy_, False);
-  return sent;
-}
-
 HWND X11Driver::Foreground() {
   // Without a window manager nothing announces the focus: ask.
   if (!wmPresent_)
@@ -464,6 +431,12 @@ bool X11Driver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
   trayOwner_ = data.hWnd;
   trayMessage_ = data.uCallbackMessage;
   trayId_ = data.uID;
+  trayTip_ = data.szTip;
+  MakeTrayIcon();
+  return trayManager_ != 0;
+}
+
+void X11Driver::MakeTrayIcon() {
   XSetWindowAttributes attributes;
   attributes.background_pixel = 0xC0C0C0;
   attributes.event_mask =
@@ -476,7 +449,7 @@ bool X11Driver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
   hint.res_name = name;
   hint.res_class = cls;
   XSetClassHint(dpy_, trayWindow_, &hint);
-  XStoreName(dpy_, trayWindow_, data.szTip);
+  XStoreName(dpy_, trayWindow_, trayTip_.c_str());
   XSizeHints *size = XAllocSizeHints();
   size->flags = PMinSize | PBaseSize;
   size->min_width = size->min_height = 16;
@@ -488,7 +461,6 @@ bool X11Driver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
                   32, PropModeReplace,
                   reinterpret_cast<const unsigned char *>(info), 2);
   Dock();
-  return trayManager_ != 0;
 }
 
 void X11Driver::Dock() {
@@ -538,6 +510,12 @@ void X11Driver::DrawTrayIcon() {
 
 void X11Driver::HandleTrayEvent(XEvent &event) {
   switch (event.type) {
+  case DestroyNotify:
+    // Destroyed by another client: a new icon, docked again.
+    trayWindow_ = 0;
+    trayIconOnRoot_ = true;
+    MakeTrayIcon();
+    break;
   case ReparentNotify:
     // Out of every tray (one went away, or gave its icons up to another
     // that took over): never left on the desktop as a stray window; docked
@@ -662,6 +640,10 @@ void X11Driver::Handle(XEvent &event) {
     }
     if (gone == trayManager_)
       TrayLost();
+    if (ownByXid_.count(gone)) {
+      WindowTakenAway(gone);
+      return;
+    }
     auto f = foreign_.find(gone);
     if (f != foreign_.end()) {
       if (foreground_ == f->second)
@@ -674,6 +656,10 @@ void X11Driver::Handle(XEvent &event) {
   }
   if (event.type == MappingNotify) {
     XRefreshKeyboardMapping(&event.xmapping);
+    return;
+  }
+  if (event.type == SelectionClear) {
+    SelectionLost(event.xselectionclear);
     return;
   }
   auto own = ownByXid_.find(event.xany.window);

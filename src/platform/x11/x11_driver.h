@@ -98,6 +98,10 @@ private:
   void SetOpacity(::Window xid, uint32_t value, bool remove);
   void SetUtf8Title(::Window xid, const std::string &cp932);
   std::string InstanceSelection() const;
+  bool IsFlintoOwner(::Window xid);
+  void SelectionLost(const XSelectionClearEvent &event);
+  void WindowTakenAway(::Window xid);
+  void MakeTrayIcon();
   // A 32-bit client message of `type` about window `about`, sent to
   // `destination` with the event mask.
   bool SendClientMessage(::Window destination, ::Window about, const char *type,
@@ -105,6 +109,14 @@ private:
   bool KeyRepeats(unsigned keycode) const;
   void RestoreServerRepeat();
   void MakeGoodAfterKill();
+
+public:
+  // The connection is lost: on a new one, if the server is still there,
+  // the keys held down are let go and the repeat turned off is restored,
+  // as the next start would.
+  void LetGoAfterLoss();
+
+private:
   void SetKeyRepeat(unsigned keycode, bool on);
   void NoteNoRepeat();
   void ReadWindowManager();
@@ -114,6 +126,7 @@ private:
   void DropSharedImage(HWND hwnd);
 
   Display *dpy_ = nullptr;
+  std::string displayName_;
   int screen_ = 0;
   ::Window root_ = 0;
   Visual *visual_ = nullptr;
@@ -164,6 +177,7 @@ private:
   HWND trayOwner_ = nullptr;
   UINT trayMessage_ = 0;
   UINT trayId_ = 0;
+  std::string trayTip_;
   Time lastTrayPress_ = 0;
   int trayWidth_ = 22, trayHeight_ = 22;
   HWND trayClickForeground_ = nullptr; // in front when the tray was clicked

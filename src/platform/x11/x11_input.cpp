@@ -106,6 +106,34 @@ void X11Driver::MakeGoodAfterKill() {
   XFlush(dpy_);
 }
 
+void X11Driver::LetGoAfterLoss() {
+  // Once: losing the new connection too ends up here again.
+  static bool tried = false;
+  if (tried || (held_.empty() && noRepeat_.empty() && numLockedFor_.empty() &&
+                !xtestRepeated_))
+    return;
+  tried = true;
+  Display *lost = dpy_;
+  dpy_ = XOpenDisplay(displayName_.c_str());
+  if (dpy_ != nullptr) {
+    int opcode = 0, event = 0, error = 0, major = XkbMajorVersion,
+        minor = XkbMinorVersion;
+    const bool xkb =
+        XkbQueryExtension(dpy_, &opcode, &event, &error, &major, &minor);
+    for (unsigned keycode : held_)
+      XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
+    if (xkb && !numLockedFor_.empty())
+      XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, 0);
+    if (xkb)
+      RestoreServerRepeat();
+    XSync(dpy_, False);
+    XCloseDisplay(dpy_);
+  }
+  held_.clear();
+  numLockedFor_.clear();
+  dpy_ = lost;
+}
+
 void X11Driver::SetKeyRepeat(unsigned keycode, bool on) {
   XKeyboardControl control;
   control.key = int(keycode);

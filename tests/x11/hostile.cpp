@@ -1,0 +1,60 @@
+// A client that does to Flinto what other clients may do: destroys one of
+// its windows, holds the selection by which one Flinto finds another, and
+// tells which keys the server has down.
+//
+//   flinto-hostile destroy WINDOW      destroys the window
+//   flinto-hostile squat SELECTION     holds the selection with a window of
+//                                      its own until killed; prints "ready"
+//   flinto-hostile owner SELECTION     prints the selection's owner window
+//   flinto-hostile keys                prints the keycodes that are down
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char **argv) {
+  if (argc < 2)
+    return 2;
+  Display *dpy = XOpenDisplay(nullptr);
+  if (dpy == nullptr)
+    return 1;
+  if (std::strcmp(argv[1], "destroy") == 0 && argc == 3) {
+    XDestroyWindow(dpy, Window(std::strtoul(argv[2], nullptr, 0)));
+    XSync(dpy, False);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "squat") == 0 && argc == 3) {
+    const Window w =
+        XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+    XClassHint hint;
+    char name[] = "squatter", cls[] = "Squatter";
+    hint.res_name = name;
+    hint.res_class = cls;
+    XSetClassHint(dpy, w, &hint);
+    XSetSelectionOwner(dpy, XInternAtom(dpy, argv[2], False), w, CurrentTime);
+    XSync(dpy, False);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    while (true) {
+      XEvent e;
+      XNextEvent(dpy, &e); // messages sent to it are taken and dropped
+    }
+  }
+  if (std::strcmp(argv[1], "owner") == 0 && argc == 3) {
+    std::printf("0x%lx\n",
+                XGetSelectionOwner(dpy, XInternAtom(dpy, argv[2], False)));
+    return 0;
+  }
+  if (std::strcmp(argv[1], "keys") == 0) {
+    char keys[32];
+    XQueryKeymap(dpy, keys);
+    for (int code = 8; code < 256; ++code)
+      if ((keys[code / 8] >> (code % 8)) & 1)
+        std::printf("%d\n", code);
+    return 0;
+  }
+  return 2;
+}
