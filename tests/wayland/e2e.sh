@@ -385,6 +385,49 @@ check "and says which host it found" grep -q "running on Wayland" "$second_log"
 check "and the running one shows its keyboard" wait_for 5 shows_sim "setting Unit dword 2"
 check "the target keeps the focus" target_focused
 
+# --- Hurried: quick menus and floods --------------------------------------
+# The compositor must never have reason to disconnect Flinto: menus opened
+# and closed at once from the tray item, a flood of show and hide requests
+# on the instance socket, many menu requests in a row.
+context_menu() {
+  as_user dbus-send --session --type=method_call \
+    --dest="org.kde.StatusNotifierItem-$flinto_pid-1" \
+    /StatusNotifierItem org.kde.StatusNotifierItem.ContextMenu \
+    int32:100 int32:100
+}
+for i in $(seq 25); do context_menu; context_menu; done
+sleep 0.5
+check "fifty ContextMenu calls in pairs: Flinto is still there" not exited
+# (Each part from a running Flinto, whatever became of the last.)
+running() { exited && start_flinto && wait_for 10 item_registered; true; }
+running
+socket="$XDG_RUNTIME_DIR/flinto-$WAYLAND_DISPLAY.socket"
+# 2,000 rounds of a show and a tray click (which hides or shows).
+as_user "$work/bin/flinto-wl-input" post "$socket" 2000 1128 0 0 1124 1 0x201 \
+  >"$work/posted.txt"
+check "a flood of show and hide requests on the instance socket: still there" \
+  sh -c "grep -q 'posted [1-9]' '$work/posted.txt' && sleep 1 && kill -0 $flinto_pid"
+running
+callers=()
+for w in 1 2 3 4; do
+  (for i in $(seq 75); do context_menu >/dev/null 2>&1; done) &
+  callers+=($!)
+done
+wait "${callers[@]}"
+sleep 0.5
+check "three hundred menu requests at once: still there" not exited
+check "and the compositor said nothing against it" \
+  not grep -q "wrong configure serial\|Broken pipe\|error" "$flinto_log"
+# Known state again: the keyboard shown, no menu.
+running
+click 640 150
+settle
+timeout 10 "${runner[@]}" env -i PATH=/usr/bin:/bin HOME="$work" \
+  XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" XDG_CONFIG_HOME="$XDG_CONFIG_HOME" \
+  WAYLAND_DISPLAY="$WAYLAND_DISPLAY" "$work/bin/flinto" >/dev/null 2>&1
+check "then the keyboard shows as flinto-sim draws it" \
+  wait_for 5 shows_sim "setting Unit dword 2"
+
 # --- SIGTERM with Ctrl latched ---------------------------------------------
 before=$(log_lines)
 click_key 0x11 3

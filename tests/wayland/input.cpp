@@ -10,14 +10,23 @@
 //   sync            answers "synced N" on standard output once the
 //                   compositor has taken everything before it
 // Prints "ready" when the devices exist.
+//
+// flinto-wl-input post SOCKET COUNT MSG WPARAM LPARAM [MSG WPARAM LPARAM]
+// instead sends COUNT rounds of the messages, as fast as they go, to a
+// Flinto's instance socket, as other Flintos would; prints how many were
+// taken.
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -81,7 +90,35 @@ uint32_t Button(int b) {
 
 } // namespace
 
-int main() {
+int Post(int argc, char **argv) {
+  if (argc < 7 || (argc - 4) % 3 != 0)
+    return 2;
+  const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", argv[2]);
+  const long rounds = std::strtol(argv[3], nullptr, 10);
+  long taken = 0;
+  for (long r = 0; r < rounds; ++r)
+    for (int i = 4; i + 2 < argc; i += 3) {
+      const int64_t message[3] = {std::strtoll(argv[i], nullptr, 0),
+                                  std::strtoll(argv[i + 1], nullptr, 0),
+                                  std::strtoll(argv[i + 2], nullptr, 0)};
+      if (sendto(fd, message, sizeof message, MSG_DONTWAIT,
+                 reinterpret_cast<sockaddr *>(&address),
+                 sizeof address) == ssize_t(sizeof message))
+        ++taken;
+      else
+        usleep(1000); // full: the receiver reads at its pace
+    }
+  std::printf("posted %ld\n", taken);
+  close(fd);
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  if (argc > 1 && std::strcmp(argv[1], "post") == 0)
+    return Post(argc, argv);
   wl_display *display = wl_display_connect(nullptr);
   if (display == nullptr) {
     std::fprintf(stderr, "input: no compositor\n");

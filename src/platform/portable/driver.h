@@ -31,6 +31,10 @@ public:
   // Called when no message is queued and no timer is due: waits for input or
   // until `deadline` (on Now()'s clock; UINT64_MAX for none).
   virtual void Wait(uint64_t deadline) = 0;
+  // Called between messages taken from the queue: reads and handles what
+  // the host has for the program without waiting, so that a long run of
+  // queued messages does not leave the host's connection unread.
+  virtual void Poll() {}
   // Timers fall due on multiples of this many milliseconds, so that timers
   // of different periods wake the program together (1: exactly).
   virtual uint64_t TimerGranularity() { return 1; }
@@ -113,6 +117,9 @@ uint64_t NextTimerDue();
 bool QuitPending();
 // Whether a posted message waits in the queue.
 bool HasQueuedMessages();
+// Posts the message unless the same one (window, number and parameters)
+// still waits in the queue: what a flood repeats is handled once.
+BOOL PostMessageOnce(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 const std::string *WindowClassName(HWND hwnd);
 HWND WindowOwner(HWND hwnd);
 bool IsOwnWindow(HWND hwnd);

@@ -143,6 +143,14 @@ bool QuitPending() { return quitPosted; }
 
 bool HasQueuedMessages() { return !queue.empty(); }
 
+BOOL PostMessageOnce(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  for (const MSG &m : queue)
+    if (m.hwnd == hwnd && m.message == msg && m.wParam == wParam &&
+        m.lParam == lParam)
+      return TRUE;
+  return PostMessageA(hwnd, msg, wParam, lParam);
+}
+
 HWND Driver::WindowAt(POINT point) {
   HWND own = OwnWindowAt(point);
   return own != nullptr ? own : ForeignWindowAt(point);
@@ -589,6 +597,8 @@ BOOL GetMessageA(LPMSG msg, HWND, UINT, UINT) {
   if (msg == nullptr)
     return -1;
   while (true) {
+    if (!queue.empty() && driver != nullptr)
+      driver->Poll();
     if (!queue.empty()) {
       *msg = queue.front();
       queue.pop_front();

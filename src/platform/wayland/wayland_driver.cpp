@@ -289,6 +289,7 @@ WaylandDriver::~WaylandDriver() {
     surfaces_.clear();
     DestroySurface(probe_);
     DestroySurface(menuSurface_);
+    DropBuffer(menuBlank_);
     for (auto &[callback, move] : moves_)
       wl_callback_destroy(callback);
     for (auto &[handle, t] : toplevelList_)
@@ -362,6 +363,26 @@ bool WaylandDriver::HandOutInput() {
 }
 
 void WaylandDriver::Wait(uint64_t deadline) { PumpEvents(deadline); }
+
+// The compositor's events are read between queued messages too: a program
+// busy with a long queue (a flood of show and hide requests) that left them
+// unread would be disconnected when the compositor's buffer for it fills.
+void WaylandDriver::Poll() {
+  if (wl_display_flush(display_) < 0 && errno != EAGAIN)
+    ConnectionLost();
+  while (wl_display_prepare_read(display_) != 0)
+    if (wl_display_dispatch_pending(display_) < 0)
+      ConnectionLost();
+  pollfd fd = {wl_display_get_fd(display_), POLLIN, 0};
+  if (poll(&fd, 1, 0) > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR))) {
+    if (wl_display_read_events(display_) < 0)
+      ConnectionLost();
+  } else {
+    wl_display_cancel_read(display_);
+  }
+  if (wl_display_dispatch_pending(display_) < 0 || lost_)
+    ConnectionLost();
+}
 
 void WaylandDriver::PumpEvents(uint64_t deadline) {
   if (HandOutInput())
@@ -1110,14 +1131,19 @@ void WaylandDriver::ListenForInstances() {
 void WaylandDriver::ReadInstanceSocket() {
   int64_t message[3];
   ssize_t n;
-  while ((n = recv(instanceSocket_, message, sizeof message, 0)) > 0) {
+  // A bounded number at a time: the compositor's events are read between
+  // two helpings, however fast they come.
+  for (int taken = 0; taken < 64 && (n = recv(instanceSocket_, message,
+                                              sizeof message, 0)) > 0;
+       ++taken) {
     if (n != sizeof message)
       continue;
     // Another Flinto: private messages only, to our hidden owner window.
     const UINT msg = UINT(message[0]);
     const HWND owner = FindWindowA("FlintoHidden", nullptr);
     if (msg >= WM_USER && msg <= 0x7FFF && owner != nullptr)
-      PostMessageA(owner, msg, WPARAM(message[1]), LPARAM(message[2]));
+      portable::PostMessageOnce(owner, msg, WPARAM(message[1]),
+                                LPARAM(message[2]));
   }
 }
 
@@ -1146,7 +1172,8 @@ bool WaylandDriver::PostForeign(HWND hwnd, UINT msg, WPARAM wParam,
   sockaddr_un address;
   const socklen_t length = SocketAddress(it->second, &address);
   const int64_t message[3] = {int64_t(msg), int64_t(wParam), int64_t(lParam)};
-  const bool sent = sendto(fd, message, sizeof message, 0,
+  // Never held up by a Flinto that does not read its socket.
+  const bool sent = sendto(fd, message, sizeof message, MSG_DONTWAIT,
                            reinterpret_cast<sockaddr *>(&address),
                            length) == ssize_t(sizeof message);
   close(fd);
@@ -1181,7 +1208,7 @@ void WaylandDriver::TrayActivated(int, int) {
     CloseMenu(); // a click on the icon is a click outside the menu
     return;
   }
-  PostMessageA(trayOwner_, trayMessage_, trayId_, WM_LBUTTONDOWN);
+  portable::PostMessageOnce(trayOwner_, trayMessage_, trayId_, WM_LBUTTONDOWN);
 }
 
 void WaylandDriver::TrayContextMenu(int x, int y) {
@@ -1202,7 +1229,7 @@ void WaylandDriver::TrayContextMenu(int x, int y) {
     pointer_ = {x < left ? x - left : x, y < top ? y - top : y};
     pointerIn_ = nullptr;
   }
-  PostMessageA(trayOwner_, trayMessage_, trayId_, WM_RBUTTONUP);
+  portable::PostMessageOnce(trayOwner_, trayMessage_, trayId_, WM_RBUTTONUP);
 }
 
 } // namespace wayland

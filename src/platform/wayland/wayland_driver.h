@@ -82,6 +82,7 @@ public:
   // portable::Driver
   uint64_t Now() override;
   void Wait(uint64_t deadline) override;
+  void Poll() override;
   uint64_t TimerGranularity() override { return 50; }
   void ScreenSize(int *width, int *height) override;
   bool WorkArea(RECT *area) override;
@@ -198,6 +199,7 @@ private:
   void MenuPointer(const PointerEvent &event);
   void PaintMenu();
   void MakeMenuSurface();
+  void BlankMenuSurface();
 
   // One Flinto per session: a socket named after the compositor's.
   std::string InstanceAddress() const;
@@ -245,6 +247,7 @@ private:
   Menu *menu_ = nullptr;
   LayerSurface menuSurface_;
   bool menuSurfaceLost_ = false;
+  Buffer menuBlank_; // the menu surface's picture between menus
   wl_cursor_theme *cursorTheme_ = nullptr;
   wl_surface *cursorSurface_ = nullptr;
 

@@ -6,8 +6,11 @@
 //
 // The surface is made once, at start, before any keyboard surface: the
 // compositor keeps an older surface above a newer one of the same layer,
-// and the keyboard is on the overlay layer too. Between menus it has no
-// picture (unmapped).
+// and the keyboard is on the overlay layer too. It is never unmapped: an
+// unmapped layer surface must be configured anew, and a configure the
+// compositor sent before it took the unmapping must not be acknowledged
+// after it (it disconnects a client that does). Between menus its picture
+// is one transparent pixel that takes no pointer input.
 #include <wayland-client.h>
 
 #include <algorithm>
@@ -58,6 +61,7 @@ void WaylandDriver::CloseMenu() {
 void WaylandDriver::OnMenuSurfaceClosed() {
   CloseMenu();
   DestroySurface(menuSurface_);
+  DropBuffer(menuBlank_);
   menuSurfaceLost_ = true;
 }
 
@@ -67,16 +71,37 @@ void WaylandDriver::OnMenuConfigure(zwlr_layer_surface_v1 *layer,
   zwlr_layer_surface_v1_ack_configure(layer, serial);
   if (layer != menuSurface_.layer)
     return;
+  const bool first = !menuSurface_.configured;
   menuSurface_.configured = true;
   menuSurface_.configuredWidth = width;
   menuSurface_.configuredHeight = height;
   if (menu_ != nullptr) {
     menu_->placed = false;
     PaintMenu();
+  } else if (first) {
+    BlankMenuSurface();
   }
 }
 
+// No menu: one transparent pixel, and pointer events go through to what is
+// below.
+void WaylandDriver::BlankMenuSurface() {
+  LayerSurface &c = menuSurface_;
+  if (c.surface == nullptr || !c.configured)
+    return;
+  if (menuBlank_.buffer == nullptr && !MakeBuffer(menuBlank_, 1, 1))
+    return;
+  wl_region *none = wl_compositor_create_region(compositor_);
+  wl_surface_set_input_region(c.surface, none);
+  wl_region_destroy(none);
+  wl_surface_attach(c.surface, menuBlank_.buffer, 0, 0);
+  wl_surface_damage_buffer(c.surface, 0, 0, 1, 1);
+  wl_surface_commit(c.surface);
+}
+
 bool WaylandDriver::OnMenuBufferRelease(wl_buffer *buffer) {
+  if (buffer == menuBlank_.buffer)
+    return true;
   for (Buffer &b : menuSurface_.buffers)
     if (b.buffer == buffer) {
       b.busy = false;
@@ -125,6 +150,7 @@ void WaylandDriver::PaintMenu() {
   if (b == nullptr)
     return; // painted when one is released
   m.view.Draw(m.pixels);
+  wl_surface_set_input_region(c.surface, nullptr); // all of it
   const int w = std::min(m.view.width(), width - m.x);
   const int h = std::min(m.view.height(), height - m.y);
   for (int y = 0; y < h; ++y) {
@@ -197,17 +223,10 @@ UINT WaylandDriver::TrackMenu(const std::vector<portable::MenuItem> &items,
     PumpEvents(portable::NextTimerDue());
   }
   menu_ = nullptr;
-  // Without its picture again (and fresh pictures, all transparent, for
-  // the next menu). Unmapped, it is configured anew before it shows.
-  LayerSurface &c = menuSurface_;
-  if (c.surface != nullptr) {
-    wl_surface_attach(c.surface, nullptr, 0, 0);
-    wl_surface_commit(c.surface);
-    for (Buffer &b : c.buffers)
-      DropBuffer(b);
-    c.configured = false;
-    wl_surface_commit(c.surface);
-  }
+  // Blank again (and fresh pictures, all transparent, for the next menu).
+  BlankMenuSurface();
+  for (Buffer &b : menuSurface_.buffers)
+    DropBuffer(b);
   // A press that closed the menu has no release to come (its surface is
   // gone), nor has one that was down when it opened.
   buttonsDown_ = 0;
