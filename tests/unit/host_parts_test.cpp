@@ -1,9 +1,15 @@
 // Parts of the real hosts that need no desktop: the popup menu's layout and
-// choice (both hosts), and the Wayland keymap that no application repeats.
+// choice (both hosts), the Wayland keymap that no application repeats, and
+// where the Wayland host may keep its instance socket.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/portable/menu_view.h"
@@ -143,3 +149,29 @@ TEST(WaylandLetGo, AHeldKeyIsLetGoAtTheBoundAndOnlyOnce) {
 }
 
 } // namespace
+
+TEST(WaylandInstance, TheSocketOnlyInAFolderNoOtherUserReaches) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("flinto-private-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string why;
+  for (const auto &[mode, ok] :
+       {std::pair{0700, true}, std::pair{0750, false}, std::pair{0701, false},
+        std::pair{0777, false}, std::pair{01700, false}}) {
+    ASSERT_EQ(::chmod(dir.c_str(), mode_t(mode)), 0);
+    EXPECT_EQ(wayland::IsPrivateFolder(dir.string(), &why), ok)
+        << std::oct << mode;
+    if (!ok) {
+      EXPECT_NE(why.find("not 0700"), std::string::npos) << why;
+    }
+  }
+  ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
+  EXPECT_FALSE(wayland::IsPrivateFolder((dir / "missing").string(), &why));
+  if (::geteuid() == 0) {
+    // Mode 0700, but another user's.
+    ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(wayland::IsPrivateFolder(dir.string(), &why));
+    EXPECT_NE(why.find("another user"), std::string::npos) << why;
+  }
+  std::filesystem::remove_all(dir);
+}

@@ -1069,6 +1069,17 @@ std::string WaylandDriver::InstanceAddress() const {
   const char *name = std::getenv("WAYLAND_DISPLAY");
   if (runtime == nullptr || runtime[0] != '/')
     return "";
+  // Only in a folder no other user can reach: there no one else can take
+  // the name, answer in Flinto's place or send it messages.
+  std::string why;
+  if (!IsPrivateFolder(runtime, &why)) {
+    static bool said = false;
+    if (!said)
+      std::fprintf(stderr, "flinto: %s; a second Flinto will not be found\n",
+                   why.c_str());
+    said = true;
+    return "";
+  }
   // The compositor's socket as libwayland finds it: a name in the runtime
   // folder (wayland-0 when unset), or a path; one compositor, one name.
   std::string display = name != nullptr && name[0] != '\0' ? name : "wayland-0";
@@ -1078,6 +1089,25 @@ std::string WaylandDriver::InstanceAddress() const {
   std::replace(display.begin(), display.end(), '/', '_');
   const std::string path = folder + "flinto-" + display + ".socket";
   return path.size() < sizeof(sockaddr_un::sun_path) ? path : "";
+}
+
+bool IsPrivateFolder(const std::string &dir, std::string *why) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *why = dir + " is not a folder";
+    return false;
+  }
+  if (st.st_uid != getuid()) {
+    *why = dir + " belongs to another user";
+    return false;
+  }
+  if ((st.st_mode & 07777) != 0700) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+    *why = dir + " has mode " + mode + ", not 0700";
+    return false;
+  }
+  return true;
 }
 
 namespace {
@@ -1153,6 +1183,13 @@ HWND WaylandDriver::FindForeignWindow(const std::string &className) {
   const std::string path = InstanceAddress();
   if (path.empty() || !Answers(path))
     return nullptr;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
+      st.st_uid != getuid()) {
+    std::fprintf(stderr, "flinto: %s is not a Flinto's socket; starting\n",
+                 path.c_str());
+    return nullptr;
+  }
   for (const auto &[hwnd, p] : instances_)
     if (p == path && IsWindow(hwnd))
       return hwnd;

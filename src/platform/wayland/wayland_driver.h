@@ -300,6 +300,10 @@ struct LetGo {
 LetGo HeldKeysToLetGo(const std::map<unsigned, uint64_t> &pressedAt,
                       const std::set<unsigned> &letGo, uint64_t now);
 
+// Whether `dir` is a folder of the user's own with mode 0700, where no
+// other user can reach a socket; else says why not.
+bool IsPrivateFolder(const std::string &dir, std::string *why);
+
 // The keymap (xkbcommon's text form) with "repeat= false" in every key's
 // description: applications then repeat none of the keys Flinto holds down.
 std::string KeymapWithoutRepeat(const std::string &keymap);
