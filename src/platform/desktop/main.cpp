@@ -2,6 +2,7 @@
 // client where the compositor offers layer surfaces and virtual keyboards,
 // otherwise on X11 ($DISPLAY, Xwayland included); FLINTO_HOST=x11 or
 // FLINTO_HOST=wayland chooses. One line on stderr says which and why.
+// --help and --version answer without touching any display.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -42,6 +43,47 @@ template <typename Driver> int Run(std::unique_ptr<Driver> driver) {
   return code;
 }
 
+constexpr char kUsage[] =
+    "Usage: flinto [OPTION]\n"
+    "An on-screen keyboard with a Japanese (JIS) layout for people who work\n"
+    "with the mouse alone. Its keys type into the application you were\n"
+    "typing in; it never takes the keyboard focus. Its icon is in the tray;\n"
+    "starting flinto while it runs shows its keyboard.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  WAYLAND_DISPLAY  a Wayland compositor: used when it offers layer\n"
+    "                   surfaces and virtual keyboards (wlroots compositors)\n"
+    "  DISPLAY          the X display, used otherwise (Xwayland included)\n"
+    "  FLINTO_HOST      x11 or wayland: use that host and no other\n"
+    "  XDG_CONFIG_HOME  where the settings live: $XDG_CONFIG_HOME/flinto/\n"
+    "                   registry.txt, or ~/.config/flinto/registry.txt\n";
+
+// The options, read before any display is touched. Returns the exit status
+// when the program is to end at once, -1 to run.
+int ReadOptions(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("flinto %s\n", FLINTO_VERSION);
+      return 0;
+    }
+    std::fprintf(stderr,
+                 "flinto: unknown option \"%s\"\nTry \"flinto --help\" for "
+                 "the options.\n",
+                 arg.c_str());
+    return 2;
+  }
+  return -1;
+}
+
 std::string Quoted(const char *value) {
   return value != nullptr && *value != '\0' ? std::string("\"") + value + "\""
                                             : std::string("(not set)");
@@ -49,7 +91,10 @@ std::string Quoted(const char *value) {
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  const int status = ReadOptions(argc, argv);
+  if (status >= 0)
+    return status;
   const char *forced = std::getenv("FLINTO_HOST");
   const char *waylandName = std::getenv("WAYLAND_DISPLAY");
   const char *displayName = std::getenv("DISPLAY");

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it: built by CPack from a release build,
+# checked by lintian, appstreamcli and desktop-file-validate, installed with
+# apt-get on this machine, started on a virtual X display (with no tray, the
+# keyboard shows itself), and removed again leaving nothing behind.
+# Prints "N passed, N failed".
+#
+# usage: deb.sh BUILD_DIR   (configured and built here for release)
+set -u
+src="$(cd "$(dirname "$0")/../.." && pwd)"
+build="${1:?usage: deb.sh BUILD_DIR}"
+work="$(mktemp -d /tmp/flinto-deb.XXXXXX)"
+. "$src/tests/checks.sh"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo -n"
+
+# --- Build -----------------------------------------------------------------
+mkdir -p "$build"
+if ! { cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release &&
+  cmake --build "$build" -j "$(nproc)" &&
+  (cd "$build" && rm -f ./*.deb && cpack -G DEB); } >"$work/build.log" 2>&1; then
+  tail -n 30 "$work/build.log"
+  fail "the package builds"
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb="$build/flinto_${version}_amd64.deb"
+check "cpack makes flinto_${version}_amd64.deb" test -f "$deb"
+check "the version is 0.1.0 everywhere: the package" test "$version" = 0.1.0
+check "and the program" test "$("$build/flinto" --version)" = "flinto 0.1.0"
+
+# --- What is in it -----------------------------------------------------------
+field() { dpkg-deb -f "$deb" "$1"; }
+check "section x11" test "$(field Section)" = x11
+check "a summary and a description" \
+  sh -c "[ -n \"\$(dpkg-deb -f '$deb' Description | sed -n 2p)\" ]"
+depends=$(field Depends)
+check "it depends on a Japanese font" grep -q "fonts-ipafont-gothic | fonts-japanese-gothic" <<<"$depends"
+links() { grep -q "libx11-6" <<<"$depends" && grep -q "libfreetype6" <<<"$depends"; }
+check "and on the libraries it links (from dpkg-shlibdeps)" links
+dpkg-deb -x "$deb" "$work/root"
+for f in usr/bin/flinto usr/share/man/man1/flinto.1.gz \
+  usr/share/doc/flinto/copyright usr/share/doc/flinto/changelog.gz \
+  usr/share/applications/flinto.desktop \
+  usr/share/icons/hicolor/48x48/apps/flinto.png \
+  usr/share/icons/hicolor/scalable/apps/flinto.svg \
+  usr/share/metainfo/org.flinto.Flinto.metainfo.xml; do
+  check "it holds /$f" test -s "$work/root/$f"
+done
+check "the program is stripped" not sh -c "file '$work/root/usr/bin/flinto' | grep -q 'not stripped'"
+check "and hardened: bound at start, read-only relocations" \
+  sh -c "readelf -d '$work/root/usr/bin/flinto' | grep -q 'BIND_NOW' && readelf -l '$work/root/usr/bin/flinto' | grep -q GNU_RELRO"
+check "with the stack protector and checked buffer functions" \
+  sh -c "readelf -W --dyn-syms '$work/root/usr/bin/flinto' | grep -q __stack_chk_fail && readelf -W --dyn-syms '$work/root/usr/bin/flinto' | grep -q '__snprintf_chk'"
+lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1
+check "lintian finds no error and no warning" test $? -eq 0 || cat "$work/lintian.log"
+appstreamcli validate --no-net \
+  "$work/root/usr/share/metainfo/org.flinto.Flinto.metainfo.xml" >"$work/appstream.log" 2>&1
+check "appstreamcli validates the metainfo" test $? -eq 0 || cat "$work/appstream.log"
+check "its release is 0.1.0" grep -q '<release version="0.1.0"' \
+  "$work/root/usr/share/metainfo/org.flinto.Flinto.metainfo.xml"
+check "desktop-file-validate passes the desktop entry" \
+  desktop-file-validate "$work/root/usr/share/applications/flinto.desktop"
+check "which has a Japanese name and comment" \
+  sh -c "grep -q '^Name\[ja\]=' '$work/root/usr/share/applications/flinto.desktop' && grep -q '^Comment\[ja\]=' '$work/root/usr/share/applications/flinto.desktop'"
+LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l \
+  "$work/root/usr/share/man/man1/flinto.1.gz" >"$work/man.txt" 2>"$work/man.err"
+check "the manual page reads without a warning" \
+  sh -c "grep -q 'FLINTO' '$work/man.txt' && [ ! -s '$work/man.err' ]"
+
+# --- cmake --install as before ---------------------------------------------
+cmake --install "$build" --prefix "$work/prefix" >/dev/null 2>&1
+check "cmake --install puts the program, the entry and the icons in place" \
+  sh -c "test -x '$work/prefix/bin/flinto' && test -f '$work/prefix/share/applications/flinto.desktop' && test -f '$work/prefix/share/icons/hicolor/scalable/apps/flinto.svg'"
+
+# --- Installed, used, removed ------------------------------------------------
+if ! $sudo true 2>/dev/null; then
+  fail "installing needs root (or sudo without a password)"
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print substr($6, 2)}')
+check "the package lists its files" test "$(wc -w <<<"$files")" -ge 14
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >"$work/install.log" 2>&1
+check "apt-get installs the package" test $? -eq 0 || tail -n 5 "$work/install.log"
+check "flinto is on the PATH, with its version" test "$(/usr/bin/flinto --version)" = "flinto 0.1.0"
+check "man flinto finds the page" sh -c "man -w flinto | grep -q /usr/share/man/man1/flinto.1.gz"
+check "flinto --help answers without a display" \
+  sh -c "env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/flinto --help | grep -q FLINTO_HOST"
+
+exec 5>"$work/displayfd"
+Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -s "$work/displayfd"
+export DISPLAY=":$(head -n1 "$work/displayfd")"
+openbox --sm-disable >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK
+XDG_CONFIG_HOME="$work/config" /usr/bin/flinto >"$work/flinto.log" 2>&1 &
+flinto_pid=$!
+keyboard_shown() {
+  local id
+  id=$(xdotool search --class '^FlintoFrame$' 2>/dev/null | tail -n1)
+  [ -n "$id" ] && xwininfo -id "$id" | grep -q "Map State: IsViewable"
+}
+check "the installed flinto shows its keyboard on a desktop without a tray" \
+  wait_for 10 keyboard_shown
+kill -TERM "$flinto_pid"
+wait_for 5 not kill -0 "$flinto_pid"
+wait "$flinto_pid"
+check "and ends with status 0 at SIGTERM" test $? -eq 0
+
+DEBIAN_FRONTEND=noninteractive $sudo apt-get remove --purge -y -qq flinto >"$work/remove.log" 2>&1
+check "apt-get removes it" test $? -eq 0
+left=()
+for f in $files; do [ -e "/$f" ] && left+=("/$f"); done
+[ -d /usr/share/doc/flinto ] && left+=(/usr/share/doc/flinto)
+if [ ${#left[@]} -eq 0 ]; then ok "nothing of it is left"; else fail "nothing of it is left" "${left[@]}"; fi
+check "and dpkg no longer knows it" not sh -c "dpkg-query -W -f='\${Status}' flinto 2>/dev/null | grep -q installed"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
