@@ -2,14 +2,13 @@
 // a centred text, a stretched picture and every kind of picture file give.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -90,6 +89,46 @@ protected:
   HBITMAP bitmap = nullptr;
   HGDIOBJ old = nullptr;
 };
+
+TEST_F(GdiTest, APaintCopiesOnlyInsideItsUpdateRectangle) {
+  // The whole picture copied in a paint whose update rectangle is
+  // (20, 10)-(30, 15): its left and top edges are in, its right and bottom
+  // edges out, and nothing else of the window changes.
+  Clear();
+  HWND window = MakeTestWindow("PaintClip", "", 0, 0, 200, 60);
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  PAINTSTRUCT ps;
+  BeginPaint(window, &ps); // the first, whole paint
+  EndPaint(window, &ps);
+  portable::Bitmap *surface =
+      const_cast<portable::Bitmap *>(portable::WindowSurface(window));
+  ASSERT_NE(surface, nullptr);
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 200; ++x)
+      surface->Set(x, y, 0x123456);
+  const RECT update = {20, 10, 30, 15};
+  InvalidateRect(window, &update, FALSE);
+  HDC dc = BeginPaint(window, &ps);
+  BitBlt(dc, 0, 0, 200, 60, memory, 0, 0, SRCCOPY);
+  EndPaint(window, &ps);
+  int copied = 0;
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 200; ++x) {
+      const bool inside = x >= 20 && x < 30 && y >= 10 && y < 15;
+      const uint32_t want = inside ? 0xFFFFFFu : 0x123456u;
+      if (surface->Get(x, y) != want)
+        ADD_FAILURE() << x << "," << y;
+      copied += inside;
+    }
+  EXPECT_EQ(copied, 50);
+  // Outside a paint the copy is whole.
+  HDC whole = GetDC(window);
+  BitBlt(whole, 0, 0, 200, 60, memory, 0, 0, SRCCOPY);
+  ReleaseDC(window, whole);
+  EXPECT_EQ(surface->Get(0, 0), 0xFFFFFFu);
+  EXPECT_EQ(surface->Get(199, 59), 0xFFFFFFu);
+  DestroyWindow(window);
+}
 
 TEST_F(GdiTest, PolygonFillsPixelPositionsLeftAndTopEdgesIncluded) {
   Clear();

@@ -441,23 +441,31 @@ BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
     --cy1;
   const std::vector<int> columns = StretchMap(cx1, cx, false);
   const std::vector<int> rows = StretchMap(cy1, cy, true);
-  std::vector<uint32_t> row(static_cast<size_t>(cx));
-  for (int j = 0; j < cy; ++j) {
-    const int ty = y + j;
-    if (ty < 0 || ty >= db->height)
-      continue;
-    const int sy = y1 + rows[size_t(j)];
-    for (int i = 0; i < cx; ++i) {
-      const int sx = x1 + columns[size_t(i)];
-      row[size_t(i)] = sb->Contains(sx, sy) ? sb->Get(sx, sy) : 0;
-    }
-    for (int i = 0; i < cx; ++i) {
-      const int tx = x + i;
-      if (tx >= 0 && tx < db->width)
-        db->Set(tx, ty, row[size_t(i)]);
-    }
+  // Only the pixels inside the target, and inside the paint context's
+  // update rectangle: a paint draws nothing outside it (a key's repaint
+  // copies the key, not the whole keyboard).
+  RECT to = {std::max(x, 0), std::max(y, 0), std::min(x + cx, db->width),
+             std::min(y + cy, db->height)};
+  if (dd->clipped) {
+    to.left = std::max(to.left, dd->clip.left);
+    to.top = std::max(to.top, dd->clip.top);
+    to.right = std::min(to.right, dd->clip.right);
+    to.bottom = std::min(to.bottom, dd->clip.bottom);
   }
-  NoteDirty(dd, RECT{x, y, x + cx, y + cy});
+  if (to.left >= to.right || to.top >= to.bottom)
+    return TRUE;
+  std::vector<uint32_t> row(static_cast<size_t>(to.right - to.left));
+  for (LONG ty = to.top; ty < to.bottom; ++ty) {
+    const int sy = y1 + rows[size_t(ty - y)];
+    // Read before written: the source may be the target itself.
+    for (LONG tx = to.left; tx < to.right; ++tx) {
+      const int sx = x1 + columns[size_t(tx - x)];
+      row[size_t(tx - to.left)] = sb->Contains(sx, sy) ? sb->Get(sx, sy) : 0;
+    }
+    for (LONG tx = to.left; tx < to.right; ++tx)
+      db->Set(int(tx), int(ty), row[size_t(tx - to.left)]);
+  }
+  NoteDirty(dd, to);
   return TRUE;
 }
 
