@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/key_policy.h"
 #include "platform/portable/internal.h"
 #include "platform/portable/keymap.h"
 #include "platform/wayland/wayland_driver.h"
@@ -140,83 +141,80 @@ void WaylandDriver::SendModifiers() {
 void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   if (keyboard_ == nullptr)
     return;
-  const bool down = !(flags & KEYEVENTF_KEYUP);
   const unsigned code = portable::EvdevCodeForVirtualKey(vk, scan, flags);
   if (code == 0)
     return;
-  const bool again = down && held_.count(code) != 0;
   const xkb_keycode_t keycode = code + 8;
-  // A key repeats only as the Japanese keymap would repeat it: modifiers,
-  // Caps Lock and Kana do not, and a held Caps or Kana key toggles once.
-  if (again && !repeating_.count(code))
-    return;
-  if (vk == VK_KANA && down && !again)
-    kanaOn_ = !kanaOn_;
-  const uint32_t time = uint32_t(Now());
-  if (vk == VK_CAPITAL && !capsKeyIsCapsLock_) {
-    // On a Japanese layout the key alone is Eisu_toggle: Caps Lock is what
-    // this key means to the program, so the lock itself is toggled.
-    if (down) {
-      const xkb_mod_index_t lock =
-          xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_CAPS);
-      const uint32_t locked =
-          xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED) ^
-          (1u << lock);
-      xkb_state_update_mask(
-          state_, xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED),
-          xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED), locked, 0,
-          0, xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_LOCKED));
-      held_.insert(code);
-    } else {
-      held_.erase(code);
-    }
-    SendModifiers();
-    wl_display_flush(display_);
-    return;
-  }
-  // The numeric pad's digits and point type digits whatever the NumLock
-  // state, as on Windows: NumLock is locked while the key is down.
-  const bool padDigit = (vk >= 0x60 && vk <= 0x69) || vk == 0x6E;
+  linuxhost::KeyFacts facts;
+  facts.vk = vk;
+  facts.down = !(flags & KEYEVENTF_KEYUP);
+  facts.held = held_.count(code) != 0;
+  facts.keymapRepeats = repeating_.count(code) != 0;
+  facts.capsKeyIsCapsLock = capsKeyIsCapsLock_;
   const xkb_mod_index_t num =
       xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_NUM);
-  auto setNumLock = [&](bool on) {
+  facts.numLockOn =
+      num == XKB_MOD_INVALID ||
+      xkb_state_mod_index_is_active(state_, num, XKB_STATE_MODS_LOCKED) > 0;
+  facts.lastToHoldNumLock =
+      numLockedFor_.count(code) != 0 && numLockedFor_.size() == 1;
+  facts.letGoEarly = releasedEarly_.count(code) != 0;
+  // A lock flipped in the state the compositor is told of.
+  auto setLock = [&](xkb_mod_index_t mod, bool on) {
     uint32_t locked = xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED);
-    locked = on ? locked | (1u << num) : locked & ~(1u << num);
+    locked = on ? locked | (1u << mod) : locked & ~(1u << mod);
     xkb_state_update_mask(
         state_, xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED),
         xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED), locked, 0, 0,
         xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_LOCKED));
   };
-  if (padDigit && down && !again && num != XKB_MOD_INVALID &&
-      xkb_state_mod_index_is_active(state_, num, XKB_STATE_MODS_LOCKED) == 0) {
-    setNumLock(true);
-    numLockedFor_.insert(code);
-    SendModifiers();
-  }
-  const bool letGo = releasedEarly_.erase(code) != 0;
-  if (again && !letGo) {
-    // A repeat: the key goes up and at once down again, as a repeating
-    // keyboard's key reaches applications.
+  const uint32_t time = uint32_t(Now());
+  auto send = [&](bool press) {
     zwp_virtual_keyboard_v1_key(keyboard_, time, code,
-                                WL_KEYBOARD_KEY_STATE_RELEASED);
-    xkb_state_update_key(state_, keycode, XKB_KEY_UP);
+                                press ? WL_KEYBOARD_KEY_STATE_PRESSED
+                                      : WL_KEYBOARD_KEY_STATE_RELEASED);
+    xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
+  };
+  for (const linuxhost::KeyStep step : linuxhost::KeySteps(facts)) {
+    switch (step) {
+    case linuxhost::KeyStep::kToggleKana:
+      kanaOn_ = !kanaOn_;
+      break;
+    case linuxhost::KeyStep::kToggleCapsLock: {
+      const xkb_mod_index_t lock =
+          xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_CAPS);
+      setLock(lock, xkb_state_mod_index_is_active(state_, lock,
+                                                  XKB_STATE_MODS_LOCKED) <= 0);
+      held_.insert(code);
+      break;
+    }
+    case linuxhost::KeyStep::kLockNumLock:
+      setLock(num, true);
+      numLockedFor_.insert(code);
+      break;
+    case linuxhost::KeyStep::kRelease:
+      send(false);
+      break;
+    case linuxhost::KeyStep::kPress:
+      send(true);
+      releasedEarly_.erase(code);
+      held_.insert(code);
+      if (facts.keymapRepeats)
+        pressedAt_[code] = Now();
+      break;
+    case linuxhost::KeyStep::kUnlockNumLock:
+      setLock(num, false);
+      break;
+    case linuxhost::KeyStep::kForget:
+      break;
+    }
   }
-  if (down || !letGo) {
-    zwp_virtual_keyboard_v1_key(keyboard_, time, code,
-                                down ? WL_KEYBOARD_KEY_STATE_PRESSED
-                                     : WL_KEYBOARD_KEY_STATE_RELEASED);
-    xkb_state_update_key(state_, keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
-  }
-  if (down) {
-    held_.insert(code);
-    if (repeating_.count(code))
-      pressedAt_[code] = Now();
-  } else {
+  if (!facts.down) {
     held_.erase(code);
     pressedAt_.erase(code);
+    releasedEarly_.erase(code);
+    numLockedFor_.erase(code);
   }
-  if (!down && numLockedFor_.erase(code) && numLockedFor_.empty())
-    setNumLock(false);
   SendModifiers();
   wl_display_flush(display_);
 }

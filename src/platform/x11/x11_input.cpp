@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "platform/linux/key_policy.h"
 #include "platform/portable/internal.h"
 #include "platform/portable/keymap.h"
 #include "platform/x11/x11_driver.h"
@@ -179,63 +180,61 @@ void X11Driver::ReadKeyboardMap() {
 }
 
 void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
-  const bool down = !(flags & KEYEVENTF_KEYUP);
   const unsigned keycode = KeycodeForVirtualKey(vk, scan, flags);
   if (keycode == 0)
     return;
-  const bool again = down && held_.count(keycode) != 0;
-  // A key repeats only as the server would repeat it: modifiers, Caps Lock
-  // and Kana do not, and a held Caps or Kana key toggles once.
-  if (again && !KeyRepeats(keycode))
-    return;
-  if (vk == 0x15 && down && !again)
-    kanaOn_ = !kanaOn_; // the keymap's indicator, if it is lit, corrects it
-  if (vk == 0x14 && !capsKeyIsCapsLock_) {
-    // On a Japanese layout the key alone is Eisu_toggle: Caps Lock is what
-    // this key means to the program, so the lock itself is toggled.
-    if (down)
+  linuxhost::KeyFacts facts;
+  facts.vk = vk;
+  facts.down = !(flags & KEYEVENTF_KEYUP);
+  facts.held = held_.count(keycode) != 0;
+  facts.keymapRepeats = KeyRepeats(keycode);
+  facts.capsKeyIsCapsLock = capsKeyIsCapsLock_;
+  facts.numLockOn = numLockMask_ == 0 || (xkbLocked_ & numLockMask_) != 0;
+  facts.lastToHoldNumLock =
+      numLockedFor_.count(keycode) != 0 && numLockedFor_.size() == 1;
+  for (const linuxhost::KeyStep step : linuxhost::KeySteps(facts)) {
+    switch (step) {
+    case linuxhost::KeyStep::kToggleKana:
+      kanaOn_ = !kanaOn_; // the keymap's indicator, if it is lit, corrects it
+      break;
+    case linuxhost::KeyStep::kToggleCapsLock:
       XkbLockModifiers(dpy_, XkbUseCoreKbd, LockMask,
                        (xkbLocked_ & LockMask) ? 0 : LockMask);
-    if (down)
       held_.insert(keycode);
-    else
-      held_.erase(keycode);
-    XFlush(dpy_);
-    return;
+      break;
+    case linuxhost::KeyStep::kLockNumLock:
+      XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, numLockMask_);
+      xkbLocked_ |= numLockMask_;
+      numLockedFor_.insert(keycode);
+      break;
+    case linuxhost::KeyStep::kRelease:
+      XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
+      break;
+    case linuxhost::KeyStep::kPress:
+      if (!facts.held && facts.keymapRepeats && !noRepeat_.count(keycode)) {
+        // The core keyboard must not repeat it while we hold it.
+        SetKeyRepeat(keycode, false);
+        noRepeat_.insert(keycode);
+        NoteNoRepeat();
+      }
+      XTestFakeKeyEvent(dpy_, keycode, True, CurrentTime);
+      held_.insert(keycode);
+      break;
+    case linuxhost::KeyStep::kUnlockNumLock:
+      XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, 0);
+      xkbLocked_ &= ~numLockMask_;
+      break;
+    case linuxhost::KeyStep::kForget:
+      break;
+    }
   }
-  // The numeric pad's digits and point type digits whatever the NumLock
-  // state, as on Windows: NumLock is locked for the time the key is down.
-  const bool padDigit = (vk >= 0x60 && vk <= 0x69) || vk == 0x6E;
-  if (padDigit && down && !again && numLockMask_ != 0 &&
-      !(xkbLocked_ & numLockMask_)) {
-    XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, numLockMask_);
-    xkbLocked_ |= numLockMask_;
-    numLockedFor_.insert(keycode);
-  }
-  if (again) {
-    // A repeat. The server takes a second press of a key that is down for
-    // its own repeat, which is off for our keys: a repeat reaches clients as
-    // X repeats keys anyway, the key going up and at once down again.
-    XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
-  }
-  if (down && !again && KeyRepeats(keycode) && !noRepeat_.count(keycode)) {
-    // The core keyboard must not repeat it while we hold it.
-    SetKeyRepeat(keycode, false);
-    noRepeat_.insert(keycode);
-    NoteNoRepeat();
-  }
-  XTestFakeKeyEvent(dpy_, keycode, down ? True : False, CurrentTime);
-  if (down)
-    held_.insert(keycode);
-  else
+  if (!facts.down) {
     held_.erase(keycode);
-  if (!down && noRepeat_.erase(keycode)) {
-    SetKeyRepeat(keycode, true);
-    NoteNoRepeat();
-  }
-  if (!down && numLockedFor_.erase(keycode) && numLockedFor_.empty()) {
-    XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, 0);
-    xkbLocked_ &= ~numLockMask_;
+    numLockedFor_.erase(keycode);
+    if (noRepeat_.erase(keycode)) {
+      SetKeyRepeat(keycode, true);
+      NoteNoRepeat();
+    }
   }
   XFlush(dpy_);
 }

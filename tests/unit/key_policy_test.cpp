@@ -1,0 +1,98 @@
+// The Linux hosts' key policy, rule by rule, each at its bounds.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/linux/key_policy.h"
+
+namespace {
+
+using linuxhost::KeyFacts;
+using linuxhost::KeyStep;
+using linuxhost::KeySteps;
+using Steps = std::vector<KeyStep>;
+
+KeyFacts Key(unsigned vk, bool down) {
+  KeyFacts k;
+  k.vk = vk;
+  k.down = down;
+  k.numLockOn = true;
+  return k;
+}
+
+TEST(KeyPolicy, APressAndAReleaseSendTheKey) {
+  EXPECT_EQ(KeySteps(Key('A', true)), Steps{KeyStep::kPress});
+  KeyFacts up = Key('A', false);
+  up.held = true;
+  EXPECT_EQ(KeySteps(up), Steps{KeyStep::kRelease});
+}
+
+TEST(KeyPolicy, AKeyRepeatsOnlyWhereTheKeymapRepeatsIt) {
+  KeyFacts again = Key('A', true);
+  again.held = true;
+  EXPECT_EQ(KeySteps(again), Steps{}); // Shift, Caps, Kana: no repeat
+  again.keymapRepeats = true;          // as a repeating keyboard: up, then down
+  EXPECT_EQ(KeySteps(again), (Steps{KeyStep::kRelease, KeyStep::kPress}));
+  again.letGoEarly = true; // already let go for the compositor
+  EXPECT_EQ(KeySteps(again), Steps{KeyStep::kPress});
+  // A key let go early sends no release of its own at the end.
+  KeyFacts up = Key('A', false);
+  up.held = true;
+  up.letGoEarly = true;
+  EXPECT_EQ(KeySteps(up), Steps{KeyStep::kForget});
+}
+
+TEST(KeyPolicy, KanaTogglesOnAFreshPressOnly) {
+  EXPECT_EQ(KeySteps(Key(0x15, true)),
+            (Steps{KeyStep::kToggleKana, KeyStep::kPress}));
+  KeyFacts held = Key(0x15, true);
+  held.held = true;
+  held.keymapRepeats = true; // even were it to repeat
+  EXPECT_EQ(KeySteps(held), (Steps{KeyStep::kRelease, KeyStep::kPress}));
+  KeyFacts up = Key(0x15, false);
+  up.held = true;
+  EXPECT_EQ(KeySteps(up), Steps{KeyStep::kRelease});
+}
+
+TEST(KeyPolicy, CapsTogglesTheLockWhereTheKeymapHasNoCapsLockKey) {
+  KeyFacts jp = Key(0x14, true);
+  jp.capsKeyIsCapsLock = false;
+  EXPECT_EQ(KeySteps(jp), Steps{KeyStep::kToggleCapsLock});
+  jp.down = false;
+  jp.held = true;
+  EXPECT_EQ(KeySteps(jp), Steps{KeyStep::kForget});
+  jp.down = true; // held: toggles once
+  EXPECT_EQ(KeySteps(jp), Steps{});
+  // Where the key is Caps_Lock, it is sent as it is.
+  EXPECT_EQ(KeySteps(Key(0x14, true)), Steps{KeyStep::kPress});
+  // The neighbours are ordinary keys.
+  for (unsigned vk : {0x13u, 0x16u}) {
+    KeyFacts k = Key(vk, true);
+    k.capsKeyIsCapsLock = false;
+    EXPECT_EQ(KeySteps(k), Steps{KeyStep::kPress}) << vk;
+  }
+}
+
+TEST(KeyPolicy, PadDigitsLockNumLockWhileDown) {
+  // The digits 0x60 to 0x69 and the point 0x6E; not 0x5F, 0x6A to 0x6D,
+  // 0x6F.
+  for (unsigned vk = 0x5F; vk <= 0x6F; ++vk) {
+    KeyFacts k = Key(vk, true);
+    k.numLockOn = false;
+    const bool digit = (vk >= 0x60 && vk <= 0x69) || vk == 0x6E;
+    EXPECT_EQ(linuxhost::IsPadDigit(vk), digit) << vk;
+    const Steps want = digit ? Steps{KeyStep::kLockNumLock, KeyStep::kPress}
+                             : Steps{KeyStep::kPress};
+    EXPECT_EQ(KeySteps(k), want) << vk;
+  }
+  // Already on: left as it is.
+  EXPECT_EQ(KeySteps(Key(0x61, true)), Steps{KeyStep::kPress});
+  // Unlocked at the release of the last key that locked it, not before.
+  KeyFacts up = Key(0x61, false);
+  up.held = true;
+  EXPECT_EQ(KeySteps(up), Steps{KeyStep::kRelease});
+  up.lastToHoldNumLock = true;
+  EXPECT_EQ(KeySteps(up), (Steps{KeyStep::kRelease, KeyStep::kUnlockNumLock}));
+}
+
+} // namespace
