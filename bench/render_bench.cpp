@@ -8,6 +8,7 @@
 #include "app/app.h"
 #include "keyboard/keyboard.h"
 #include "platform/portable/driver.h"
+#include "platform/portable/testing.h"
 #include "platform/sim/sim_driver.h"
 #include "render/render.h"
 

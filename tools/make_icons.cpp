@@ -11,7 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "platform/portable/internal.h"
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
 #include "platform/portable/png.h"
 #include "platform/resources/icon.h"
 

@@ -1,8 +1,9 @@
-// The host behind the portable Win32 subset. The portable layer keeps the
-// windows, the message queue, timers, GDI objects and the registry itself;
-// what only the host knows (other applications' windows, the pointer, the
-// system's key state, input injection, the tray, translucency, menus shown on
-// screen, the clock) goes through this interface.
+// The host behind the portable Win32 subset (the interface every driver
+// implements; what a driver calls in the portable layer is in host.h). The
+// portable layer keeps the windows, the message queue, timers, GDI objects and
+// the registry itself; what only the host knows (other applications' windows,
+// the pointer, the system's key state, input injection, the tray, translucency,
+// menus shown on screen, the clock) goes through this interface.
 #pragma once
 
 #include <cstdint>
@@ -90,65 +91,5 @@ public:
 
 void SetDriver(Driver *driver);
 Driver *GetDriver();
-
-// Foreign windows: other applications and the taskbar, as the host knows
-// them. They belong to another thread.
-HWND RegisterForeignWindow(const std::string &className,
-                           const std::string &title, const RECT &rect);
-void ForgetForeignWindow(HWND hwnd);
-void SetForeignWindowRect(HWND hwnd, const RECT &rect);
-
-// Routes a pointer event at a screen point as the system does: to the
-// window holding the capture, else to the window under the point, in client
-// coordinates. A button press on one of our windows that is not in front
-// first asks it with WM_MOUSEACTIVATE. Returns the receiving window (ours),
-// or null when the point is over another application.
-HWND DeliverPointer(UINT message, POINT screen);
-
-// Our own visible window under the point (topmost first), or null.
-HWND OwnWindowAt(POINT point);
-
-// For nested loops (a popup menu) that keep the program's messages and
-// timers going: takes the next queued message, paint or due timer without
-// waiting; false when there is none (or the quit message is pending).
-bool TakeMessage(MSG *msg);
-// When the next timer falls due, on Driver::Now()'s clock (UINT64_MAX: none).
-uint64_t NextTimerDue();
-bool QuitPending();
-// Whether a posted message waits in the queue.
-bool HasQueuedMessages();
-// Posts the message unless the same one (window, number and parameters)
-// still waits in the queue: what a flood repeats is handled once.
-BOOL PostMessageOnce(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-const std::string *WindowClassName(HWND hwnd);
-HWND WindowOwner(HWND hwnd);
-bool IsOwnWindow(HWND hwnd);
-const Bitmap *WindowSurface(HWND hwnd);
-const Bitmap *BitmapOf(HBITMAP bitmap);
-
-// What a host reports as it happens: the foreground window changed; a key
-// went down or up (LLKHF_ flags); the notification area went away (its icons
-// with it) or came (again). They reach the program through its hooks and
-// through the registered messages kTaskbarGoneMessage and "TaskbarCreated".
-constexpr const char kTaskbarGoneMessage[] = "TaskbarGone";
-void ForegroundChanged(HWND hwnd);
-void KeyEventSeen(BYTE vk, BYTE scan, DWORD llFlags);
-void TrayGone();
-void TrayCreated();
-// The host moved one of our windows (a window manager, a pager): the
-// window's rectangle follows and it is sent WM_MOVE.
-void WindowMovedByHost(HWND hwnd, LONG x, LONG y);
-// Posts a message to every top-level window of ours (WM_DISPLAYCHANGE,
-// WM_SETTINGCHANGE), as the system broadcasts them.
-void PostToTopLevelWindows(UINT msg, WPARAM wParam, LPARAM lParam);
-bool HasForegroundHook();
-// How many timer messages the program has taken so far, and whether a
-// timer runs (what a power monitor sees).
-uint64_t TimerMessageCount();
-bool TimerRunning(HWND hwnd, UINT_PTR id);
-bool HasKeyboardHook();
-
-// Drops every window, timer, message and GDI object (between test runs).
-void ResetAll();
 
 } // namespace portable

@@ -1,5 +1,7 @@
 #include "platform/portable/menu_view.h"
 
+#include "platform/portable/internal.h"
+
 #include <algorithm>
 #include <cstring>
 

@@ -7,10 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "platform/portable/bitmap.h"
 #include "platform/portable/driver.h"
-#include "platform/portable/internal.h"
 
 namespace portable {
+
+struct FontFace;
 
 class MenuView {
 public:

@@ -55,6 +55,13 @@ struct EventHook {
 std::vector<EventHook> eventHooks;
 uintptr_t hookCounter = 0x5000;
 std::vector<HWND> trayOwners; // windows that added a tray icon
+// The icon shown now: who gets its clicks, as what.
+struct TrayIcon {
+  HWND owner = nullptr;
+  UINT id = 0;
+  UINT callback = 0;
+};
+TrayIcon trayIcon;
 
 constexpr DWORD kOwnThreadId = 1;
 constexpr DWORD kForeignThreadId = 2;
@@ -295,6 +302,12 @@ void KeyEventSeen(BYTE vk, BYTE scan, DWORD llFlags) {
     hook.proc(HC_ACTION, message, reinterpret_cast<LPARAM>(&info));
 }
 
+void TrayClicked(UINT mouseMessage) {
+  if (trayIcon.owner != nullptr)
+    PostMessageOnce(trayIcon.owner, trayIcon.callback, trayIcon.id,
+                    LPARAM(mouseMessage));
+}
+
 void TrayIconAdded(HWND owner) {
   if (std::find(trayOwners.begin(), trayOwners.end(), owner) ==
       trayOwners.end())
@@ -343,6 +356,7 @@ void ResetAll() {
   keyboardHooks.clear();
   eventHooks.clear();
   trayOwners.clear();
+  trayIcon = TrayIcon();
   quitPosted = false;
   quitCode = 0;
   capture = nullptr;
@@ -963,7 +977,17 @@ BOOL SetLayeredWindowAttributes(HWND hwnd, COLORREF, BYTE alpha, DWORD flags) {
 BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   if (data == nullptr || driver == nullptr)
     return FALSE;
+  if (message == NIM_MODIFY &&
+      (trayIcon.owner == nullptr || data->hWnd != trayIcon.owner ||
+       data->uID != trayIcon.id))
+    return FALSE;
   const bool ok = driver->Tray(message, *data);
+  if (ok && message == NIM_ADD)
+    trayIcon = {data->hWnd, data->uID, data->uCallbackMessage};
+  if (ok && message == NIM_MODIFY && (data->uFlags & NIF_MESSAGE))
+    trayIcon.callback = data->uCallbackMessage;
+  if (ok && message == NIM_DELETE)
+    trayIcon = TrayIcon();
   if (ok && (message == NIM_ADD || message == NIM_MODIFY))
     TrayIconAdded(data->hWnd);
   if (ok && message == NIM_DELETE)

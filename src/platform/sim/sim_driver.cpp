@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/portable/host.h"
 #include "platform/resources/context_menu.h"
 
 namespace sim {
@@ -106,7 +107,7 @@ bool SimDriver::TrayNotify(UINT mouseMessage) {
     return false;
   // Clicking the notification area puts the taskbar in front.
   SetForeground(taskbar_);
-  PostMessageA(trayOwner_, trayMessage_, trayId_, LPARAM(mouseMessage));
+  portable::TrayClicked(mouseMessage);
   return true;
 }
 
@@ -281,7 +282,6 @@ bool SimDriver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
     trayAdded_ = true;
     trayOwner_ = data.hWnd;
     trayId_ = data.uID;
-    trayMessage_ = data.uCallbackMessage;
     log_ << "tray add\n";
     return true;
   }

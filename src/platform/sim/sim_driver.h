@@ -113,7 +113,6 @@ private:
   bool trayAdded_ = false;
   HWND trayOwner_ = nullptr;
   UINT trayId_ = 0;
-  UINT trayMessage_ = 0;
   HWND taskbar_ = nullptr;
   std::map<std::string, HWND> apps_;
   std::vector<HWND> zorder_; // applications, front first

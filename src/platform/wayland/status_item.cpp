@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/portable/internal.h"
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
 #include "platform/portable/text.h"
 #include "platform/resources/icon.h"
 #include "platform/wayland/wayland_driver.h"

@@ -18,7 +18,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/portable/internal.h"
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
 #include "platform/portable/signals.h"
 #include "platform/wayland/layer_shell.h"
 #include "platform/wayland/status_item.h"
@@ -1226,12 +1227,9 @@ bool WaylandDriver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
     return had;
   }
   if (message == NIM_MODIFY)
-    return tray_ != nullptr && tray_->Registered() && data.hWnd == trayOwner_;
+    return tray_ != nullptr && tray_->Registered();
   if (message != NIM_ADD)
     return false;
-  trayOwner_ = data.hWnd;
-  trayMessage_ = data.uCallbackMessage;
-  trayId_ = data.uID;
   if (tray_ == nullptr) {
     tray_ = StatusItem::Create(this, data.szTip);
     if (tray_ == nullptr)
@@ -1245,7 +1243,7 @@ void WaylandDriver::TrayActivated(int, int) {
     CloseMenu(); // a click on the icon is a click outside the menu
     return;
   }
-  portable::PostMessageOnce(trayOwner_, trayMessage_, trayId_, WM_LBUTTONDOWN);
+  portable::TrayClicked(WM_LBUTTONDOWN);
 }
 
 void WaylandDriver::TrayContextMenu(int x, int y) {
@@ -1266,7 +1264,7 @@ void WaylandDriver::TrayContextMenu(int x, int y) {
     pointer_ = {x < left ? x - left : x, y < top ? y - top : y};
     pointerIn_ = nullptr;
   }
-  portable::PostMessageOnce(trayOwner_, trayMessage_, trayId_, WM_RBUTTONUP);
+  portable::TrayClicked(WM_RBUTTONUP);
 }
 
 } // namespace wayland

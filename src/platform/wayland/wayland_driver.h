@@ -279,9 +279,6 @@ private:
 
   // The tray.
   std::unique_ptr<StatusItem> tray_;
-  HWND trayOwner_ = nullptr;
-  UINT trayMessage_ = 0;
-  UINT trayId_ = 0;
 };
 
 // Some applications repeat a key held down whatever the keymap says (X11

@@ -11,7 +11,8 @@
 #include <string>
 
 #include "platform/linux/key_policy.h"
-#include "platform/portable/internal.h"
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
 #include "platform/portable/keymap.h"
 #include "platform/wayland/wayland_driver.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"

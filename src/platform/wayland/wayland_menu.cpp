@@ -15,6 +15,7 @@
 
 #include <algorithm>
 
+#include "platform/portable/host.h"
 #include "platform/portable/menu_view.h"
 #include "platform/wayland/layer_shell.h"
 #include "platform/wayland/wayland_driver.h"

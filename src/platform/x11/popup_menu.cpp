@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/portable/host.h"
 #include "platform/x11/x11_driver.h"
 
 namespace x11 {

@@ -19,7 +19,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/portable/internal.h"
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
 #include "platform/portable/signals.h"
 #include "platform/portable/text.h"
 #include "platform/resources/icon.h"
@@ -417,7 +418,7 @@ HWND X11Driver::WindowAt(POINT point) {
 
 bool X11Driver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
   if (message == NIM_MODIFY)
-    return trayWindow_ != 0 && trayManager_ != 0 && data.hWnd == trayOwner_;
+    return trayWindow_ != 0 && trayManager_ != 0;
   if (message == NIM_DELETE) {
     if (trayWindow_ == 0)
       return false;
@@ -428,9 +429,6 @@ bool X11Driver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
   }
   if (message != NIM_ADD || trayWindow_ != 0)
     return false;
-  trayOwner_ = data.hWnd;
-  trayMessage_ = data.uCallbackMessage;
-  trayId_ = data.uID;
   trayTip_ = data.szTip;
   MakeTrayIcon();
   return trayManager_ != 0;
@@ -552,14 +550,13 @@ void X11Driver::HandleTrayEvent(XEvent &event) {
       const bool twice = lastTrayPress_ != 0 &&
                          event.xbutton.time - lastTrayPress_ < kDoubleClickMs;
       lastTrayPress_ = twice ? 0 : event.xbutton.time;
-      PostMessageA(trayOwner_, trayMessage_, trayId_,
-                   twice ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN);
+      portable::TrayClicked(twice ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN);
     }
     break;
   case ButtonRelease:
     pointer_ = {event.xbutton.x_root, event.xbutton.y_root};
     if (event.xbutton.button == Button3)
-      PostMessageA(trayOwner_, trayMessage_, trayId_, WM_RBUTTONUP);
+      portable::TrayClicked(WM_RBUTTONUP);
     break;
   default:
     break;

@@ -174,9 +174,6 @@ private:
   ::Window trayWindow_ = 0;
   ::Window trayManager_ = 0;
   bool trayIconOnRoot_ = true; // not embedded in a tray
-  HWND trayOwner_ = nullptr;
-  UINT trayMessage_ = 0;
-  UINT trayId_ = 0;
   std::string trayTip_;
   Time lastTrayPress_ = 0;
   int trayWidth_ = 22, trayHeight_ = 22;

@@ -10,7 +10,8 @@
 #include <cstring>
 
 #include "platform/linux/key_policy.h"
-#include "platform/portable/internal.h"
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
 #include "platform/portable/keymap.h"
 #include "platform/x11/x11_driver.h"
 

@@ -7,7 +7,8 @@
 
 #include <cstdio>
 
-#include "platform/portable/internal.h"
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
 #include "platform/x11/x11_driver.h"
 
 namespace x11 {

@@ -1,0 +1,42 @@
+// The portable layer's pictures: window surfaces, bitmaps and what drivers
+// put on the screen.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace portable {
+
+// Pixels: 24 or 32 bits per pixel, blue-green-red byte order.
+struct Bitmap {
+  int width = 0;
+  int height = 0;
+  int bpp = 32;
+  int stride = 0;
+  bool bottomUp = false;
+  std::vector<uint8_t> data;
+
+  void Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp);
+  // Colours as 0x00RRGGBB.
+  uint32_t Get(int x, int y) const {
+    const uint8_t *p = Pixel(x, y);
+    return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+  }
+  void Set(int x, int y, uint32_t rgb) {
+    uint8_t *p = const_cast<uint8_t *>(Pixel(x, y));
+    p[0] = uint8_t(rgb);
+    p[1] = uint8_t(rgb >> 8);
+    p[2] = uint8_t(rgb >> 16);
+  }
+  bool Contains(int x, int y) const {
+    return x >= 0 && y >= 0 && x < width && y < height;
+  }
+
+private:
+  const uint8_t *Pixel(int x, int y) const {
+    const int row = bottomUp ? height - 1 - y : y;
+    return data.data() + size_t(row) * stride + size_t(x) * (bpp / 8);
+  }
+};
+
+} // namespace portable

@@ -1,0 +1,20 @@
+// What the tests and the simulated desktop ask of the portable layer.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/portable/win32_subset.h"
+
+namespace portable {
+
+// How many timer messages the program has taken so far, and whether a
+// timer runs (what a power monitor sees).
+uint64_t TimerMessageCount();
+bool TimerRunning(HWND hwnd, UINT_PTR id);
+// Whether the program has a low-level keyboard hook set.
+bool HasKeyboardHook();
+
+// Drops every window, timer, message and GDI object (between test runs).
+void ResetAll();
+
+} // namespace portable
