@@ -101,6 +101,10 @@ extern HandleTable<GdiObject> g_gdi;
 extern HandleTable<Dc> g_dcs;
 
 Window *OwnWindow(HWND hwnd);
+// The message loop's (message_loop.cpp): a destroyed window's timers go,
+// and everything is dropped between test runs.
+void DropTimersOf(HWND hwnd);
+void ResetMessageLoop();
 Bitmap *DcTarget(Dc *dc);
 Dc *GetDcObject(HDC dc);
 void MarkDirty(Dc *dc, RECT r);

@@ -1,5 +1,6 @@
-// Windows, classes, the message queue, timers, capture, foreground, menus,
-// modules and keyboard calls of the portable Win32 subset.
+// Windows, classes, capture, foreground, hooks, the tray, menus, modules and
+// keyboard calls of the portable Win32 subset (the message queue and timers
+// are in message_loop.cpp).
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -21,20 +22,6 @@ struct WindowClass {
 };
 std::map<std::string, WindowClass> classes;
 
-struct Timer {
-  HWND hwnd;
-  UINT_PTR id;
-  UINT period;
-  uint64_t due;
-  uint64_t order;
-};
-std::vector<Timer> timers;
-uint64_t timerOrder = 0;
-uint64_t timerMessages = 0;
-
-std::deque<MSG> queue;
-bool quitPosted = false;
-int quitCode = 0;
 HWND capture = nullptr;
 uint64_t zCounter = 0;
 
@@ -76,41 +63,6 @@ void ResizeSurface(Window *w) {
     w->surface.Allocate(width, height, 32, false);
 }
 
-bool TakeDueTimer(MSG *msg) {
-  if (driver == nullptr)
-    return false;
-  const uint64_t now = driver->Now();
-  Timer *best = nullptr;
-  for (Timer &t : timers)
-    if (t.due <= now && (best == nullptr || t.due < best->due ||
-                         (t.due == best->due && t.order < best->order)))
-      best = &t;
-  if (best == nullptr)
-    return false;
-  *msg = MSG{best->hwnd, WM_TIMER, best->id, 0, static_cast<DWORD>(now), {}};
-  ++timerMessages;
-  best->due += best->period;
-  if (best->due <= now) { // late: the next one from now, on the grid
-    const uint64_t grain = std::max<uint64_t>(1, driver->TimerGranularity());
-    best->due = (now + best->period + grain - 1) / grain * grain;
-  }
-  return true;
-}
-
-bool TakePaint(MSG *msg) {
-  Window *best = nullptr;
-  for (auto &[h, w] : g_windows.items())
-    if (!w->foreign && w->invalid && w->visible &&
-        (best == nullptr || w->zorder < best->zorder))
-      best = w.get();
-  if (best == nullptr) {
-    // Hidden windows have nothing to show; their invalid area waits.
-    return false;
-  }
-  *msg = MSG{best->handle, WM_PAINT, 0, 0, 0, {}};
-  return true;
-}
-
 void DestroyOwnedWindows(HWND owner) {
   std::vector<HWND> owned;
   for (auto &[h, other] : g_windows.items())
@@ -120,43 +72,7 @@ void DestroyOwnedWindows(HWND owner) {
     DestroyWindow(o);
 }
 
-LRESULT CallProc(Window *w, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (w == nullptr || w->foreign || w->proc == nullptr)
-    return 0;
-  return w->proc(w->handle, msg, wParam, lParam);
-}
-
 } // namespace
-
-uint64_t NextTimerDue() {
-  uint64_t due = std::numeric_limits<uint64_t>::max();
-  for (const Timer &t : timers)
-    due = std::min(due, t.due);
-  return due;
-}
-
-bool TakeMessage(MSG *msg) {
-  if (!queue.empty()) {
-    *msg = queue.front();
-    queue.pop_front();
-    return true;
-  }
-  if (quitPosted)
-    return false;
-  return TakePaint(msg) || TakeDueTimer(msg);
-}
-
-bool QuitPending() { return quitPosted; }
-
-bool HasQueuedMessages() { return !queue.empty(); }
-
-BOOL PostMessageOnce(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  for (const MSG &m : queue)
-    if (m.hwnd == hwnd && m.message == msg && m.wParam == wParam &&
-        m.lParam == lParam)
-      return TRUE;
-  return PostMessageA(hwnd, msg, wParam, lParam);
-}
 
 HWND Driver::WindowAt(POINT point) {
   HWND own = OwnWindowAt(point);
@@ -267,15 +183,6 @@ HWND DeliverPointer(UINT message, POINT screen) {
   return target;
 }
 
-uint64_t TimerMessageCount() { return timerMessages; }
-
-bool TimerRunning(HWND hwnd, UINT_PTR id) {
-  for (const Timer &t : timers)
-    if (t.hwnd == hwnd && t.id == id)
-      return true;
-  return false;
-}
-
 bool HasForegroundHook() { return !eventHooks.empty(); }
 bool HasKeyboardHook() { return !keyboardHooks.empty(); }
 
@@ -348,17 +255,13 @@ void WindowMovedByHost(HWND hwnd, LONG x, LONG y) {
 void ResetAll() {
   g_windows.Clear();
   classes.clear();
-  timers.clear();
-  timerMessages = 0;
-  queue.clear();
+  ResetMessageLoop();
   menus.Clear();
   registeredMessages.clear();
   keyboardHooks.clear();
   eventHooks.clear();
   trayOwners.clear();
   trayIcon = TrayIcon();
-  quitPosted = false;
-  quitCode = 0;
   capture = nullptr;
   ResetGdi();
   ResetRegistry();
@@ -426,9 +329,7 @@ BOOL DestroyWindow(HWND hwnd) {
       driver->CaptureChanged(nullptr);
   }
   w->proc(hwnd, WM_DESTROY, 0, 0);
-  timers.erase(std::remove_if(timers.begin(), timers.end(),
-                              [&](const Timer &t) { return t.hwnd == hwnd; }),
-               timers.end());
+  DropTimersOf(hwnd);
   if (driver != nullptr)
     driver->WindowDestroyed(hwnd);
   g_windows.Remove(hwnd);
@@ -607,79 +508,6 @@ BOOL RedrawWindow(HWND hwnd, const RECT *rect, HRGN, UINT flags) {
   return TRUE;
 }
 
-BOOL GetMessageA(LPMSG msg, HWND, UINT, UINT) {
-  if (msg == nullptr)
-    return -1;
-  while (true) {
-    if (!queue.empty() && driver != nullptr)
-      driver->Poll();
-    if (!queue.empty()) {
-      *msg = queue.front();
-      queue.pop_front();
-      return TRUE;
-    }
-    if (quitPosted) {
-      quitPosted = false;
-      *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode), 0, 0, {}};
-      return FALSE;
-    }
-    if (TakePaint(msg) || TakeDueTimer(msg))
-      return TRUE;
-    if (driver == nullptr) {
-      // Nothing can ever arrive: end the loop rather than spin.
-      *msg = MSG{nullptr, WM_QUIT, 0, 0, 0, {}};
-      return FALSE;
-    }
-    driver->Wait(NextTimerDue());
-  }
-}
-
-BOOL TranslateMessage(const MSG *) { return FALSE; }
-
-LRESULT DispatchMessageA(const MSG *msg) {
-  if (msg == nullptr)
-    return 0;
-  Window *w = OwnWindow(msg->hwnd);
-  if (w == nullptr)
-    return 0;
-  if (msg->message == WM_PAINT && !w->visible)
-    return 0;
-  return w->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
-}
-
-BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (hwnd != nullptr && OwnWindow(hwnd) == nullptr) {
-    Window *w = AnyWindow(hwnd);
-    if (w != nullptr && w->foreign && driver != nullptr && msg >= WM_USER &&
-        msg <= 0x7FFF)
-      return driver->PostForeign(hwnd, msg, wParam, lParam) ? TRUE : FALSE;
-    return FALSE;
-  }
-  const DWORD time = driver != nullptr ? static_cast<DWORD>(driver->Now()) : 0;
-  queue.push_back(MSG{hwnd, msg, wParam, lParam, time, {}});
-  return TRUE;
-}
-
-LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  return CallProc(OwnWindow(hwnd), msg, wParam, lParam);
-}
-
-BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max, UINT remove) {
-  if (msg == nullptr)
-    return FALSE;
-  for (auto it = queue.begin(); it != queue.end(); ++it) {
-    if (hwnd != nullptr && it->hwnd != hwnd)
-      continue;
-    if ((min != 0 || max != 0) && (it->message < min || it->message > max))
-      continue;
-    *msg = *it;
-    if (remove & PM_REMOVE)
-      queue.erase(it);
-    return TRUE;
-  }
-  return FALSE;
-}
-
 UINT RegisterWindowMessageA(LPCSTR name) {
   if (name == nullptr || *name == '\0')
     return 0;
@@ -738,11 +566,6 @@ BOOL UnhookWinEvent(HWINEVENTHOOK hook) {
   return eventHooks.size() != before;
 }
 
-void PostQuitMessage(int exitCode) {
-  quitPosted = true;
-  quitCode = exitCode;
-}
-
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM, LPARAM) {
   switch (msg) {
   case WM_CLOSE:
@@ -759,33 +582,6 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM, LPARAM) {
   default:
     return 0;
   }
-}
-
-UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC) {
-  if (OwnWindow(hwnd) == nullptr || driver == nullptr)
-    return 0;
-  if (elapse < 10)
-    elapse = 10;
-  const uint64_t grain = std::max<uint64_t>(1, driver->TimerGranularity());
-  const uint64_t due = (driver->Now() + elapse + grain - 1) / grain * grain;
-  for (Timer &t : timers)
-    if (t.hwnd == hwnd && t.id == id) {
-      t.period = elapse;
-      t.due = due;
-      return id;
-    }
-  timers.push_back(Timer{hwnd, id, elapse, due, ++timerOrder});
-  return id;
-}
-
-BOOL KillTimer(HWND hwnd, UINT_PTR id) {
-  const auto before = timers.size();
-  timers.erase(std::remove_if(timers.begin(), timers.end(),
-                              [&](const Timer &t) {
-                                return t.hwnd == hwnd && t.id == id;
-                              }),
-               timers.end());
-  return timers.size() != before;
 }
 
 HWND GetCapture(void) { return capture; }

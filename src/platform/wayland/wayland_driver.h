@@ -31,6 +31,7 @@ struct wl_surface;
 struct wl_buffer;
 struct wl_callback;
 struct wl_cursor_theme;
+struct wl_output_listener;
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
 struct zwlr_layer_surface_v1_listener;
@@ -189,6 +190,10 @@ private:
 
   // Keys (wayland_input.cpp).
   bool InitKeyboard(std::string *error);
+  // The listeners kept beside their handlers, for the files that bind or
+  // make what they listen to.
+  static const wl_output_listener *OutputListener();
+  static const zwlr_layer_surface_v1_listener *LayerListener();
   void SendModifiers();
   void DropKeyboard();
   uint64_t NextLetGo(); // UINT64_MAX: no held key to let go
@@ -304,5 +309,10 @@ bool IsPrivateFolder(const std::string &dir, std::string *why);
 // The keymap (xkbcommon's text form) with "repeat= false" in every key's
 // description: applications then repeat none of the keys Flinto holds down.
 std::string KeymapWithoutRepeat(const std::string &keymap);
+
+// What a listener hands its event to.
+inline WaylandDriver *Of(void *data) {
+  return static_cast<WaylandDriver *>(data);
+}
 
 } // namespace wayland

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
 
 #include <cstdint>
 #include <functional>
@@ -97,6 +98,9 @@ private:
   void SendNetWmState(::Window xid);
   void SetOpacity(::Window xid, uint32_t value, bool remove);
   void SetUtf8Title(::Window xid, const std::string &cp932);
+  // The last X error since the previous call (0: none), for calls whose
+  // failure decides what to do next.
+  int TakeXError();
   std::string InstanceSelection() const;
   bool IsFlintoOwner(::Window xid);
   void SelectionLost(const XSelectionClearEvent &event);
@@ -121,7 +125,12 @@ private:
   void NoteNoRepeat();
   void ReadWindowManager();
   void TrayLost();
-  struct SharedImage;
+  // A shared-memory image of a window's size, where the server reads the
+  // pixels without their travelling through the connection.
+  struct SharedImage {
+    XShmSegmentInfo info = {};
+    XImage *image = nullptr;
+  };
   SharedImage *SharedImageFor(HWND hwnd, int width, int height);
   void DropSharedImage(HWND hwnd);
 

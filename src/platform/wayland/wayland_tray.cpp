@@ -1,4 +1,4 @@
-#include "platform/wayland/status_item.h"
+#include "platform/wayland/wayland_tray.h"
 
 #include <poll.h>
 #include <systemd/sd-bus.h>
@@ -275,6 +275,53 @@ void StatusItem::Process() {
       portable::TrayGone();
     }
   }
+}
+
+bool WaylandDriver::Tray(DWORD message, const NOTIFYICONDATAA &data) {
+  if (message == NIM_DELETE) {
+    const bool had = tray_ != nullptr;
+    tray_.reset();
+    return had;
+  }
+  if (message == NIM_MODIFY)
+    return tray_ != nullptr && tray_->Registered();
+  if (message != NIM_ADD)
+    return false;
+  if (tray_ == nullptr) {
+    tray_ = StatusItem::Create(this, data.szTip);
+    if (tray_ == nullptr)
+      return false; // no session bus
+  }
+  return tray_->Register();
+}
+
+void WaylandDriver::TrayActivated(int, int) {
+  if (menu_ != nullptr) {
+    CloseMenu(); // a click on the icon is a click outside the menu
+    return;
+  }
+  portable::TrayClicked(WM_LBUTTONDOWN);
+}
+
+void WaylandDriver::TrayContextMenu(int x, int y) {
+  if (menu_ != nullptr) {
+    CloseMenu();
+    return;
+  }
+  // The menu opens where the item says it was clicked, on the output. The
+  // icon is on a bar outside the work area: a point above (left of) where
+  // the work area could start says the bar is at the top (left), and the
+  // work area starts after it.
+  if (x >= 0 && y >= 0 && x < 65536 && y < 65536) {
+    int w, h;
+    ScreenSize(&w, &h);
+    RECT work;
+    WorkArea(&work);
+    const int top = h - work.bottom, left = w - work.right;
+    pointer_ = {x < left ? x - left : x, y < top ? y - top : y};
+    pointerIn_ = nullptr;
+  }
+  portable::TrayClicked(WM_RBUTTONUP);
 }
 
 } // namespace wayland

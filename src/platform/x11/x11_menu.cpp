@@ -1,4 +1,4 @@
-#include "platform/x11/popup_menu.h"
+#include "platform/x11/x11_menu.h"
 
 #include <X11/Xutil.h>
 #include <unistd.h>
@@ -96,6 +96,15 @@ UINT PopupMenu::Run(int x, int y) {
   XFlush(dpy);
   window_ = 0;
   return view_.chosen();
+}
+
+UINT X11Driver::TrackMenu(const std::vector<portable::MenuItem> &items, int x,
+                          int y, HWND) {
+  PopupMenu menu(*this, items);
+  menuOpen_ = true;
+  const UINT chosen = menu.Run(x, y);
+  menuOpen_ = false;
+  return chosen;
 }
 
 } // namespace x11

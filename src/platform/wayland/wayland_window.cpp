@@ -1,0 +1,402 @@
+// Flinto's windows as layer surfaces: made when shown, placed by their
+// margins, drawn into two shared-memory buffers with damage and frame
+// callbacks, made again when the compositor closed them.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include <wayland-client.h>
+
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
+#include "platform/wayland/layer_shell.h"
+#include "platform/wayland/wayland_driver.h"
+
+namespace wayland {
+
+namespace {
+
+void LayerConfigure(void *data, zwlr_layer_surface_v1 *layer, uint32_t serial,
+                    uint32_t width, uint32_t height) {
+  Of(data)->OnLayerConfigure(layer, serial, width, height);
+}
+void LayerClosed(void *data, zwlr_layer_surface_v1 *layer) {
+  Of(data)->OnLayerClosed(layer);
+}
+const zwlr_layer_surface_v1_listener kLayerListener = {LayerConfigure,
+                                                       LayerClosed};
+
+void BufferRelease(void *data, wl_buffer *buffer) {
+  Of(data)->OnBufferRelease(buffer);
+}
+const wl_buffer_listener kBufferListener = {BufferRelease};
+
+void FrameDone(void *data, wl_callback *callback, uint32_t) {
+  Of(data)->OnFrameDone(callback);
+}
+const wl_callback_listener kFrameListener = {FrameDone};
+
+void MoveDone(void *data, wl_callback *callback, uint32_t) {
+  Of(data)->OnMoveApplied(callback);
+}
+const wl_callback_listener kMoveListener = {MoveDone};
+
+} // namespace
+
+const zwlr_layer_surface_v1_listener *WaylandDriver::LayerListener() {
+  return &kLayerListener;
+}
+
+LayerSurface *WaylandDriver::SurfaceOf(HWND hwnd) {
+  auto it = surfaces_.find(hwnd);
+  return it != surfaces_.end() ? &it->second : nullptr;
+}
+
+HWND WaylandDriver::HwndOf(wl_surface *surface) const {
+  for (const auto &[hwnd, s] : surfaces_)
+    if (s.surface == surface)
+      return hwnd;
+  return nullptr;
+}
+
+void WaylandDriver::OnLayerConfigure(zwlr_layer_surface_v1 *layer,
+                                     uint32_t serial, uint32_t width,
+                                     uint32_t height) {
+  zwlr_layer_surface_v1_ack_configure(layer, serial);
+  if (layer == probe_.layer) {
+    const bool changed = workWidth_ != 0 && (int(width) != workWidth_ ||
+                                             int(height) != workHeight_);
+    workWidth_ = int(width);
+    workHeight_ = int(height);
+    // An empty commit acknowledges it; the probe stays without content.
+    wl_surface_commit(probe_.surface);
+    if (changed)
+      portable::PostToTopLevelWindows(WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+    return;
+  }
+  for (auto &[hwnd, s] : surfaces_) {
+    if (s.layer != layer)
+      continue;
+    s.configured = true;
+    s.configuredWidth = width;
+    s.configuredHeight = height;
+    const RECT &r = rects_[hwnd];
+    s.damage = {0, 0, r.right - r.left, r.bottom - r.top};
+    Draw(hwnd, s);
+    return;
+  }
+}
+
+void WaylandDriver::OnLayerClosed(zwlr_layer_surface_v1 *layer) {
+  // The compositor will not show it any more (its output went away): made
+  // again when an output comes, as a window that is still shown must be
+  // somewhere.
+  if (layer == probe_.layer) {
+    DestroySurface(probe_);
+    probeLost_ = true;
+    return;
+  }
+  for (auto &[hwnd, s] : surfaces_)
+    if (s.layer == layer) {
+      const HWND shown = hwnd;
+      UnmapSurface(shown);
+      lostSurfaces_.insert(shown);
+      return;
+    }
+}
+
+// An output came after ours went: what the compositor closed is made again.
+void WaylandDriver::RemakeLostSurfaces() {
+  if (probeLost_) {
+    probeLost_ = false;
+    MakeProbe();
+  }
+  if (menuSurfaceLost_) {
+    menuSurfaceLost_ = false;
+    MakeMenuSurface();
+  }
+  const std::set<HWND> lost = std::move(lostSurfaces_);
+  lostSurfaces_.clear();
+  for (HWND hwnd : lost)
+    if (rects_.count(hwnd) && IsWindowVisible(hwnd))
+      MapSurface(hwnd);
+}
+
+void WaylandDriver::WindowCreated(HWND hwnd) {
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  rects_[hwnd] = r;
+  alpha_[hwnd] = 255;
+  const std::string *cls = portable::WindowClassName(hwnd);
+  if (cls != nullptr && *cls == "FlintoHidden")
+    ListenForInstances();
+}
+
+void WaylandDriver::WindowDestroyed(HWND hwnd) {
+  UnmapSurface(hwnd);
+  lostSurfaces_.erase(hwnd);
+  rects_.erase(hwnd);
+  alpha_.erase(hwnd);
+  if (pointerIn_ == hwnd)
+    pointerIn_ = nullptr;
+}
+
+void WaylandDriver::WindowShown(HWND hwnd, bool visible) {
+  if (visible)
+    MapSurface(hwnd);
+  else
+    UnmapSurface(hwnd);
+  wl_display_flush(display_);
+}
+
+void WaylandDriver::MapSurface(HWND hwnd) {
+  if (surfaces_.count(hwnd))
+    return;
+  LayerSurface &s = surfaces_[hwnd];
+  s.surface = wl_compositor_create_surface(compositor_);
+  s.layer = zwlr_layer_shell_v1_get_layer_surface(
+      layerShell_, s.surface, output_, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
+      "flinto");
+  zwlr_layer_surface_v1_add_listener(s.layer, LayerListener(), this);
+  zwlr_layer_surface_v1_set_anchor(s.layer,
+                                   ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
+                                       ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT);
+  zwlr_layer_surface_v1_set_exclusive_zone(s.layer, 0);
+  // Never the keyboard focus: the application keeps it.
+  zwlr_layer_surface_v1_set_keyboard_interactivity(s.layer, 0);
+  PlaceSurface(hwnd, s);
+  wl_surface_commit(s.surface);
+}
+
+void WaylandDriver::PlaceSurface(HWND hwnd, LayerSurface &s) {
+  const RECT &r = rects_[hwnd];
+  zwlr_layer_surface_v1_set_size(s.layer,
+                                 uint32_t(std::max<LONG>(1, r.right - r.left)),
+                                 uint32_t(std::max<LONG>(1, r.bottom - r.top)));
+  zwlr_layer_surface_v1_set_margin(s.layer, r.top, 0, 0, r.left);
+  if (!applied_.count(hwnd))
+    applied_[hwnd] = {r.left, r.top};
+}
+
+void WaylandDriver::DestroySurface(LayerSurface &s) {
+  if (s.frame != nullptr)
+    wl_callback_destroy(s.frame);
+  if (s.layer != nullptr)
+    zwlr_layer_surface_v1_destroy(s.layer);
+  if (s.surface != nullptr)
+    wl_surface_destroy(s.surface);
+  for (Buffer &b : s.buffers)
+    DropBuffer(b);
+  s = LayerSurface();
+}
+
+void WaylandDriver::UnmapSurface(HWND hwnd) {
+  auto it = surfaces_.find(hwnd);
+  if (it == surfaces_.end())
+    return;
+  if (pointerSurface_ == it->second.surface) {
+    pointerSurface_ = nullptr;
+    pointerIn_ = nullptr;
+  }
+  DestroySurface(it->second);
+  surfaces_.erase(it);
+  applied_.erase(hwnd);
+  // A place taken before it went says nothing of where it comes back.
+  for (auto &[callback, move] : moves_)
+    if (move.first == hwnd)
+      move.first = nullptr;
+}
+
+void WaylandDriver::WindowMoved(HWND hwnd, const RECT &rect) {
+  const RECT before = rects_[hwnd];
+  rects_[hwnd] = rect;
+  LayerSurface *s = SurfaceOf(hwnd);
+  if (s == nullptr)
+    return;
+  PlaceSurface(hwnd, *s);
+  const bool resized = rect.right - rect.left != before.right - before.left ||
+                       rect.bottom - rect.top != before.bottom - before.top;
+  if (resized) {
+    // Drawn at the new size once the program paints it.
+    s->damage = {0, 0, rect.right - rect.left, rect.bottom - rect.top};
+  }
+  wl_surface_commit(s->surface);
+  // Pointer events the compositor sent before it took the new place are
+  // relative to the old one: the new place counts once a round trip says
+  // the commit was taken.
+  wl_callback *done = wl_display_sync(display_);
+  wl_callback_add_listener(done, &kMoveListener, this);
+  moves_[done] = {hwnd, {rect.left, rect.top}};
+  wl_display_flush(display_);
+}
+
+void WaylandDriver::OnMoveApplied(wl_callback *callback) {
+  auto it = moves_.find(callback);
+  if (it != moves_.end()) {
+    if (it->second.first != nullptr && surfaces_.count(it->second.first))
+      applied_[it->second.first] = it->second.second;
+    moves_.erase(it);
+  }
+  wl_callback_destroy(callback);
+}
+
+void WaylandDriver::WindowExStyle(HWND hwnd, LONG before, LONG after) {
+  if ((before & WS_EX_LAYERED) && !(after & WS_EX_LAYERED))
+    SetAlpha(hwnd, 255);
+}
+
+bool WaylandDriver::SetAlpha(HWND hwnd, BYTE alpha) {
+  if (!rects_.count(hwnd))
+    return false;
+  if (alpha_[hwnd] == alpha)
+    return true;
+  alpha_[hwnd] = alpha;
+  if (LayerSurface *s = SurfaceOf(hwnd)) {
+    const RECT &r = rects_[hwnd];
+    s->damage = {0, 0, r.right - r.left, r.bottom - r.top};
+    Draw(hwnd, *s);
+  }
+  return true;
+}
+
+bool WaylandDriver::MakeBuffer(Buffer &b, int width, int height) {
+  DropBuffer(b);
+  const size_t bytes = size_t(width) * size_t(height) * 4;
+  const int fd = memfd_create("flinto", MFD_CLOEXEC);
+  if (fd < 0)
+    return false;
+  if (ftruncate(fd, off_t(bytes)) != 0) {
+    close(fd);
+    return false;
+  }
+  void *data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (data == MAP_FAILED) {
+    close(fd);
+    return false;
+  }
+  wl_shm_pool *pool = wl_shm_create_pool(shm_, fd, int32_t(bytes));
+  b.buffer = wl_shm_pool_create_buffer(pool, 0, width, height, width * 4,
+                                       WL_SHM_FORMAT_ARGB8888);
+  wl_shm_pool_destroy(pool);
+  close(fd);
+  wl_buffer_add_listener(b.buffer, &kBufferListener, this);
+  b.pixels = static_cast<uint32_t *>(data);
+  b.bytes = bytes;
+  b.width = width;
+  b.height = height;
+  b.busy = false;
+  return true;
+}
+
+void WaylandDriver::DropBuffer(Buffer &b) {
+  if (b.buffer != nullptr)
+    wl_buffer_destroy(b.buffer);
+  if (b.pixels != nullptr)
+    munmap(b.pixels, b.bytes);
+  b = Buffer();
+}
+
+// A buffer the compositor is not reading, of the size: one of the two.
+Buffer *WaylandDriver::FreeBuffer(LayerSurface &s, int width, int height) {
+  for (Buffer &b : s.buffers)
+    if (!b.busy && b.buffer != nullptr && b.width == width &&
+        b.height == height)
+      return &b;
+  for (Buffer &b : s.buffers)
+    if (!b.busy)
+      return MakeBuffer(b, width, height) ? &b : nullptr;
+  return nullptr;
+}
+
+void WaylandDriver::OnBufferRelease(wl_buffer *buffer) {
+  if (OnMenuBufferRelease(buffer))
+    return;
+  for (auto &[hwnd, s] : surfaces_)
+    for (Buffer &b : s.buffers)
+      if (b.buffer == buffer) {
+        b.busy = false;
+        if (s.redrawDue && s.frame == nullptr)
+          Draw(hwnd, s);
+        return;
+      }
+}
+
+void WaylandDriver::OnFrameDone(wl_callback *callback) {
+  for (auto &[hwnd, s] : surfaces_)
+    if (s.frame == callback) {
+      wl_callback_destroy(callback);
+      s.frame = nullptr;
+      if (s.redrawDue)
+        Draw(hwnd, s);
+      return;
+    }
+  wl_callback_destroy(callback);
+}
+
+void WaylandDriver::Present(HWND hwnd, const portable::Bitmap &,
+                            const RECT &dirty) {
+  LayerSurface *s = SurfaceOf(hwnd);
+  if (s == nullptr)
+    return;
+  RECT &d = s->damage;
+  if (d.left >= d.right || d.top >= d.bottom) {
+    d = dirty;
+  } else {
+    d = {std::min(d.left, dirty.left), std::min(d.top, dirty.top),
+         std::max(d.right, dirty.right), std::max(d.bottom, dirty.bottom)};
+  }
+  Draw(hwnd, *s);
+}
+
+// The window's picture into a free buffer, premultiplied by the window's
+// alpha; the damage is what changed since the last buffer went out. Waits
+// for the compositor's frame and for a free buffer.
+void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
+  s.redrawDue = true;
+  if (!s.configured || s.frame != nullptr)
+    return;
+  const portable::Bitmap *picture = portable::WindowSurface(hwnd);
+  if (picture == nullptr || picture->bpp != 32 || picture->bottomUp ||
+      picture->width <= 0 || picture->height <= 0)
+    return;
+  Buffer *b = FreeBuffer(s, picture->width, picture->height);
+  if (b == nullptr)
+    return; // drawn when one is released
+  // The other buffer may hold an older picture: the whole picture is
+  // copied, only the damage is announced.
+  const uint32_t a = alpha_[hwnd];
+  for (int y = 0; y < picture->height; ++y) {
+    const uint32_t *from = reinterpret_cast<const uint32_t *>(
+        picture->data.data() + size_t(y) * picture->stride);
+    uint32_t *to = b->pixels + size_t(y) * size_t(picture->width);
+    if (a == 255) {
+      for (int x = 0; x < picture->width; ++x)
+        to[x] = 0xFF000000u | (from[x] & 0xFFFFFFu);
+    } else {
+      for (int x = 0; x < picture->width; ++x) {
+        const uint32_t c = from[x];
+        const uint32_t r = ((c >> 16) & 0xFF) * a / 255;
+        const uint32_t g = ((c >> 8) & 0xFF) * a / 255;
+        const uint32_t bl = (c & 0xFF) * a / 255;
+        to[x] = (a << 24) | (r << 16) | (g << 8) | bl;
+      }
+    }
+  }
+  RECT d = s.damage;
+  if (d.left >= d.right || d.top >= d.bottom)
+    d = {0, 0, picture->width, picture->height};
+  wl_surface_attach(s.surface, b->buffer, 0, 0);
+  wl_surface_damage_buffer(s.surface, d.left, d.top, d.right - d.left,
+                           d.bottom - d.top);
+  s.frame = wl_surface_frame(s.surface);
+  wl_callback_add_listener(s.frame, &kFrameListener, this);
+  wl_surface_commit(s.surface);
+  b->busy = true;
+  s.damage = {0, 0, 0, 0};
+  s.redrawDue = false;
+  wl_display_flush(display_);
+}
+
+} // namespace wayland
