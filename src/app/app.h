@@ -28,43 +28,45 @@ extern const char kProductName[];   // "Flinto"
 
 typedef BOOL(WINAPI *SetLayeredWindowAttributesFn)(HWND, COLORREF, BYTE, DWORD);
 
-// Process-wide state.
-extern HINSTANCE g_instance;
-extern SetLayeredWindowAttributesFn g_setLayered;
-extern HMODULE g_user32;
-extern HWND g_ownerWindow;
-extern HWND g_keyboardWindow;
-extern HWND g_targetWindow;
-extern RECT g_workArea;
-extern int g_alpha;
-extern bool g_menuOpen;
-extern bool g_recreatePending;
-extern bool g_trayIconAdded;
+// Process-wide state. Each file keeps its part in one structure whose
+// member initialisers are the starting values; ResetProcessState goes back
+// to them. The names below refer to the members.
+extern HINSTANCE &g_instance;
+extern SetLayeredWindowAttributesFn &g_setLayered;
+extern HMODULE &g_user32;
+extern HWND &g_ownerWindow;
+extern HWND &g_keyboardWindow;
+extern HWND &g_targetWindow;
+extern RECT &g_workArea;
+extern int &g_alpha;
+extern bool &g_menuOpen;
+extern bool &g_recreatePending;
+extern bool &g_trayIconAdded;
 // Whether the user has the keyboard shown (a window made anew takes it).
-extern bool g_keyboardShown;
+extern bool &g_keyboardShown;
 // The program is ending: a keyboard window destroyed now is not made anew.
-extern bool g_exiting;
+extern bool &g_exiting;
 // A keyboard window is being replaced by RecreateKeyboardWindow.
-extern bool g_replacingKeyboard;
+extern bool &g_replacingKeyboard;
 // The host tells of foreground changes and key events (hooks installed);
 // without them the ticks poll.
-extern bool g_foregroundHooked;
-extern bool g_keyboardHooked;
-extern bool g_ownerTimerRunning;
+extern bool &g_foregroundHooked;
+extern bool &g_keyboardHooked;
+extern bool &g_ownerTimerRunning;
 
 // Settings (run-time copies).
-extern int32_t g_face;
-extern int32_t g_unit;
-extern int32_t g_x;
-extern int32_t g_y;
-extern int32_t g_winKey;
-extern int32_t g_transparent;
+extern int32_t &g_face;
+extern int32_t &g_unit;
+extern int32_t &g_x;
+extern int32_t &g_y;
+extern int32_t &g_winKey;
+extern int32_t &g_transparent;
 
 // Values that could not be read at start-up (an error, not an absence):
 // a save leaves them as they are stored unless the user changed them.
 // Indexed as the settings are saved: Face, Unit, X, Y, WinKey, Transparent.
-extern bool g_settingUnread[6];
-extern int32_t g_settingLoaded[6];
+extern bool (&g_settingUnread)[6];
+extern int32_t (&g_settingLoaded)[6];
 
 // Called after every SaveSettings with its result; null unless a host or a
 // test wants to observe saves.
@@ -111,3 +113,6 @@ void UpdateOwnerTimer();
 
 // Resets every piece of process-wide state to its value before start-up.
 void ResetProcessState();
+// Each part of it (between test runs).
+void ResetOwnerState();
+void ResetSettingsState();

@@ -11,23 +11,48 @@ const char kOwnerClass[] = "FlintoHidden";
 const char kKeyboardClass[] = "FlintoFrame";
 const char kProductName[] = "Flinto";
 
-HINSTANCE g_instance = nullptr;
-SetLayeredWindowAttributesFn g_setLayered = nullptr;
-HMODULE g_user32 = nullptr;
-HWND g_ownerWindow = nullptr;
-HWND g_keyboardWindow = nullptr;
-HWND g_targetWindow = nullptr;
-RECT g_workArea = {0, 0, 0, 0};
-int g_alpha = kAlphaInitial;
-bool g_menuOpen = false;
-bool g_recreatePending = false;
+namespace {
 
-int32_t g_face = 2;
-int32_t g_unit = 3;
-int32_t g_x = kUnsetPosition;
-int32_t g_y = kUnsetPosition;
-int32_t g_winKey = 0;
-int32_t g_transparent = 0;
+// The shell's state, with its starting values.
+struct ShellState {
+  HINSTANCE instance = nullptr;
+  SetLayeredWindowAttributesFn setLayered = nullptr;
+  HMODULE user32 = nullptr;
+  HWND ownerWindow = nullptr;
+  HWND keyboardWindow = nullptr;
+  HWND targetWindow = nullptr;
+  RECT workArea = {0, 0, 0, 0};
+  int alpha = kAlphaInitial;
+  bool menuOpen = false;
+  bool recreatePending = false;
+  // The settings' run-time copies, with their defaults.
+  int32_t face = 2;
+  int32_t unit = 3;
+  int32_t x = kUnsetPosition;
+  int32_t y = kUnsetPosition;
+  int32_t winKey = 0;
+  int32_t transparent = 0;
+};
+ShellState shell;
+
+} // namespace
+
+HINSTANCE &g_instance = shell.instance;
+SetLayeredWindowAttributesFn &g_setLayered = shell.setLayered;
+HMODULE &g_user32 = shell.user32;
+HWND &g_ownerWindow = shell.ownerWindow;
+HWND &g_keyboardWindow = shell.keyboardWindow;
+HWND &g_targetWindow = shell.targetWindow;
+RECT &g_workArea = shell.workArea;
+int &g_alpha = shell.alpha;
+bool &g_menuOpen = shell.menuOpen;
+bool &g_recreatePending = shell.recreatePending;
+int32_t &g_face = shell.face;
+int32_t &g_unit = shell.unit;
+int32_t &g_x = shell.x;
+int32_t &g_y = shell.y;
+int32_t &g_winKey = shell.winKey;
+int32_t &g_transparent = shell.transparent;
 
 void (*g_settingsSavedHook)(bool ok) = nullptr;
 
@@ -202,33 +227,9 @@ bool SetTranslucency(HWND window, bool on, int alpha) {
 }
 
 void ResetProcessState() {
-  g_instance = nullptr;
-  g_setLayered = nullptr;
-  g_user32 = nullptr;
-  g_ownerWindow = nullptr;
-  g_keyboardWindow = nullptr;
-  g_targetWindow = nullptr;
-  g_workArea = {0, 0, 0, 0};
-  g_alpha = kAlphaInitial;
-  g_menuOpen = false;
-  g_recreatePending = false;
-  g_trayIconAdded = false;
-  g_keyboardShown = false;
-  g_exiting = false;
-  g_replacingKeyboard = false;
-  g_foregroundHooked = false;
-  g_keyboardHooked = false;
-  g_ownerTimerRunning = false;
-  for (int i = 0; i < 6; ++i) {
-    g_settingUnread[i] = false;
-    g_settingLoaded[i] = 0;
-  }
-  g_face = 2;
-  g_unit = 3;
-  g_x = kUnsetPosition;
-  g_y = kUnsetPosition;
-  g_winKey = 0;
-  g_transparent = 0;
+  shell = ShellState();
+  ResetOwnerState();
+  ResetSettingsState();
   KeySet.clear();
   ClearCapturedKey();
   ResetKeyboardState();

@@ -8,13 +8,31 @@
 #include "platform/resources/resource_ids.h"
 #include "render/render.h"
 
-bool g_trayIconAdded = false;
-bool g_keyboardShown = false;
-bool g_exiting = false;
-bool g_replacingKeyboard = false;
-bool g_foregroundHooked = false;
-bool g_keyboardHooked = false;
-bool g_ownerTimerRunning = false;
+namespace {
+
+// The owner window's state, with its starting values.
+struct OwnerState {
+  bool trayIconAdded = false;
+  bool keyboardShown = false;
+  bool exiting = false;
+  bool replacingKeyboard = false;
+  bool foregroundHooked = false;
+  bool keyboardHooked = false;
+  bool ownerTimerRunning = false;
+};
+OwnerState owner;
+
+} // namespace
+
+bool &g_trayIconAdded = owner.trayIconAdded;
+bool &g_keyboardShown = owner.keyboardShown;
+bool &g_exiting = owner.exiting;
+bool &g_replacingKeyboard = owner.replacingKeyboard;
+bool &g_foregroundHooked = owner.foregroundHooked;
+bool &g_keyboardHooked = owner.keyboardHooked;
+bool &g_ownerTimerRunning = owner.ownerTimerRunning;
+
+void ResetOwnerState() { owner = OwnerState(); }
 
 namespace {
 

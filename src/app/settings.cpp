@@ -45,8 +45,21 @@ int32_t ReadSetting(HKEY key, const char *name, int32_t fallback,
 
 } // namespace
 
-bool g_settingUnread[6] = {};
-int32_t g_settingLoaded[6] = {};
+namespace {
+
+// What start-up found of each value (see app.h), none at first.
+struct SettingsState {
+  bool unread[6] = {};
+  int32_t loaded[6] = {};
+};
+SettingsState settings;
+
+} // namespace
+
+bool (&g_settingUnread)[6] = settings.unread;
+int32_t (&g_settingLoaded)[6] = settings.loaded;
+
+void ResetSettingsState() { settings = SettingsState(); }
 
 HKEY RegOpenPath(const char *path, bool forWriting) {
   const REGSAM access = forWriting ? (KEY_READ | KEY_WRITE) : KEY_READ;

@@ -33,11 +33,11 @@ struct ModifierState {
 };
 
 // State of the key state machine and the window.
-extern uint32_t g_repeatKey;
-extern int32_t g_repeatCountdown;
-extern ModifierState g_modifiers;
-extern bool g_timerRunning;
-extern POINT g_grabPoint;
+extern uint32_t &g_repeatKey;
+extern int32_t &g_repeatCountdown;
+extern ModifierState &g_modifiers;
+extern bool &g_timerRunning;
+extern POINT &g_grabPoint;
 
 LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
                                  LPARAM lParam);
@@ -46,7 +46,7 @@ LONG SnapToEdges(LONG pos, LONG size, LONG low, LONG high);
 // Something may have given the shown keyboard's 100 ms tick work (a
 // modifier changed, translucency switched on): it runs until it has none.
 void WakeKeyboardTick();
-void ForgetKeyboardTick(); // between test runs
+void ForgetKeyboardTick(); // between test runs (the drag too)
 
 // Handing a message to one key by its kind, or to every ordinary key.
 bool SendToKey(HWND window, KeyEntry &entry, UINT message, WPARAM wParam,

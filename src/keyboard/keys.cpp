@@ -3,9 +3,21 @@
 #include "keyboard/keyboard.h"
 #include "render/render.h"
 
-uint32_t g_repeatKey = 0;
-int32_t g_repeatCountdown = 0;
-ModifierState g_modifiers;
+namespace {
+
+// The key state machine's own state, with its starting values.
+struct KeysState {
+  uint32_t repeatKey = 0;
+  int32_t repeatCountdown = 0;
+  ModifierState modifiers;
+};
+KeysState keys;
+
+} // namespace
+
+uint32_t &g_repeatKey = keys.repeatKey;
+int32_t &g_repeatCountdown = keys.repeatCountdown;
+ModifierState &g_modifiers = keys.modifiers;
 
 namespace {
 
@@ -209,9 +221,6 @@ void ReleaseOnDestruction(HWND window) {
 }
 
 void ResetKeyboardState() {
-  g_repeatKey = 0;
-  g_repeatCountdown = 0;
-  g_modifiers = ModifierState();
+  keys = KeysState();
   ForgetKeyboardTick();
-  g_grabPoint = {0, 0};
 }

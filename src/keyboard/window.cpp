@@ -4,8 +4,19 @@
 #include "keyboard/keyboard.h"
 #include "render/render.h"
 
-bool g_timerRunning = false;
-POINT g_grabPoint = {0, 0};
+namespace {
+
+// The keyboard window's state, with its starting values.
+struct WindowState {
+  bool timerRunning = false;
+  POINT grabPoint = {0, 0};
+};
+WindowState windowState;
+
+} // namespace
+
+bool &g_timerRunning = windowState.timerRunning;
+POINT &g_grabPoint = windowState.grabPoint;
 
 namespace {
 
@@ -149,7 +160,7 @@ void Tick(HWND hwnd) {
 
 void ForgetKeyboardTick() {
   tickWindow = nullptr;
-  g_timerRunning = false;
+  windowState = WindowState();
 }
 
 void WakeKeyboardTick() {

@@ -36,8 +36,8 @@ constexpr uint32_t kNoCapturedKey = KEY_FRAME;
 
 // Settings the geometry and the key selection read (defined with the other
 // settings): the grid unit in pixels and whether the Windows keys are shown.
-extern int32_t g_unit;
-extern int32_t g_winKey;
+extern int32_t &g_unit;
+extern int32_t &g_winKey;
 
 KeyKind KindOfId(uint32_t id);
 void BuildKeySet(const KeyDef *keys, int32_t keyCount);
