@@ -29,7 +29,7 @@ void IssueKeyCommand(HWND window, const KeyEntry &entry, UINT action) {
 }
 
 // Clears Down (with `alsoClear`), redraws, and injects the key-up.
-void TakeUp(HWND window, KeyEntry &entry, int32_t alsoClear) {
+void ReleaseKey(HWND window, KeyEntry &entry, int32_t alsoClear) {
   entry.flags &= ~(Down | alsoClear);
   RedrawKey(window, entry, false);
   IssueKeyCommand(window, entry, kActionUp);
@@ -72,7 +72,7 @@ void LeftUp(HWND window, KeyEntry &entry) {
   entry.flags &= ~LeftHeld;
   ClearCapturedKey();
   if (entry.flags & Down)
-    TakeUp(window, entry, Latched);
+    ReleaseKey(window, entry, Latched);
 }
 
 void RightUp(HWND window, KeyEntry &entry) {
@@ -86,7 +86,7 @@ void RightUp(HWND window, KeyEntry &entry) {
   }
   entry.flags &= ~Latched;
   if (entry.flags & Down)
-    TakeUp(window, entry, 0);
+    ReleaseKey(window, entry, 0);
 }
 
 } // namespace
@@ -108,11 +108,11 @@ bool KeyHandler(HWND window, KeyEntry &entry, UINT message, WPARAM wParam,
     return true;
   case MSG_RELEASE_LATCHED:
     if (!(entry.flags & Locked) && (entry.flags & Down))
-      TakeUp(window, entry, Latched);
+      ReleaseKey(window, entry, Latched);
     return true;
   case MSG_RELEASE_ALL:
     if (entry.flags & Down)
-      TakeUp(window, entry, Latched | Locked);
+      ReleaseKey(window, entry, Latched | Locked);
     return true;
   case MSG_MODIFIERS_CHANGED:
     if (!entry.label.empty() && entry.label[0] == '\t')
@@ -169,7 +169,7 @@ void ReleaseOnLeaving(HWND window, bool pointerOver) {
     return;
   }
   if (entry->flags & Down)
-    TakeUp(window, *entry, Latched);
+    ReleaseKey(window, *entry, Latched);
 }
 
 void ReleaseEverything(HWND window) {

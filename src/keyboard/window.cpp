@@ -94,7 +94,9 @@ void DragStep(HWND hwnd, LONG x, LONG y) {
   g_y = pos.y;
 }
 
-void Background(HWND hwnd, UINT msg, LONG x, LONG y) {
+// The pointer on the background (no key under it, none owning it): a left
+// press starts a drag, a right click opens the menu.
+void BackgroundPointer(HWND hwnd, UINT msg, LONG x, LONG y) {
   const bool dragging = GetCapture() == hwnd;
   switch (msg) {
   case WM_LBUTTONDOWN:
@@ -140,7 +142,7 @@ void RoutePointer(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (receiver != nullptr)
     SendToKey(hwnd, *receiver, msg, wParam, lParam);
   else
-    Background(hwnd, msg, x, y);
+    BackgroundPointer(hwnd, msg, x, y);
 }
 
 void Tick(HWND hwnd) {

@@ -24,7 +24,7 @@ TEST(Startup, FirstRunPlacesTheKeyboardBottomRightAndSavesAllSix) {
                    "window 806 604 474 156\n"
                    "state face=2 unit=3 winkey=0 transparent=0 alpha=224 "
                    "visible=0 rect=806,604,474,156 target=none "
-                   "captured=0xff00 repeat=0x00/0 down= latched= locked=\n"
+                   "captured=none repeat=0x00/0 down= latched= locked=\n"
                    "tray delete\n"
                    "saved Face=2 Unit=3 X=806 Y=604 WinKey=0 Transparent=0\n"
                    "exit 0\n");

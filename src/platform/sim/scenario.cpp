@@ -380,7 +380,8 @@ void Runner::PrintState() {
        << " visible=" << (IsWindowVisible(g_keyboardWindow) ? 1 : 0)
        << " rect=" << r.left << "," << r.top << "," << r.right - r.left << ","
        << r.bottom - r.top << " target=" << driver_.NameOf(g_targetWindow)
-       << " captured=" << Hex(GetCapturedKey())
+       << " captured="
+       << (IsAnyKeyCaptured() ? Hex(GetCapturedKey()) : std::string("none"))
        << " repeat=" << Hex(g_repeatKey) << "/" << g_repeatCountdown
        << " down=" << down << " latched=" << latched << " locked=" << locked
        << "\n";

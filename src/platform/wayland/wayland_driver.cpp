@@ -305,7 +305,7 @@ void WaylandDriver::ConnectionLost() {
 
 // Pointer events go to the program one at a time: a press that starts a drag
 // takes the capture before the next move is looked at.
-bool WaylandDriver::HandOutInput() {
+bool WaylandDriver::DeliverQueuedPointer() {
   while (!input_.empty()) {
     const PointerEvent event = input_.front();
     input_.pop_front();
@@ -342,7 +342,7 @@ void WaylandDriver::Poll() {
 }
 
 void WaylandDriver::PumpEvents(uint64_t deadline) {
-  if (HandOutInput())
+  if (DeliverQueuedPointer())
     return;
   while (wl_display_prepare_read(display_) != 0)
     if (wl_display_dispatch_pending(display_) < 0)
@@ -358,7 +358,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   }
   if (!input_.empty()) {
     wl_display_cancel_read(display_);
-    HandOutInput();
+    DeliverQueuedPointer();
     return;
   }
   deadline = std::min(deadline, NextLetGo());
@@ -403,7 +403,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   if (tray_ != nullptr)
     tray_->Process();
   LetGoHeldKeys();
-  HandOutInput();
+  DeliverQueuedPointer();
 }
 
 // --- The pointer ---------------------------------------------------------

@@ -169,7 +169,7 @@ private:
   // The arrow over our surfaces (the compositor shows what the last client
   // set otherwise).
   void SetArrow(uint32_t serial);
-  bool HandOutInput();
+  bool DeliverQueuedPointer();
 
   // Windows.
   LayerSurface *SurfaceOf(HWND hwnd);

@@ -76,7 +76,7 @@ socklen_t SocketAddress(const std::string &path, sockaddr_un *address) {
 }
 
 // Whether a running program holds the socket.
-bool Answers(const std::string &path) {
+bool SomeoneListensAt(const std::string &path) {
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0)
     return false;
@@ -101,7 +101,7 @@ void WaylandDriver::ListenForInstances() {
   const socklen_t length = SocketAddress(path, &address);
   const mode_t mask = umask(0077);
   bool bound = bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0;
-  if (!bound && errno == EADDRINUSE && !Answers(path)) {
+  if (!bound && errno == EADDRINUSE && !SomeoneListensAt(path)) {
     unlink(path.c_str());
     bound = bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0;
   }
@@ -137,7 +137,7 @@ HWND WaylandDriver::FindForeignWindow(const std::string &className) {
   if (className != "FlintoHidden" || instanceSocket_ >= 0)
     return nullptr;
   const std::string path = InstanceAddress();
-  if (path.empty() || !Answers(path))
+  if (path.empty() || !SomeoneListensAt(path))
     return nullptr;
   struct stat st;
   if (lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||

@@ -112,7 +112,7 @@ private:
                          std::initializer_list<long> data, long mask);
   bool KeyRepeats(unsigned keycode) const;
   void RestoreServerRepeat();
-  void MakeGoodAfterKill();
+  void RecoverFromKilledInstance();
 
 public:
   // The connection is lost: on a new one, if the server is still there,
@@ -122,7 +122,7 @@ public:
 
 private:
   void SetKeyRepeat(unsigned keycode, bool on);
-  void NoteNoRepeat();
+  void PublishNoRepeatKeys();
   void ReadWindowManager();
   void TrayLost();
   // A shared-memory image of a window's size, where the server reads the

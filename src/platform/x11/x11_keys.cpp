@@ -40,7 +40,7 @@ void X11Driver::StopServerRepeat() {
       xtestKeyboard_ = int(devices[i].id);
   if (devices != nullptr)
     XFreeDeviceList(devices);
-  MakeGoodAfterKill();
+  RecoverFromKilledInstance();
   if (xtestKeyboard_ < 0)
     return;
   XkbDescPtr desc = XkbGetMap(dpy_, 0, unsigned(xtestKeyboard_));
@@ -76,7 +76,7 @@ void X11Driver::RestoreServerRepeat() {
   XDeleteProperty(dpy_, root_, atom("_FLINTO_XTEST_REPEAT"));
 }
 
-void X11Driver::MakeGoodAfterKill() {
+void X11Driver::RecoverFromKilledInstance() {
   // Keys whose repeat a killed Flinto turned off.
   const std::vector<long> keys =
       Property(root_, "_FLINTO_NO_REPEAT", XA_CARDINAL, 0, 256);
@@ -143,7 +143,7 @@ void X11Driver::SetKeyRepeat(unsigned keycode, bool on) {
   XChangeKeyboardControl(dpy_, KBKey | KBAutoRepeatMode, &control);
 }
 
-void X11Driver::NoteNoRepeat() {
+void X11Driver::PublishNoRepeatKeys() {
   std::vector<long> keys(noRepeat_.begin(), noRepeat_.end());
   if (keys.empty()) {
     XDeleteProperty(dpy_, root_, atom("_FLINTO_NO_REPEAT"));
@@ -216,7 +216,7 @@ void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
         // The core keyboard must not repeat it while we hold it.
         SetKeyRepeat(keycode, false);
         noRepeat_.insert(keycode);
-        NoteNoRepeat();
+        PublishNoRepeatKeys();
       }
       XTestFakeKeyEvent(dpy_, keycode, True, CurrentTime);
       held_.insert(keycode);
@@ -234,7 +234,7 @@ void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
     numLockedFor_.erase(keycode);
     if (noRepeat_.erase(keycode)) {
       SetKeyRepeat(keycode, true);
-      NoteNoRepeat();
+      PublishNoRepeatKeys();
     }
   }
   XFlush(dpy_);
