@@ -12,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/portable/menu_view.h"
+#include "platform/linux/menu_view.h"
+#include "platform/linux/poll_timeout.h"
 #include "platform/resources/context_menu.h"
 #include "platform/wayland/wayland_driver.h"
 
@@ -32,7 +33,7 @@ std::vector<portable::MenuItem> ContextMenu() {
 }
 
 TEST(MenuView, RowsSeparatorsAndBorderGiveTheHeightAndTheItemBounds) {
-  portable::MenuView menu(ContextMenu());
+  linuxhost::MenuView menu(ContextMenu());
   // Eight items of 22 pixels, four separators of 8, a border of 2.
   EXPECT_EQ(menu.height(), 2 + 8 * 22 + 4 * 8 + 2);
   EXPECT_EQ(menu.ItemAt(10, 1), -1); // the border
@@ -51,19 +52,19 @@ TEST(MenuView, RowsSeparatorsAndBorderGiveTheHeightAndTheItemBounds) {
 
 TEST(MenuView, APressOutsideClosesItChoosingNothing) {
   for (int x : {-1, 0, 1}) {
-    portable::MenuView menu(ContextMenu());
+    linuxhost::MenuView menu(ContextMenu());
     menu.Press(menu.width() - 1 + x, 10);
     EXPECT_EQ(menu.done(), x > 0) << x;
     EXPECT_EQ(menu.chosen(), 0u);
   }
-  portable::MenuView above(ContextMenu());
+  linuxhost::MenuView above(ContextMenu());
   above.Press(10, -1);
   EXPECT_TRUE(above.done());
 }
 
 TEST(MenuView, EitherReleaseChoosesOnceArmedButNotSeparatorsOrGreyItems) {
   // The release of the click that opened the menu chooses nothing.
-  portable::MenuView opened(ContextMenu());
+  linuxhost::MenuView opened(ContextMenu());
   opened.Release(10, 12);
   EXPECT_FALSE(opened.done());
   EXPECT_TRUE(opened.Motion(10, 12));  // the item lights up
@@ -72,14 +73,14 @@ TEST(MenuView, EitherReleaseChoosesOnceArmedButNotSeparatorsOrGreyItems) {
   EXPECT_TRUE(opened.done());
   EXPECT_EQ(opened.chosen(), 40004u);
 
-  portable::MenuView separator(ContextMenu());
+  linuxhost::MenuView separator(ContextMenu());
   separator.Press(10, 28);
   separator.Release(10, 28);
   EXPECT_FALSE(separator.done());
 
   std::vector<portable::MenuItem> items = ContextMenu();
   items[0].state = MF_GRAYED;
-  portable::MenuView grey(items);
+  linuxhost::MenuView grey(items);
   grey.Press(10, 12);
   grey.Release(10, 12);
   EXPECT_FALSE(grey.done());
@@ -174,4 +175,15 @@ TEST(WaylandInstance, TheSocketOnlyInAFolderNoOtherUserReaches) {
     EXPECT_NE(why.find("another user"), std::string::npos) << why;
   }
   std::filesystem::remove_all(dir);
+}
+
+TEST(LinuxHosts, ThePollTimeoutToADeadline) {
+  EXPECT_EQ(linuxhost::PollTimeout(UINT64_MAX, 5), -1); // none: for ever
+  EXPECT_EQ(linuxhost::PollTimeout(4, 5), 0);           // passed
+  EXPECT_EQ(linuxhost::PollTimeout(5, 5), 0);           // now
+  EXPECT_EQ(linuxhost::PollTimeout(6, 5), 1);
+  // At most a minute.
+  EXPECT_EQ(linuxhost::PollTimeout(60005, 5), 60000);
+  EXPECT_EQ(linuxhost::PollTimeout(60006, 5), 60000);
+  EXPECT_EQ(linuxhost::PollTimeout(60004, 5), 59999);
 }

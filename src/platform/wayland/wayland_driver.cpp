@@ -18,9 +18,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/linux/poll_timeout.h"
+#include "platform/linux/signals.h"
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
-#include "platform/portable/signals.h"
 #include "platform/wayland/layer_shell.h"
 #include "platform/wayland/wayland_tray.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -234,7 +235,7 @@ bool WaylandDriver::Init(std::string *error) {
   }
   UpdateScreen();
 
-  signalFd_ = portable::CatchTermination();
+  signalFd_ = linuxhost::CatchTermination();
   return true;
 }
 
@@ -362,12 +363,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
     return;
   }
   deadline = std::min(deadline, NextLetGo());
-  int timeout = -1;
-  if (deadline != UINT64_MAX) {
-    const uint64_t now = Now();
-    timeout =
-        deadline > now ? int(std::min<uint64_t>(deadline - now, 60000)) : 0;
-  }
+  int timeout = linuxhost::PollTimeout(deadline, Now());
   pollfd fds[4] = {
       {wl_display_get_fd(display_), short(POLLIN | (unsent ? POLLOUT : 0)), 0},
       {signalFd_, POLLIN, 0},
@@ -376,13 +372,10 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   if (tray_ != nullptr) {
     fds[3].fd = tray_->Fd();
     fds[3].events = short(tray_->Events());
-    const uint64_t due = tray_->Timeout(); // on the same clock, in ms
-    if (due != UINT64_MAX) {
-      const uint64_t now = Now();
-      const int t = due > now ? int(std::min<uint64_t>(due - now, 60000)) : 0;
-      if (timeout < 0 || t < timeout)
-        timeout = t;
-    }
+    // The bus's own deadline, on the same clock, in ms.
+    const int t = linuxhost::PollTimeout(tray_->Timeout(), Now());
+    if (t >= 0 && (timeout < 0 || t < timeout))
+      timeout = t;
   }
   const int n = poll(fds, 4, timeout);
   if (n > 0 && (fds[0].revents & POLLOUT))
@@ -395,7 +388,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   }
   if (wl_display_dispatch_pending(display_) < 0 || lost_)
     ConnectionLost();
-  if (n > 0 && (fds[1].revents & POLLIN) && portable::TerminationRequested() &&
+  if (n > 0 && (fds[1].revents & POLLIN) && linuxhost::TerminationRequested() &&
       onTerminate)
     onTerminate();
   if (n > 0 && instanceSocket_ >= 0 && (fds[2].revents & POLLIN))

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/linux/evdev.h"
 #include "platform/linux/key_policy.h"
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
@@ -74,7 +75,7 @@ bool WaylandDriver::InitKeyboard(std::string *error) {
   state_ = xkb_state_new(keymap_);
   const xkb_keysym_t *syms = nullptr;
   const xkb_keycode_t caps =
-      portable::EvdevCodeForVirtualKey(VK_CAPITAL, 0, 0) + 8;
+      linuxhost::EvdevCodeForVirtualKey(VK_CAPITAL, 0, 0) + 8;
   capsKeyIsCapsLock_ =
       xkb_keymap_key_get_syms_by_level(keymap_, caps, 0, 0, &syms) > 0 &&
       syms[0] == XKB_KEY_Caps_Lock;
@@ -142,7 +143,7 @@ void WaylandDriver::SendModifiers() {
 void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   if (keyboard_ == nullptr)
     return;
-  const unsigned code = portable::EvdevCodeForVirtualKey(vk, scan, flags);
+  const unsigned code = linuxhost::EvdevCodeForVirtualKey(vk, scan, flags);
   if (code == 0)
     return;
   const xkb_keycode_t keycode = code + 8;

@@ -15,8 +15,8 @@
 
 #include <algorithm>
 
+#include "platform/linux/menu_view.h"
 #include "platform/portable/host.h"
-#include "platform/portable/menu_view.h"
 #include "platform/wayland/layer_shell.h"
 #include "platform/wayland/wayland_driver.h"
 
@@ -24,7 +24,7 @@ namespace wayland {
 
 struct WaylandDriver::Menu {
   explicit Menu(const std::vector<portable::MenuItem> &items) : view(items) {}
-  portable::MenuView view;
+  linuxhost::MenuView view;
   int wantX = 0, wantY = 0; // the point it was asked at
   int x = 0, y = 0;         // its top-left corner on the surface
   bool placed = false;

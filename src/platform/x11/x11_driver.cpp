@@ -19,9 +19,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/linux/poll_timeout.h"
+#include "platform/linux/signals.h"
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
-#include "platform/portable/signals.h"
 #include "platform/portable/text.h"
 #include "platform/resources/icon.h"
 
@@ -159,7 +160,7 @@ bool X11Driver::Init(const char *name, std::string *error) {
                     &mask))
     pointer_ = {rx, ry};
 
-  signalFd_ = portable::CatchTermination();
+  signalFd_ = linuxhost::CatchTermination();
   return true;
 }
 
@@ -212,18 +213,12 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
         deadline = look;
       focusLookDue_ = true;
     }
-    int timeout = -1;
-    if (deadline != UINT64_MAX) {
-      const uint64_t now = Now();
-      // Rounded up: waking early would only wait again.
-      timeout =
-          deadline > now ? int(std::min<uint64_t>(deadline - now, 60000)) : 0;
-    }
+    const int timeout = linuxhost::PollTimeout(deadline, Now());
     pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0},
                      {signalFd_, POLLIN, 0}};
     const int n = poll(fds, 2, timeout);
     if (n > 0 && (fds[1].revents & POLLIN) &&
-        portable::TerminationRequested() && onTerminate)
+        linuxhost::TerminationRequested() && onTerminate)
       onTerminate();
     if (n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
       XEventsQueued(dpy_, QueuedAfterReading);

@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "platform/linux/evdev.h"
 #include "platform/linux/key_policy.h"
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
@@ -18,7 +19,7 @@
 namespace x11 {
 
 unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan, DWORD flags) {
-  const unsigned evdev = portable::EvdevCodeForVirtualKey(vk, scan, flags);
+  const unsigned evdev = linuxhost::EvdevCodeForVirtualKey(vk, scan, flags);
   return evdev != 0 ? evdev + 8 : 0;
 }
 

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "platform/portable/menu_view.h"
+#include "platform/linux/menu_view.h"
 
 namespace x11 {
 
@@ -25,7 +25,7 @@ private:
   void Paint();
 
   X11Driver &driver_;
-  portable::MenuView view_;
+  linuxhost::MenuView view_;
   ::Window window_ = 0;
   portable::Bitmap pixels_;
 };

@@ -1,4 +1,4 @@
-#include "platform/portable/signals.h"
+#include "platform/linux/signals.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace portable {
+namespace linuxhost {
 
 namespace {
 
@@ -50,4 +50,4 @@ bool TerminationRequested() {
   return came;
 }
 
-} // namespace portable
+} // namespace linuxhost

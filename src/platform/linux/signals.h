@@ -3,7 +3,7 @@
 // poll it beside its connection and the program ends the normal way.
 #pragma once
 
-namespace portable {
+namespace linuxhost {
 
 // Catches the three signals (once per process); the descriptor to poll, or
 // -1 when it cannot be made (the signals then keep their default action).
@@ -11,4 +11,4 @@ int CatchTermination();
 // Whether a signal came since the last call; empties the descriptor.
 bool TerminationRequested();
 
-} // namespace portable
+} // namespace linuxhost

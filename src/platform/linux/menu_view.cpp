@@ -1,4 +1,4 @@
-#include "platform/portable/menu_view.h"
+#include "platform/linux/menu_view.h"
 
 #include "platform/portable/internal.h"
 
@@ -7,7 +7,9 @@
 
 #include "platform/portable/text.h"
 
-namespace portable {
+namespace linuxhost {
+
+using namespace portable;
 
 namespace {
 
@@ -190,4 +192,4 @@ void MenuView::Release(int x, int y) {
   done_ = true;
 }
 
-} // namespace portable
+} // namespace linuxhost

@@ -11,8 +11,14 @@
 #include "platform/portable/driver.h"
 
 namespace portable {
-
 struct FontFace;
+}
+
+namespace linuxhost {
+
+using portable::Bitmap;
+using portable::FontFace;
+using portable::MenuItem;
 
 class MenuView {
 public:
@@ -47,4 +53,4 @@ private:
   UINT chosen_ = 0;
 };
 
-} // namespace portable
+} // namespace linuxhost
