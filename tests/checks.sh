@@ -28,3 +28,37 @@ wait_for() {
     sleep 0.02
   done
 }
+
+# --- Flinto's keyboard, for the end-to-end tests --------------------------
+# They set: sim (flinto-sim), target_log (the target's key log), layout_file
+# (the layout in use, as layout_of prints it), and define keyboard_at (the
+# keyboard's screen corner: "X Y") and click_at X Y BUTTON (a real click).
+
+# layout_of SETUP: the layout of the face and unit SETUP's lines give (for
+# example "setting Unit dword 2"): "ID X Y W H TEXT" per key, in client
+# pixels, as flinto-sim prints it.
+layout_of() {
+  printf '%s\nstart\nprint layout\n' "$1" | "$sim" | sed -n 's/^layout //p'
+}
+# key_centre ID: the screen point of the key's centre, "X Y".
+key_centre() {
+  local kx ky lid x y w h text
+  read -r kx ky < <(keyboard_at)
+  while read -r lid x y w h text; do
+    if [ "$lid" = "$1" ]; then
+      echo "$((kx + x + w / 2)) $((ky + y + h / 2))"
+      return
+    fi
+  done <"$layout_file"
+}
+# click_key ID [BUTTON]: a real click on the key's centre.
+click_key() {
+  local x y
+  read -r x y < <(key_centre "$1")
+  click_at "$x" "$y" "${2:-1}"
+}
+log_lines() { wc -l <"$target_log"; }
+# new_events FROM: the target's log after line FROM.
+new_events() { tail -n +"$(($1 + 1))" "$target_log"; }
+# logged FROM PATTERN: the target logged a line matching PATTERN after FROM.
+logged() { new_events "$1" | grep -q "$2"; }

@@ -57,29 +57,10 @@ start_flinto() {
 }
 exited() { ! kill -0 "$flinto_pid" 2>/dev/null; }
 
-# The layout of the current face: "ID X Y W H TEXT" in client pixels.
-layout_of() {
-  printf '%s\nstart\nprint layout\n' "$1" | "$sim" | sed -n 's/^layout //p'
-}
 KX=0 KY=0
-key_centre() { # ID
-  local lid x y w h text
-  while read -r lid x y w h text; do
-    if [ "$lid" = "$1" ]; then
-      echo "$((KX + x + w / 2)) $((KY + y + h / 2))"
-      return
-    fi
-  done <"$work/layout"
-}
-click_key() { # ID [BUTTON]
-  local x y
-  read -r x y < <(key_centre "$1")
-  click "$x" "$y" "${2:-1}"
-}
-log_lines() { wc -l <"$target_log"; }
-new_events() { tail -n +"$(($1 + 1))" "$target_log"; }
-# logged FROM PATTERN: the target logged a line matching PATTERN after line FROM.
-logged() { new_events "$1" | grep -q "$2"; }
+layout_file="$work/layout"
+keyboard_at() { echo "$KX $KY"; }
+click_at() { click "$1" "$2" "$3"; }
 
 park="640 150" # a point of the target where the keyboard never is
 # pixels_differ A B: how many pixels of two pictures differ ("error" when

@@ -93,35 +93,18 @@ click_tray() {
   read -r x y w h < <(tray_icon)
   xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "${1:-1}"
 }
-log_lines() { wc -l <"$work/target.log"; }
-# new_events FROM: the target's log after line FROM.
-new_events() { tail -n +"$(( $1 + 1 ))" "$work/target.log"; }
-
-# The layout of the current face: "ID X Y W H TEXT" in client pixels.
-layout_of() {
-  printf '%s\nstart\nprint layout\n' "$1" | "$sim" | sed -n 's/^layout //p'
-}
-key_centre() { # ID: screen point of the key's centre
-  local id="$1" kid kx ky kw kh lid x y w h text
-  # Where the keyboard is: asked each time, unless a loop that knows the
-  # keyboard stays put gives it (KEYBOARD_AT="X Y").
+target_log="$work/target.log"
+layout_file="$work/layout"
+# Where the keyboard is: asked each time, unless a loop that knows the
+# keyboard stays put gives it (KEYBOARD_AT="X Y").
+keyboard_at() {
   if [ -n "${KEYBOARD_AT:-}" ]; then
-    read -r kx ky <<<"$KEYBOARD_AT"
+    echo "$KEYBOARD_AT"
   else
-    read -r kid kx ky kw kh < <(keyboard)
+    keyboard | cut -d' ' -f2,3
   fi
-  while read -r lid x y w h text; do
-    if [ "$lid" = "$id" ]; then
-      echo "$((kx + x + w / 2)) $((ky + y + h / 2))"
-      return
-    fi
-  done <"$work/layout"
 }
-click_key() { # ID [BUTTON]
-  local x y
-  read -r x y < <(key_centre "$1")
-  xdotool mousemove "$x" "$y" click "${2:-1}"
-}
+click_at() { xdotool mousemove "$1" "$2" click "$3"; }
 
 # --- Start and show ----------------------------------------------------
 start_flinto
@@ -475,7 +458,6 @@ check "and the icon is not left on the desktop" icon_unmapped
 openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" >"$work/openbox3.log" 2>&1 &
 pids[0]=$!
 # (The property outlives its window manager; its window does not.)
-new_wm() { info_of "$(xprop -root _NET_SUPPORTING_WM_CHECK | sed -n 's/.*# //p')" >/dev/null; }
 wait_for 10 new_wm
 kill "${pids[-1]}"
 wait "${pids[-1]}" 2>/dev/null
