@@ -62,3 +62,16 @@ log_lines() { wc -l <"$target_log"; }
 new_events() { tail -n +"$(($1 + 1))" "$target_log"; }
 # logged FROM PATTERN: the target logged a line matching PATTERN after FROM.
 logged() { new_events "$1" | grep -q "$2"; }
+
+# The context menu as the Linux hosts lay it out (flinto-sim's "print
+# menu"): menu_size gives "W H", menu_row ID the command's row "TOP BOTTOM"
+# in menu pixels, menu_middle ID the middle of that row.
+menu_size() { printf 'start\nprint menu\n' | "$sim" | sed -n 's/^menu //p'; }
+menu_row() {
+  printf 'start\nprint menu\n' | "$sim" | sed -n "s/^menu-item $1 //p"
+}
+menu_middle() {
+  local top bottom
+  read -r top bottom < <(menu_row "$1")
+  echo $(((top + bottom) / 2))
+}

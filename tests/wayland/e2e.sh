@@ -220,13 +220,13 @@ check "the target kept the focus" target_focused
 
 # --- The menu, the drag --------------------------------------------------
 menu_shown() { covered ""; }
-# menu_item X Y OFFSET: clicks the menu opened at (X, Y) OFFSET pixels below
-# its top. The menu is 212 pixels high (eight items of 22, four separators
-# of 8, a border of 2); it opens upwards where it would pass the bottom.
+read -r menu_w menu_h < <(menu_size)
+# menu_item X Y ID: clicks the command ID of the menu opened at (X, Y); it
+# opens upwards where it would pass the bottom.
 menu_item() {
   local top="$2"
-  [ $(($2 + 212)) -gt "$work_h" ] && top=$(($2 - 212))
-  click $(($1 + 40)) $((top + $3))
+  [ $(($2 + menu_h)) -gt "$work_h" ] && top=$(($2 - menu_h))
+  click $(($1 + 40)) $((top + $(menu_middle "$3")))
 }
 click $((KX + 3)) $((KY + 40)) 3
 check "a right click on the background opens the menu over the keyboard" wait_for 5 menu_shown
@@ -234,11 +234,9 @@ shot "$work/menu.png"
 check "the target keeps the focus while the menu is open" target_focused
 click 300 300
 check "a click outside closes the menu" wait_for 5 shows_sim
-# "Shrink" is the seventh entry: 2 + 22 + 8 + 22 + 22 + 8 + 22 = 106 down,
-# 11 more to its middle; the menu opens at the pointer.
 click $((KX + 3)) $((KY + 40)) 3
 wait_for 5 menu_shown
-menu_item $((KX + 3)) $((KY + 40)) 117
+menu_item $((KX + 3)) $((KY + 40)) 40006 # Shrink
 KX=$((work_w - 316)) KY=$((work_h - 104))
 check "choosing Shrink makes the keyboard smaller, anchored at the bottom-right corner" \
   wait_for 5 shows_sim "setting Unit dword 2"
@@ -290,7 +288,7 @@ swaymsg_ '[app_id="flinto-target"]' fullscreen disable >/dev/null
 # "Translucent", the tenth entry: 2 + 22 * 6 + 8 * 3 = 158 down, then 11.
 click $((KX + 3)) $((KY + 40)) 3
 wait_for 5 menu_shown
-menu_item $((KX + 3)) $((KY + 40)) 169
+menu_item $((KX + 3)) $((KY + 40)) 40008 # Translucent
 # Away from the pointer the keyboard fades: the desktop shows through.
 send move 300 300
 settle
@@ -300,7 +298,7 @@ send move $((KX + 100)) $((KY + 30))
 settle
 click $((KX + 3)) $((KY + 40)) 3
 wait_for 5 menu_shown
-menu_item $((KX + 3)) $((KY + 40)) 169
+menu_item $((KX + 3)) $((KY + 40)) 40008 # Translucent
 send move 300 300
 settle
 check "translucency off: the keyboard is opaque again" \
@@ -434,7 +432,7 @@ wait_for 10 item_registered
 sleep 0.3
 check "started again, hidden (as it was left)" wait_for 5 desktop_shows 316 104
 # The item's context menu, the keyboard hidden: it opens at the click,
-# kept whole in the work area (at its bottom-right corner here, 212 high).
+# kept whole in the work area (at its bottom-right corner here).
 shot "$work/before-menu.png"
 click "$tray_x" "$tray_y" 3
 # Where it opens: whole, at the work area's bottom-right corner.
@@ -444,9 +442,9 @@ tray_menu_shown() {
   shot "$work/tray-menu.png"
   local n
   n=$(pixels_differ "$work/before-menu.png" "$work/tray-menu.png")
-  convert "$work/tray-menu.png" -crop "1x212+$((1280 - 20))+$((work_h - 212))" +repage \
+  convert "$work/tray-menu.png" -crop "1x$menu_h+$((1280 - 20))+$((work_h - menu_h))" +repage \
     "$work/menu-edge.png"
-  convert "$work/before-menu.png" -crop "1x212+$((1280 - 20))+$((work_h - 212))" +repage \
+  convert "$work/before-menu.png" -crop "1x$menu_h+$((1280 - 20))+$((work_h - menu_h))" +repage \
     "$work/desk-edge.png"
   [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 1000 ] &&
     [ "$(pixels_differ "$work/menu-edge.png" "$work/desk-edge.png")" -ge 150 ]
@@ -454,7 +452,7 @@ tray_menu_shown() {
 check "a right click on the tray item opens the menu" wait_for 5 tray_menu_shown
 check "the target keeps the focus" target_focused
 # Its first entry shows or hides the keyboard.
-click $((1280 - 100)) $((work_h - 212 + 2 + 11))
+click $((1280 - 100)) $((work_h - menu_h + $(menu_middle 40004)))
 check "its first entry shows the keyboard" wait_for 5 shows_sim "setting Unit dword 2"
 click "$tray_x" "$tray_y"
 wait_for 5 desktop_shows 316 104
@@ -514,9 +512,9 @@ top_menu_shown() {
   send move 640 400
   settle
   shot "$work/tray-menu.png"
-  convert "$work/tray-menu.png" -crop "1x212+$((1280 - 20))+$work_y" +repage \
+  convert "$work/tray-menu.png" -crop "1x$menu_h+$((1280 - 20))+$work_y" +repage \
     "$work/menu-edge.png"
-  convert "$work/before-menu.png" -crop "1x212+$((1280 - 20))+$work_y" +repage \
+  convert "$work/before-menu.png" -crop "1x$menu_h+$((1280 - 20))+$work_y" +repage \
     "$work/desk-edge.png"
   [ "$(pixels_differ "$work/menu-edge.png" "$work/desk-edge.png")" -ge 150 ]
 }

@@ -342,9 +342,7 @@ read -r kid kx ky kw kh < <(keyboard)
 xdotool mousemove $((kx + 3)) $((ky + 40)) click 3
 check "a right click on the background opens the menu" wait_for 5 menu_open
 read -r mid mx my mw mh < <(window_of FlintoMenu)
-# Items: 22 pixels each, separators 8, a 2-pixel border. "Shrink" is the
-# seventh entry: 2 + 22 + 8 + 22 + 22 + 8 + 22 = 106 down, 11 more to its middle.
-xdotool mousemove $((mx + 40)) $((my + 117)) click 1
+xdotool mousemove $((mx + 40)) $((my + $(menu_middle 40006))) click 1 # Shrink
 check "choosing shrink makes the keyboard smaller" wait_for 5 keyboard_size_is 316 104
 layout_of "setting Unit dword 2" >"$work/layout"
 check "the target still has the focus after the menu" active_is_target

@@ -72,6 +72,10 @@ void MenuView::Layout() {
   height_ = y + kBorder;
 }
 
+int MenuView::Bottom(size_t item) const {
+  return tops_[item] + (items_[item].separator ? kSeparatorHeight : rowHeight_);
+}
+
 int MenuView::ItemAt(int x, int y) const {
   if (x < kBorder || x >= width_ - kBorder)
     return -1;

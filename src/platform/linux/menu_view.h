@@ -27,6 +27,11 @@ public:
   int width() const { return width_; }
   int height() const { return height_; }
   int ItemAt(int x, int y) const; // index, or -1
+  // Where the item's row is, from its top to below its bottom, in menu
+  // pixels.
+  int Top(size_t item) const { return tops_[item]; }
+  int Bottom(size_t item) const;
+  const std::vector<MenuItem> &items() const { return items_; }
   void Draw(Bitmap &target) const;
 
   // The pointer, in menu pixels (outside the menu too). Each returns

@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "keyboard/keyboard.h"
 #include "model/keyset.h"
+#include "platform/linux/menu_view.h"
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
 #include "platform/portable/png.h"
@@ -18,6 +19,7 @@
 #include "platform/portable/testing.h"
 #include "platform/portable/text.h"
 #include "platform/portable/trace.h"
+#include "platform/resources/context_menu.h"
 #include "platform/sim/sim_driver.h"
 #include "render/render.h"
 
@@ -275,6 +277,25 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     PrintKeys();
   } else if (c == "print" && w.size() == 2 && w[1] == "layout") {
     PrintLayout();
+  } else if (c == "print" && w.size() == 2 && w[1] == "menu") {
+    // The context menu as the Linux hosts lay it out: its size, then each
+    // command's row (from its top to below its bottom), so that tests
+    // click entries by their place on the screen.
+    std::vector<portable::MenuItem> items;
+    for (const ContextMenuItem &c : kContextMenuItems) {
+      portable::MenuItem item;
+      item.id = c.id;
+      item.separator = c.text == nullptr;
+      if (c.text != nullptr)
+        item.text = c.text;
+      items.push_back(item);
+    }
+    const linuxhost::MenuView view(items);
+    out_ << "menu " << view.width() << " " << view.height() << "\n";
+    for (size_t i = 0; i < items.size(); ++i)
+      if (!items[i].separator)
+        out_ << "menu-item " << items[i].id << " " << view.Top(i) << " "
+             << view.Bottom(i) << "\n";
   } else if (c == "dump" && w.size() == 2) {
     const portable::Bitmap *bitmap = portable::BitmapOf(BackBuffer);
     if (bitmap == nullptr || !portable::WritePng(*bitmap, w[1]))
