@@ -41,22 +41,31 @@ void Put32(std::vector<uint8_t> &out, uint32_t v) {
     out.push_back(uint8_t(v >> (8 * i)));
 }
 
-// One icon image: a BITMAPINFOHEADER of twice the height, the palette, the
-// 4-bit colour rows and the 1-bit mask rows, bottom-up.
-std::vector<uint8_t> IconImage(int size) {
-  const std::vector<uint32_t> px = icon::Draw(size);
-  const int colourStride = ((4 * size + 31) / 32) * 4;
+// An icon image's BITMAPINFOHEADER: twice the height (the colour rows and
+// then the 1-bit mask rows, bottom-up), `bits` a pixel.
+std::vector<uint8_t> IconHeader(int size, int bits) {
+  const int colourStride = ((bits * size + 31) / 32) * 4;
   const int maskStride = ((size + 31) / 32) * 4;
   std::vector<uint8_t> out;
   Put32(out, 40);
   Put32(out, uint32_t(size));
   Put32(out, uint32_t(size * 2));
   Put16(out, 1);
-  Put16(out, 4);
+  Put16(out, uint16_t(bits));
   Put32(out, 0);
   Put32(out, uint32_t((colourStride + maskStride) * size));
   for (int i = 0; i < 4; ++i)
     Put32(out, 0);
+  return out;
+}
+
+// One 16-colour icon image: the header, the palette, the 4-bit colour rows
+// and the mask rows.
+std::vector<uint8_t> IconImage(int size) {
+  const std::vector<uint32_t> px = icon::Draw(size);
+  const int colourStride = ((4 * size + 31) / 32) * 4;
+  const int maskStride = ((size + 31) / 32) * 4;
+  std::vector<uint8_t> out = IconHeader(size, 4);
   for (uint32_t c : kPalette)
     Put32(out, c); // blue, green, red, 0 as a little-endian 0x00RRGGBB
   for (int y = size - 1; y >= 0; --y) {
@@ -77,16 +86,7 @@ std::vector<uint8_t> IconImage(int size) {
 std::vector<uint8_t> TrueColourImage(int size) {
   const std::vector<uint32_t> px = icon::Draw(size);
   const int maskStride = ((size + 31) / 32) * 4;
-  std::vector<uint8_t> out;
-  Put32(out, 40);
-  Put32(out, uint32_t(size));
-  Put32(out, uint32_t(size * 2));
-  Put16(out, 1);
-  Put16(out, 32);
-  Put32(out, 0);
-  Put32(out, uint32_t((size * 4 + maskStride) * size));
-  for (int i = 0; i < 4; ++i)
-    Put32(out, 0);
+  std::vector<uint8_t> out = IconHeader(size, 32);
   for (int y = size - 1; y >= 0; --y)
     for (int x = 0; x < size; ++x)
       Put32(out, 0xFF000000u | px[size_t(y) * size + x]);

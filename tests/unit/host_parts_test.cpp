@@ -20,16 +20,7 @@
 namespace {
 
 std::vector<portable::MenuItem> ContextMenu() {
-  std::vector<portable::MenuItem> items;
-  for (const ContextMenuItem &c : kContextMenuItems) {
-    portable::MenuItem item;
-    item.id = c.id;
-    item.separator = c.text == nullptr;
-    if (c.text != nullptr)
-      item.text = c.text;
-    items.push_back(item);
-  }
-  return items;
+  return linuxhost::ContextMenuItems();
 }
 
 TEST(MenuView, RowsSeparatorsAndBorderGiveTheHeightAndTheItemBounds) {

@@ -9,25 +9,7 @@
 set -u
 win="$(cd "${1:?usage: installer.sh WINDOWS_BUILD_DIR}" && pwd)"
 work="$(mktemp -d /tmp/flinto-setup.XXXXXX)"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=wine64
-. "$(dirname "$0")/../checks.sh"
-
-cleanup() {
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || wineserver -k >/dev/null 2>&1
-  [ -n "${openbox:-}" ] && kill "$openbox" 2>/dev/null
-  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null
-  wait 2>/dev/null
-  if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-exec 5>"$work/display"
-Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-wait_for 10 test -s "$work/display"
-export DISPLAY=":$(head -n1 "$work/display")"
-"$wine" wineboot -i >"$work/boot.log" 2>&1
+. "$(dirname "$0")/wine.sh"
 /usr/lib/wine/wineserver -w 2>/dev/null || true
 openbox --sm-disable >/dev/null 2>&1 &
 openbox=$!

@@ -10,35 +10,16 @@ win="$(cd "${1:?usage: wine-e2e.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR}" && pwd)"
 native="$(cd "${2:?}" && pwd)"
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d /tmp/flinto-wine.XXXXXX)"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=wine64
 passed=0
 failed=0
-
-cleanup() {
-  "$wine" "$win/flinto-helper.exe" close >/dev/null 2>&1
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || wineserver -k >/dev/null 2>&1
-  [ -n "${openbox:-}" ] && kill "$openbox" 2>/dev/null
-  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null
-  wait 2>/dev/null
-  if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-. "$(dirname "$0")/../checks.sh"
+wine_cleanup_more() { "$wine" "$win/flinto-helper.exe" close >/dev/null 2>&1; }
+. "$here/wine.sh"
 helper() { "$wine" "$win/flinto-helper.exe" "$@" 2>/dev/null | tr -d '\r'; }
-
-exec 5>"$work/display"
-Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-wait_for 10 test -s "$work/display" || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
 
 # A fresh prefix; Wine's own tray window off (under a window manager it
 # takes the focus), the classic system colours, and the Japanese face the
 # keyboard asks for found as IPAGothic. Non-ASCII text in a .reg file must
 # be UTF-16LE with a byte order mark.
-"$wine" wineboot -i >"$work/boot.log" 2>&1
 {
   printf 'Windows Registry Editor Version 5.00\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"ShowSystray"="N"\r\n\r\n'

@@ -1,6 +1,7 @@
 #include "platform/linux/menu_view.h"
 
 #include "platform/portable/internal.h"
+#include "platform/resources/context_menu.h"
 
 #include <algorithm>
 #include <cstring>
@@ -70,6 +71,19 @@ void MenuView::Layout() {
   }
   width_ = kBorder * 2 + kTextLeft + textWidth + kTextRight;
   height_ = y + kBorder;
+}
+
+std::vector<MenuItem> ContextMenuItems() {
+  std::vector<MenuItem> items;
+  for (const ContextMenuItem &c : kContextMenuItems) {
+    MenuItem item;
+    item.id = c.id;
+    item.separator = c.text == nullptr;
+    if (c.text != nullptr)
+      item.text = c.text;
+    items.push_back(item);
+  }
+  return items;
 }
 
 int MenuView::Bottom(size_t item) const {

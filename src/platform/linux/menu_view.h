@@ -58,4 +58,8 @@ private:
   UINT chosen_ = 0;
 };
 
+// The context menu's entries as its resource describes them (no item
+// greyed or checked).
+std::vector<MenuItem> ContextMenuItems();
+
 } // namespace linuxhost

@@ -777,6 +777,24 @@ OpenKey *Resolve(HKEY key) {
 
 bool WantsWrite(REGSAM sam) { return (sam & 0x0006) != 0; }
 
+// The key `subKey` names below `parent`, to be opened with `sam` (the store
+// read first); `badPath` when the name cannot be a path.
+LSTATUS KeyBelow(const OpenKey &parent, LPCSTR subKey, REGSAM sam,
+                 LSTATUS badPath, std::unique_ptr<OpenKey> *result) {
+  EnsureLoaded();
+  if (loadFailed)
+    return ERROR_ACCESS_DENIED;
+  std::vector<std::string> components;
+  if (!SplitPath(subKey, &components))
+    return badPath;
+  auto open = std::make_unique<OpenKey>();
+  open->path = parent.path;
+  open->path.insert(open->path.end(), components.begin(), components.end());
+  open->write = WantsWrite(sam);
+  *result = std::move(open);
+  return ERROR_SUCCESS;
+}
+
 } // namespace
 
 void SetRegistryFile(const std::string &path) {
@@ -862,16 +880,11 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam,
     return ERROR_ACCESS_DENIED;
   if (failWrites && WantsWrite(sam))
     return ERROR_ACCESS_DENIED;
-  EnsureLoaded();
-  if (loadFailed)
-    return ERROR_ACCESS_DENIED;
-  std::vector<std::string> components;
-  if (!SplitPath(subKey, &components))
-    return ERROR_FILE_NOT_FOUND;
-  auto open = std::make_unique<OpenKey>();
-  open->path = parent->path;
-  open->path.insert(open->path.end(), components.begin(), components.end());
-  open->write = WantsWrite(sam);
+  std::unique_ptr<OpenKey> open;
+  const LSTATUS status =
+      KeyBelow(*parent, subKey, sam, ERROR_FILE_NOT_FOUND, &open);
+  if (status != ERROR_SUCCESS)
+    return status;
   if (open->path.size() > kMaxDepth || Walk(open->path, false) == nullptr) {
     // Keys that have never been written do not exist, except the top ones.
     if (!(open->path.size() == 1 && open->path[0] == "Software"))
@@ -892,16 +905,11 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD,
     return ERROR_INVALID_HANDLE;
   if (failWrites)
     return ERROR_ACCESS_DENIED;
-  EnsureLoaded();
-  if (loadFailed)
-    return ERROR_ACCESS_DENIED;
-  std::vector<std::string> components;
-  if (!SplitPath(subKey, &components))
-    return ERROR_INVALID_PARAMETER;
-  auto open = std::make_unique<OpenKey>();
-  open->path = parent->path;
-  open->path.insert(open->path.end(), components.begin(), components.end());
-  open->write = WantsWrite(sam);
+  std::unique_ptr<OpenKey> open;
+  const LSTATUS status =
+      KeyBelow(*parent, subKey, sam, ERROR_INVALID_PARAMETER, &open);
+  if (status != ERROR_SUCCESS)
+    return status;
   if (open->path.size() > kMaxDepth)
     return ERROR_INVALID_PARAMETER;
   const bool existed = Walk(open->path, false) != nullptr;

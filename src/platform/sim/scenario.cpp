@@ -281,15 +281,7 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     // The context menu as the Linux hosts lay it out: its size, then each
     // command's row (from its top to below its bottom), so that tests
     // click entries by their place on the screen.
-    std::vector<portable::MenuItem> items;
-    for (const ContextMenuItem &c : kContextMenuItems) {
-      portable::MenuItem item;
-      item.id = c.id;
-      item.separator = c.text == nullptr;
-      if (c.text != nullptr)
-        item.text = c.text;
-      items.push_back(item);
-    }
+    const std::vector<portable::MenuItem> items = linuxhost::ContextMenuItems();
     const linuxhost::MenuView view(items);
     out_ << "menu " << view.width() << " " << view.height() << "\n";
     for (size_t i = 0; i < items.size(); ++i)

@@ -33,6 +33,13 @@ namespace {
 
 WaylandDriver *instance = nullptr;
 
+// Destroys what is there, once.
+template <class T> void Release(T *&object, void (*destroy)(T *)) {
+  if (object != nullptr)
+    destroy(object);
+  object = nullptr;
+}
+
 // --- Listeners: each hands its event to the driver. ---
 
 void RegistryGlobal(void *data, wl_registry *registry, uint32_t name,
@@ -253,32 +260,21 @@ WaylandDriver::~WaylandDriver() {
     for (auto &[handle, t] : toplevelList_)
       zwlr_foreign_toplevel_handle_v1_destroy(handle);
     DropKeyboard();
-    if (toplevels_ != nullptr)
-      zwlr_foreign_toplevel_manager_v1_destroy(toplevels_);
-    if (cursorSurface_ != nullptr)
-      wl_surface_destroy(cursorSurface_);
-    if (cursorTheme_ != nullptr)
-      wl_cursor_theme_destroy(cursorTheme_);
-    if (pointerDevice_ != nullptr)
-      wl_pointer_release(pointerDevice_);
-    if (keyboardManager_ != nullptr)
-      zwp_virtual_keyboard_manager_v1_destroy(keyboardManager_);
-    if (layerShell_ != nullptr) {
-      if (zwlr_layer_shell_v1_get_version(layerShell_) >= 3)
-        zwlr_layer_shell_v1_destroy(layerShell_);
-      else
-        wl_proxy_destroy(reinterpret_cast<wl_proxy *>(layerShell_));
-    }
-    if (output_ != nullptr)
-      wl_output_destroy(output_);
-    if (seat_ != nullptr)
-      wl_seat_destroy(seat_);
-    if (shm_ != nullptr)
-      wl_shm_destroy(shm_);
-    if (compositor_ != nullptr)
-      wl_compositor_destroy(compositor_);
-    if (registry_ != nullptr)
-      wl_registry_destroy(registry_);
+    Release(toplevels_, zwlr_foreign_toplevel_manager_v1_destroy);
+    Release(cursorSurface_, wl_surface_destroy);
+    Release(cursorTheme_, wl_cursor_theme_destroy);
+    Release(pointerDevice_, wl_pointer_release);
+    Release(keyboardManager_, zwp_virtual_keyboard_manager_v1_destroy);
+    if (layerShell_ != nullptr &&
+        zwlr_layer_shell_v1_get_version(layerShell_) < 3) // no destroy yet
+      wl_proxy_destroy(reinterpret_cast<wl_proxy *>(layerShell_));
+    else
+      Release(layerShell_, zwlr_layer_shell_v1_destroy);
+    Release(output_, wl_output_destroy);
+    Release(seat_, wl_seat_destroy);
+    Release(shm_, wl_shm_destroy);
+    Release(compositor_, wl_compositor_destroy);
+    Release(registry_, wl_registry_destroy);
     wl_display_flush(display_);
     wl_display_disconnect(display_);
   }
