@@ -1,9 +1,11 @@
-// The Linux hosts' key policy, rule by rule, each at its bounds.
+// What the Linux hosts share: the key policy, rule by rule, each at its
+// bounds, and the poll timeout.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "platform/linux/key_policy.h"
+#include "platform/linux/poll_timeout.h"
 
 namespace {
 
@@ -93,6 +95,17 @@ TEST(KeyPolicy, PadDigitsLockNumLockWhileDown) {
   EXPECT_EQ(KeySteps(up), Steps{KeyStep::kRelease});
   up.lastToHoldNumLock = true;
   EXPECT_EQ(KeySteps(up), (Steps{KeyStep::kRelease, KeyStep::kUnlockNumLock}));
+}
+
+TEST(LinuxHosts, ThePollTimeoutToADeadline) {
+  EXPECT_EQ(linuxhost::PollTimeout(UINT64_MAX, 5), -1); // none: for ever
+  EXPECT_EQ(linuxhost::PollTimeout(4, 5), 0);           // passed
+  EXPECT_EQ(linuxhost::PollTimeout(5, 5), 0);           // now
+  EXPECT_EQ(linuxhost::PollTimeout(6, 5), 1);
+  // At most a minute.
+  EXPECT_EQ(linuxhost::PollTimeout(60005, 5), 60000);
+  EXPECT_EQ(linuxhost::PollTimeout(60006, 5), 60000);
+  EXPECT_EQ(linuxhost::PollTimeout(60004, 5), 59999);
 }
 
 } // namespace
