@@ -31,7 +31,7 @@ wait_for() {
 
 # --- Flinto's keyboard, for the end-to-end tests --------------------------
 # They set: sim (flinto-sim), target_log (the target's key log), layout_file
-# (the layout in use, as layout_of prints it), and define keyboard_at (the
+# (the layout in use, as layout_of prints it), and define keyboard_corner (the
 # keyboard's screen corner: "X Y") and click_at X Y BUTTON (a real click).
 
 # layout_of SETUP: the layout of the face and unit SETUP's lines give (for
@@ -43,7 +43,7 @@ layout_of() {
 # key_centre ID: the screen point of the key's centre, "X Y".
 key_centre() {
   local kx ky lid x y w h text
-  read -r kx ky < <(keyboard_at)
+  read -r kx ky < <(keyboard_corner)
   while read -r lid x y w h text; do
     if [ "$lid" = "$1" ]; then
       echo "$((kx + x + w / 2)) $((ky + y + h / 2))"

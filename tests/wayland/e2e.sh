@@ -59,7 +59,7 @@ exited() { ! kill -0 "$flinto_pid" 2>/dev/null; }
 
 KX=0 KY=0
 layout_file="$work/layout"
-keyboard_at() { echo "$KX $KY"; }
+keyboard_corner() { echo "$KX $KY"; }
 click_at() { click "$1" "$2" "$3"; }
 
 park="640 150" # a point of the target where the keyboard never is

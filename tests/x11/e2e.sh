@@ -5,9 +5,12 @@
 # receives. (The compositor is picom, with its xrender backend.) Flinto is driven only with real pointer events (xdotool) and
 # found by its window class. Prints "N passed, N failed".
 #
-# usage: e2e.sh BUILD_DIR
+# usage: e2e.sh BUILD_DIR [PHASE]   (PHASE: one of the phases below alone;
+#                                    each starts from a known state)
 set -u
-build="$(cd "${1:?usage: e2e.sh BUILD_DIR}" && pwd)"
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$(cd "${1:?usage: e2e.sh BUILD_DIR [PHASE]}" && pwd)"
+only="${2:-}"
 flinto="$build/flinto"
 sim="$build/flinto-sim"
 target="$build/tests/x11/flinto-target"
@@ -17,7 +20,9 @@ export XDG_CONFIG_HOME="$work/config"
 pids=()
 
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}" "${wm_pid:-}" "${tray_pid:-}"; do
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  done
   [ -n "${flinto_pid:-}" ] && kill -9 "$flinto_pid" 2>/dev/null
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
@@ -33,15 +38,39 @@ xvfb_pid=$!
 wait_for 10 test -s "$work/displayfd" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 export DISPLAY=":$(head -n1 "$work/displayfd")"
 setxkbmap -model jp106 -layout jp
-openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK
+# A tray holds the system tray selection.
+tray_running() {
+  [ "$("$build/tests/x11/flinto-hostile" owner _NET_SYSTEM_TRAY_S0)" != 0x0 ]
+}
+# start_wm, start_tray: the window manager (openbox) and the tray (trayer),
+# each again if it is not running.
+start_wm() {
+  [ -n "${wm_pid:-}" ] && kill -0 "$wm_pid" 2>/dev/null && return 0
+  openbox --sm-disable --config-file "$here/openbox-rc.xml" >>"$work/openbox.log" 2>&1 &
+  wm_pid=$!
+  # (The property outlives its window manager; its window does not.)
+  wait_for 10 new_wm
+}
+start_tray() {
+  # (A trayer that lost the selection to another tray does not take it back.)
+  tray_running && return 0
+  [ -n "${tray_pid:-}" ] && kill "$tray_pid" 2>/dev/null && wait "$tray_pid" 2>/dev/null
+  trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
+    --SetDockType true --SetPartialStrut true >>"$work/trayer.log" 2>&1 &
+  tray_pid=$!
+  wait_for 10 tray_running
+}
+new_wm() { info_of "$(xprop -root _NET_SUPPORTING_WM_CHECK | sed -n 's/.*# //p')" >/dev/null; }
+info_of() {
+  [ -n "$1" ] || return 1
+  local id="$1"
+  shift
+  timeout 5 xwininfo -id "$id" "$@" 2>/dev/null
+}
+start_wm
 picom --backend xrender >"$work/picom.log" 2>&1 &
 pids+=($!)
-trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
-  --SetDockType true --SetPartialStrut true >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"'
+start_tray
 "$target" "$work/target.log" &
 pids+=($!)
 wait_for 10 grep -q "focus in" "$work/target.log"
@@ -71,14 +100,6 @@ window_of() {
     "$(sed -n 's/.*Height: *//p' <<<"$info")"
 }
 keyboard() { window_of FlintoFrame; }
-# info_of ID [xwininfo options]: xwininfo of a window, nothing (and failure)
-# for an empty id (xwininfo would wait for a window to be clicked).
-info_of() {
-  [ -n "$1" ] || return 1
-  local id="$1"
-  shift
-  timeout 5 xwininfo -id "$id" "$@" 2>/dev/null
-}
 keyboard_viewable() {
   local id
   id=$(keyboard | cut -d' ' -f1)
@@ -97,7 +118,7 @@ target_log="$work/target.log"
 layout_file="$work/layout"
 # Where the keyboard is: asked each time, unless a loop that knows the
 # keyboard stays put gives it (KEYBOARD_AT="X Y").
-keyboard_at() {
+keyboard_corner() {
   if [ -n "${KEYBOARD_AT:-}" ]; then
     echo "$KEYBOARD_AT"
   else
@@ -106,15 +127,54 @@ keyboard_at() {
 }
 click_at() { xdotool mousemove "$1" "$2" click "$3"; }
 
-# --- Start and show ----------------------------------------------------
-start_flinto
-layout_of "" >"$work/layout"
+# --- Phases ------------------------------------------------------------
+# Each phase starts from a known state: no Flinto running, no settings
+# (the defaults: the Full face at unit 3 in the bottom-right corner), the
+# window manager and the tray running, the target in front. One that fails
+# leaves the next as it would have found it. "e2e.sh BUILD PHASE" runs one.
+stop_flinto() {
+  [ -n "${flinto_pid:-}" ] || return 0
+  kill -TERM "$flinto_pid" 2>/dev/null
+  wait_for 5 not kill -0 "$flinto_pid"
+  kill -9 "$flinto_pid" 2>/dev/null
+  wait "$flinto_pid" 2>/dev/null
+  flinto_pid=
+}
+phase() {
+  [ -n "$only" ] && [ "$only" != "$1" ] && return 1
+  echo "# $1"
+  stop_flinto
+  rm -rf "$XDG_CONFIG_HOME/flinto/registry.txt"
+  pkill -x icewm 2>/dev/null
+  start_wm
+  start_tray
+  xrandr --fb 1280x800 >/dev/null 2>&1
+  xset -q | grep -q "Caps Lock: *on" && xdotool key Caps_Lock
+  xdotool mousemove 640 400
+  xdotool windowactivate "$target_id" 2>/dev/null
+  wait_for 5 active_is_target
+  layout_of "" >"$work/layout"
+  return 0
+}
+# shown: Flinto started and its keyboard shown from the tray.
+shown() {
+  start_flinto
+  click_tray
+  wait_for 5 keyboard_viewable
+  sleep 0.6 # the next click on the icon is not a double click
+}
 docked() {
   local id
   id=$(window_of FlintoTray | cut -d' ' -f1)
   [ -n "$id" ] && xwininfo -id "$id" -tree | grep -q 'Parent window id' &&
     ! xwininfo -id "$id" -tree | grep -q 'Parent window id: .*(the root window)'
 }
+exited() { ! kill -0 "$flinto_pid" 2>/dev/null; }
+
+# --- Start and show ----------------------------------------------------
+if phase start; then
+start_flinto
+layout_of "" >"$work/layout"
 check "the tray icon docks in the tray" docked
 read -r tx ty tw th < <(tray_icon)
 check "the tray icon is not one pixel wide" test "${tw:-0}" -ge 16
@@ -147,7 +207,11 @@ printf 'start\ndump %s\n' "$work/sim.png" | "$sim" >/dev/null
 diff_pixels=$(compare -metric AE "$work/screen.png" "$work/sim.png" null: 2>&1 | cut -d' ' -f1)
 check "the window shows the picture flinto-sim dumps, pixel for pixel" test "$diff_pixels" = "0"
 
+fi
+
 # --- Every key of the Full face ----------------------------------------
+if phase keys; then
+shown
 . "$(dirname "$0")/../keysyms.sh"
 bad=()
 count=0
@@ -192,7 +256,11 @@ else
 fi
 check "the target kept the focus through all of them" active_is_target
 
+fi
+
 # --- Latch, copy, repeat -----------------------------------------------
+if phase latch; then
+shown
 before=$(log_lines)
 click_key 0x10 3
 click_key 0x41
@@ -212,7 +280,11 @@ wait_for 3 sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q '^releas
 repeats=$(new_events "$before" | grep -c '^press keycode=56')
 check "a key held over the keyboard repeats ($repeats key-downs in 1.2 s)" test "$repeats" -ge 5
 
+fi
+
 # --- Caps Lock and the labels ------------------------------------------
+if phase labels; then
+shown
 before=$(log_lines)
 click_key 0x14
 sleep 0.4
@@ -291,7 +363,11 @@ click_key 0xff03
 layout_of "" >"$work/layout"
 wait_for 5 keyboard_size_is 474 156
 
+fi
+
 # Moved by someone else (a pager), the keyboard's keys answer where they are.
+if phase moves; then
+shown
 read -r kid kx ky kw kh < <(keyboard)
 xdotool windowmove "$kid" 300 200
 wait_for 5 keyboard_at 300 200
@@ -316,20 +392,20 @@ wait_for 3 grep -q "text=b" <(new_events "$before")
 check "and its keys answer there" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'text=b'"
 xrandr --fb 1280x800 >/dev/null 2>&1
 
+fi
+
 # The window manager goes away: the input focus is the foreground.
-kill "${pids[0]}"
-wait "${pids[0]}" 2>/dev/null
+if phase no_wm; then
+shown
+kill "$wm_pid"
+wait "$wm_pid" 2>/dev/null
 sleep 0.5
 xdotool windowfocus "$target_id"
 before=$(log_lines)
 click_key 0x43
 wait_for 3 grep -q "text=c" <(new_events "$before")
 check "without a window manager, a click still types into the focused target" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'text=c'"
-openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" >"$work/openbox2.log" 2>&1 &
-pids[0]=$!
-# (The property outlives its window manager; its window does not.)
-new_wm() { info_of "$(xprop -root _NET_SUPPORTING_WM_CHECK | sed -n 's/.*# //p')" >/dev/null; }
-wait_for 10 new_wm
+start_wm
 xdotool windowactivate "$target_id" 2>/dev/null
 wait_for 5 active_is_target
 before=$(log_lines)
@@ -337,7 +413,11 @@ click_key 0x44
 wait_for 3 grep -q "text=d" <(new_events "$before")
 check "with the window manager back, a click types into the target" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'text=d'"
 
+fi
+
 # --- The context menu --------------------------------------------------
+if phase menu; then
+shown
 read -r kid kx ky kw kh < <(keyboard)
 xdotool mousemove $((kx + 3)) $((ky + 40)) click 3
 check "a right click on the background opens the menu" wait_for 5 menu_open
@@ -352,8 +432,7 @@ read -r kid kx ky kw kh < <(keyboard)
 xdotool mousemove $((kx + 2)) $((ky + 30)) click 3
 wait_for 5 menu_open
 read -r mid mx my mw mh < <(window_of FlintoMenu)
-# "Translucent", the tenth entry: 2 + 22 * 6 + 8 * 3 = 158 down, then 11.
-xdotool mousemove $((mx + 40)) $((my + 169)) click 1
+xdotool mousemove $((mx + 40)) $((my + $(menu_middle 40008))) click 1 # Translucent
 opacity_is() { xprop -id "$(keyboard | cut -d' ' -f1)" _NET_WM_WINDOW_OPACITY | grep -q "= $1\$"; }
 opacity_set() { xprop -id "$(keyboard | cut -d' ' -f1)" _NET_WM_WINDOW_OPACITY | grep -q "= [0-9]"; }
 check "translucency sets the opacity property" wait_for 5 opacity_set
@@ -376,15 +455,21 @@ xdotool mousemove 640 20 click 1
 check "a click outside closes the menu" wait_for 5 not menu_open
 check "and changes nothing" keyboard_size_is 316 104
 
+fi
+
 # --- The tray restarts ---------------------------------------------------
-kill "${pids[2]}"
-wait "${pids[2]}" 2>/dev/null
-trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
-  --SetDockType true --SetPartialStrut true >"$work/trayer2.log" 2>&1 &
-pids+=($!)
+if phase tray_restarts; then
+shown
+kill "$tray_pid"
+wait "$tray_pid" 2>/dev/null
+start_tray
 check "when the tray starts again, the icon docks again" wait_for 10 docked
 
+fi
+
 # --- Quiet when idle -----------------------------------------------------
+if phase idle; then
+shown
 # Wake-ups are context switches of the process: none while the keyboard is
 # shown and untouched with the pointer away, none while hidden.
 switches() {
@@ -412,7 +497,11 @@ sleep 2
 s1=$(switches)
 check "hidden: no wake-ups in 2 s ($((s1 - s0)))" test $((s1 - s0)) -le 2
 
+fi
+
 # --- One Flinto per display ---------------------------------------------
+if phase second_start; then
+start_flinto
 "$flinto" >"$work/second.log" 2>&1
 status=$?
 check "a second start ends at once with status 0" test "$status" -eq 0
@@ -420,18 +509,24 @@ check "and shows the running keyboard" wait_for 5 keyboard_viewable
 check "the target keeps the focus" active_is_target
 check "one tray icon" test "$(xdotool search --class '^FlintoTray$' | wc -l)" -eq 1
 
+fi
+
 # --- The tray goes away while the keyboard is hidden ---------------------
+if phase tray_gone; then
+shown
 click_tray
 wait_for 5 not keyboard_viewable
-kill "${pids[-1]}"
-wait "${pids[-1]}" 2>/dev/null
+kill "$tray_pid"
+wait "$tray_pid" 2>/dev/null
 check "the tray going away shows the hidden keyboard" wait_for 5 keyboard_viewable
-trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
-  --SetDockType true --SetPartialStrut true >"$work/trayer3.log" 2>&1 &
-pids+=($!)
+start_tray
 check "and the icon docks when a tray comes back" wait_for 10 docked
 
+fi
+
 # --- Another window manager's tray takes over (icewm) ---------------------
+if phase icewm; then
+shown
 # stop PID: ends a program, forcibly if it does not end within 5 s.
 stop() {
   kill "$1" 2>/dev/null
@@ -441,7 +536,10 @@ stop() {
 }
 # The icon goes to the tray that takes the selection, and is never left on
 # the desktop when that tray goes.
-stop "${pids[0]}"
+# (The keyboard away from the bottom, where icewm's taskbar comes.)
+xdotool windowmove "$(keyboard | cut -d' ' -f1)" 300 200
+wait_for 5 keyboard_at 300 200
+stop "$wm_pid"
 icewm >"$work/icewm.log" 2>&1 &
 icewm_pid=$!
 in_icewm_tray() { info_of "$(window_of FlintoTray | cut -d' ' -f1)" -tree | grep -q 'Parent window id: .*"YXTrayEmbedder"'; }
@@ -453,20 +551,14 @@ stop "$icewm_pid"
 check "icewm gone: the hidden keyboard shows itself" wait_for 5 keyboard_viewable
 icon_unmapped() { info_of "$(window_of FlintoTray | cut -d' ' -f1)" | grep -q IsUnMapped; }
 check "and the icon is not left on the desktop" icon_unmapped
-openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" >"$work/openbox3.log" 2>&1 &
-pids[0]=$!
-# (The property outlives its window manager; its window does not.)
-wait_for 10 new_wm
-kill "${pids[-1]}"
-wait "${pids[-1]}" 2>/dev/null
-trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
-  --SetDockType true --SetPartialStrut true >"$work/trayer4.log" 2>&1 &
-pids+=($!)
-wait_for 10 docked
-xdotool windowactivate "$target_id" 2>/dev/null
-wait_for 5 active_is_target
+start_wm
+
+fi
 
 # --- The tray toggles, SIGTERM releases --------------------------------
+if phase sigterm; then
+shown
+layout_of "" >"$work/layout"
 click_tray
 check "a second click on the tray icon hides the keyboard" wait_for 5 not keyboard_viewable
 click_tray
@@ -481,10 +573,13 @@ wait "$flinto_pid" 2>/dev/null
 status=$?
 check "SIGTERM ends Flinto normally" test "$status" -eq 0
 check "a Ctrl latched at SIGTERM is released" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'release keycode=37 keysym=Control_L'"
-check "the settings are saved at exit" grep -q '"Unit"=dword:00000002' "$XDG_CONFIG_HOME/flinto/registry.txt"
+check "the settings are saved at exit" grep -q '"Unit"=dword:00000003' "$XDG_CONFIG_HOME/flinto/registry.txt"
 check "the tray icon is gone" not window_of FlintoTray
 
+fi
+
 # --- SIGTERM as the application typed into closes -----------------------
+if phase sigterm_target_closes; then
 start_flinto
 click_tray
 wait_for 5 keyboard_viewable
@@ -494,13 +589,15 @@ wait_for 10 grep -q "focus in" "$work/target2.log"
 sleep 0.3
 kill "$target2"
 kill -TERM "$flinto_pid"
-exited() { ! kill -0 "$flinto_pid" 2>/dev/null; }
 check "SIGTERM as the target closes still ends Flinto" wait_for 5 exited
 wait "$flinto_pid" 2>/dev/null
 status=$?
 check "with status 0" test "$status" -eq 0
 
+fi
+
 # --- SIGTERM while the menu is open ---------------------------------------
+if phase sigterm_menu; then
 start_flinto
 click_tray
 wait_for 5 keyboard_viewable
@@ -513,24 +610,27 @@ wait "$flinto_pid" 2>/dev/null
 status=$?
 check "with status 0, the menu gone" sh -c "[ $status -eq 0 ] && ! xdotool search --class '^FlintoMenu\$' >/dev/null 2>&1"
 
+fi
+
 # --- Settings that cannot be saved ---------------------------------------
-mv "$XDG_CONFIG_HOME/flinto/registry.txt" "$work/registry.saved"
-mkdir "$XDG_CONFIG_HOME/flinto/registry.txt"
+if phase unsavable; then
+mkdir -p "$XDG_CONFIG_HOME/flinto/registry.txt"
 start_flinto
 kill -TERM "$flinto_pid"
 wait "$flinto_pid" 2>/dev/null
 check "settings that cannot be saved are reported in one line" \
   test "$(grep -c 'settings could not be saved' "$work/flinto.log")" -eq 1
 rmdir "$XDG_CONFIG_HOME/flinto/registry.txt"
-mv "$work/registry.saved" "$XDG_CONFIG_HOME/flinto/registry.txt"
+
+fi
 
 # --- Killed with keys down -----------------------------------------------
+if phase killed; then
 start_flinto
 click_tray
 wait_for 5 keyboard_viewable
 xdotool windowactivate "$target_id" 2>/dev/null
 wait_for 5 active_is_target
-layout_of "setting Unit dword 2" >"$work/layout"
 before=$(log_lines)
 click_key 0x10 3
 click_key 0x11 3
@@ -546,20 +646,14 @@ kill -TERM "$flinto_pid"
 wait "$flinto_pid" 2>/dev/null
 check "and the repeat it turned off is restored" not sh -c 'xprop -root | grep -q "_FLINTO_NO_REPEAT\|_FLINTO_XTEST_REPEAT"'
 
+fi
+
 # --- Other clients taking Flinto's windows away ---------------------------
+if phase hostile; then
 hostile="$build/tests/x11/flinto-hostile"
-# The layout of the face and size Flinto starts with now.
-layout_now() {
-  local file="$XDG_CONFIG_HOME/flinto/registry.txt" face unit
-  face=$((16#$(sed -n 's/^"Face"=dword://p' "$file")))
-  unit=$((16#$(sed -n 's/^"Unit"=dword://p' "$file")))
-  layout_of "setting Face dword $face
-setting Unit dword $unit" >"$work/layout"
-}
 id_of() { window_of "$1" | cut -d' ' -f1; }
 selection_owner() { "$hostile" owner _FLINTO_S0; }
 start_flinto
-layout_now
 click_tray
 wait_for 5 keyboard_viewable
 xdotool windowactivate "$target_id" 2>/dev/null
@@ -623,7 +717,10 @@ check "xkill of the keyboard ends Flinto with status 1" test "$status" -eq 1
 check "and the latched Shift is let go" wait_for 3 grep -q "release keycode=50" <(new_events "$before")
 check "nothing is left down in the server" test -z "$("$hostile" keys)"
 
+fi
+
 # --- Losing the server ---------------------------------------------------
+if phase server_lost; then
 start_flinto
 kill "$xvfb_pid"
 wait "$xvfb_pid" 2>/dev/null
@@ -631,6 +728,8 @@ xvfb_pid=
 wait "$flinto_pid" 2>/dev/null
 status=$?
 check "losing the X server ends Flinto with a message" sh -c "[ $status -ne 0 ] && grep -q 'connection to the X server was lost' '$work/flinto.log'"
+
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
