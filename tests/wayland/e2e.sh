@@ -6,9 +6,11 @@
 # driven only by pointer events through the compositor, and seen by
 # screenshots (grim) and the targets' logs. Prints "N passed, N failed".
 #
-# usage: e2e.sh BUILD_DIR
+# usage: e2e.sh BUILD_DIR [PHASE]   (PHASE: one of the phases below alone;
+#                                    each starts from a known state)
 set -u
-build="$(cd "${1:?usage: e2e.sh BUILD_DIR}" && pwd)"
+build="$(cd "${1:?usage: e2e.sh BUILD_DIR [PHASE]}" && pwd)"
+only="${2:-}"
 sim="$build/flinto-sim"
 work="$(mktemp -d /tmp/flinto-wl-e2e.XXXXXX)"
 chmod 755 "$work"
@@ -28,6 +30,8 @@ cleanup() {
 trap cleanup EXIT
 
 # --- Flinto chooses its host -------------------------------------------
+if [ -z "$only" ] || [ "$only" = host ]; then
+echo "# host"
 out=$(WAYLAND_DISPLAY=wayland-none FLINTO_HOST=wayland as_user "$work/bin/flinto" 2>&1)
 status=$?
 says() { [ "$status" -eq 1 ] && grep -q "$1" <<<"$out"; }
@@ -37,6 +41,7 @@ check "in one line" test "$(wc -l <<<"$out")" -eq 1
 out=$(FLINTO_HOST=beos as_user "$work/bin/flinto" 2>&1)
 status=$?
 check "an unknown FLINTO_HOST: status 1" says 'must be x11 or wayland'
+fi
 
 # --- The desktop ---------------------------------------------------------
 wl_start_session yes || exit 1
@@ -111,16 +116,73 @@ item_registered() {
     string:RegisteredStatusNotifierItems 2>/dev/null | grep -q StatusNotifierItem
 }
 
+# --- Phases ------------------------------------------------------------
+# Each phase starts from a known state: no Flinto running, the settings
+# given (none: the defaults; or UNIT X Y), the native target in front and
+# not full screen, the pointer parked. One that fails leaves the next as it
+# would have found it. "e2e.sh BUILD PHASE" runs one.
+registry="$XDG_CONFIG_HOME/flinto/registry.txt"
+stop_flinto() {
+  [ -n "${flinto_pid:-}" ] || return 0
+  kill -TERM "$flinto_pid" 2>/dev/null
+  wait_for 5 exited
+  kill -9 "$flinto_pid" 2>/dev/null
+  wait "$flinto_pid" 2>/dev/null
+  flinto_pid=
+}
+phase() {
+  [ -n "$only" ] && [ "$only" != "$1" ] && return 1
+  echo "# $1"
+  stop_flinto
+  mkdir -p "$XDG_CONFIG_HOME/flinto"
+  chmod 777 "$XDG_CONFIG_HOME/flinto"
+  rm -f "$registry"
+  setup=""
+  KX=$((work_w - 474)) KY=$((work_h - 156))
+  if [ $# -eq 4 ]; then
+    printf '[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"Unit"=dword:%08x\n"X"=dword:%08x\n"Y"=dword:%08x\n' \
+      "$2" "$3" "$4" >"$registry"
+    chmod 666 "$registry"
+    setup="setting Unit dword $2"
+    KX=$3 KY=$4
+  fi
+  layout_of "$setup" >"$work/layout"
+  swaymsg_ '[app_id="flinto-target"]' fullscreen disable >/dev/null 2>&1
+  swaymsg_ '[app_id="flinto-target"]' focus >/dev/null 2>&1
+  wait_for 5 target_focused
+  send move 640 150
+  settle
+  return 0
+}
+# shown: Flinto started, its keyboard shown from the tray item.
+shown() {
+  start_flinto
+  wait_for 10 item_registered
+  click "$tray_x" "$tray_y"
+  wait_for 5 shows_sim "$setup"
+}
+menu_shown() { covered ""; }
+read -r menu_w menu_h < <(menu_size)
+# menu_item X Y ID: clicks the command ID of the menu opened at (X, Y); it
+# opens upwards where it would pass the bottom.
+menu_item() {
+  local top="$2"
+  [ $(($2 + menu_h)) -gt "$work_h" ] && top=$(($2 - menu_h))
+  click $(($1 + 40)) $((top + $(menu_middle "$3")))
+}
+saved() { grep -q "^\"$1\"=dword:$2\$" "$registry" 2>/dev/null; }
+# The size and place the drags of the menu phase leave the keyboard at.
+moved=(2 0 $((work_h - 104)))
+
 # --- Start and show --------------------------------------------------------
 send move 640 150
 settle
 shot "$work/desktop.png"
+if phase start; then
 start_flinto
 check "Flinto says it runs on Wayland" \
   wait_for 10 grep -q "running on Wayland (\"$WAYLAND_DISPLAY\")" "$flinto_log"
 check "its item is registered with the tray's watcher" wait_for 10 item_registered
-layout_of "" >"$work/layout"
-KX=$((work_w - 474)) KY=$((work_h - 156))
 sleep 0.5
 check "the keyboard starts hidden" desktop_shows 474 156
 click "$tray_x" "$tray_y"
@@ -128,7 +190,11 @@ check "a click on the tray item shows the keyboard in the work area's bottom-rig
   wait_for 5 shows_sim
 check "the target keeps the focus" target_focused
 
+fi
+
 # --- Every key of the Full face ----------------------------------------
+if phase keys; then
+shown
 . "$(dirname "$0")/../keysyms.sh"
 bad=()
 count=0
@@ -157,7 +223,11 @@ else
 fi
 check "the target kept the focus through all of them" target_focused
 
+fi
+
 # --- Latch, copy, Caps, repeat -------------------------------------------
+if phase latch; then
+shown
 before=$(log_lines)
 click_key 0x10 3
 click_key 0x41
@@ -218,16 +288,11 @@ check "a latched a with the pointer away is pressed once: the application does n
 click_key 0x41 3
 check "the target kept the focus" target_focused
 
+fi
+
 # --- The menu, the drag --------------------------------------------------
-menu_shown() { covered ""; }
-read -r menu_w menu_h < <(menu_size)
-# menu_item X Y ID: clicks the command ID of the menu opened at (X, Y); it
-# opens upwards where it would pass the bottom.
-menu_item() {
-  local top="$2"
-  [ $(($2 + menu_h)) -gt "$work_h" ] && top=$(($2 - menu_h))
-  click $(($1 + 40)) $((top + $(menu_middle "$3")))
-}
+if phase menu_drag; then
+shown
 click $((KX + 3)) $((KY + 40)) 3
 check "a right click on the background opens the menu over the keyboard" wait_for 5 menu_shown
 shot "$work/menu.png"
@@ -268,7 +333,11 @@ before=$(log_lines)
 click_key 0x44
 check "a click on the moved keyboard types" wait_for 3 logged "$before" "text=d"
 
+fi
+
 # --- Over a full-screen application -----------------------------------------
+if phase fullscreen "${moved[@]}"; then
+shown
 swaymsg_ '[app_id="flinto-target"]' fullscreen enable >/dev/null
 check "over a full-screen application the keyboard stays in sight" \
   wait_for 5 shows_sim "setting Unit dword 2"
@@ -284,8 +353,11 @@ check "a click types into the full-screen application" \
 check "which keeps the focus" target_focused
 swaymsg_ '[app_id="flinto-target"]' fullscreen disable >/dev/null
 
+fi
+
 # --- Translucency ---------------------------------------------------------
-# "Translucent", the tenth entry: 2 + 22 * 6 + 8 * 3 = 158 down, then 11.
+if phase translucency "${moved[@]}"; then
+shown
 click $((KX + 3)) $((KY + 40)) 3
 wait_for 5 menu_shown
 menu_item $((KX + 3)) $((KY + 40)) 40008 # Translucent
@@ -304,7 +376,11 @@ settle
 check "translucency off: the keyboard is opaque again" \
   wait_for 5 shows_sim "setting Unit dword 2"
 
+fi
+
 # --- Quiet when idle ------------------------------------------------------
+if phase idle "${moved[@]}"; then
+shown
 switches() { awk '/ctxt_switches/ {n += $2} END {print n}' "/proc/$1/status"; }
 wakeups_in_2s() {
   local s0
@@ -324,7 +400,11 @@ check "with the pointer resting on it, it ticks ($n wake-ups in 2 s)" test "$n" 
 send move 640 150
 settle
 
+fi
+
 # --- An X11 application under Xwayland ----------------------------------
+if phase x11_app "${moved[@]}"; then
+shown
 x_log="$work/run/x-target.log"
 spawn "$work/bin/flinto-target" "$x_log"
 pids+=($!)
@@ -350,7 +430,11 @@ kill "${pids[-1]}"
 swaymsg_ '[app_id="flinto-target"]' focus >/dev/null
 wait_for 5 target_focused
 
+fi
+
 # --- The tray item hides; one Flinto ----------------------------------------
+if phase second_start "${moved[@]}"; then
+shown
 click "$tray_x" "$tray_y"
 check "the tray item hides the keyboard" wait_for 5 desktop_shows 316 104
 second_log="$work/second.log"
@@ -364,7 +448,11 @@ check "and says which host it found" grep -q "running on Wayland" "$second_log"
 check "and the running one shows its keyboard" wait_for 5 shows_sim "setting Unit dword 2"
 check "the target keeps the focus" target_focused
 
+fi
+
 # --- Hurried: quick menus and floods --------------------------------------
+if phase hurried "${moved[@]}"; then
+shown
 # The compositor must never have reason to disconnect Flinto: menus opened
 # and closed at once from the tray item, a flood of show and hide requests
 # on the instance socket, many menu requests in a row.
@@ -407,7 +495,12 @@ timeout 10 "${runner[@]}" env -i PATH=/usr/bin:/bin HOME="$work" \
 check "then the keyboard shows as flinto-sim draws it" \
   wait_for 5 shows_sim "setting Unit dword 2"
 
+fi
+
 # --- SIGTERM with Ctrl latched ---------------------------------------------
+if phase sigterm "${moved[@]}"; then
+shown
+rm -f "$registry" # written again at the end
 before=$(log_lines)
 click_key 0x11 3
 wait_for 3 logged "$before" "press keycode=37"
@@ -417,8 +510,6 @@ wait "$flinto_pid" 2>/dev/null
 status=$?
 check "with status 0 ($status), and the target sees Ctrl go up" \
   sh -c "[ $status -eq 0 ] && tail -n +$((before + 1)) '$target_log' | grep -q 'release keycode=37'"
-registry="$XDG_CONFIG_HOME/flinto/registry.txt"
-saved() { grep -q "^\"$1\"=dword:$2\$" "$registry" 2>/dev/null; }
 settings_saved() {
   saved Unit 00000002 && saved X 00000000 &&
     saved Y "$(printf %08x $((work_h - 104)))"
@@ -426,7 +517,10 @@ settings_saved() {
 check "the settings are saved: the unit and the position it was dragged to" \
   settings_saved
 
+fi
+
 # --- The tray going away ---------------------------------------------------
+if phase tray_gone "${moved[@]}"; then
 start_flinto
 wait_for 10 item_registered
 sleep 0.3
@@ -465,7 +559,12 @@ done
 check "when the tray's host and watcher go, the hidden keyboard shows itself" \
   wait_for 5 shows_sim "setting Unit dword 2"
 
+fi
+
 # --- The compositor going away ---------------------------------------------
+if phase compositor_gone "${moved[@]}"; then
+start_flinto
+sleep 1
 kill "$sway_pid"
 wait "$sway_pid" 2>/dev/null
 sway_pid=
@@ -475,7 +574,10 @@ status=$?
 check "with status 1 and a message, the settings saved" \
   sh -c "[ $status -eq 1 ] && grep -q 'connection to the Wayland compositor was lost; the settings were saved' '$flinto_log' && test -s '$registry'"
 
+fi
+
 # --- A bar at the top -------------------------------------------------------
+if phase top_bar; then
 # Positions count from the work area's top-left corner, below the bar.
 wl_stop_session
 wait 2>/dev/null
@@ -525,6 +627,8 @@ kill -TERM "$flinto_pid"
 wait_for 5 exited
 top_saved() { saved X "$(printf %08x 398)" && saved Y 00000000; }
 check "the position saved counts from the work area's corner: 398, 0" top_saved
+
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
