@@ -626,11 +626,7 @@ fi
 
 # --- Killed with keys down -----------------------------------------------
 if phase killed; then
-start_flinto
-click_tray
-wait_for 5 keyboard_viewable
-xdotool windowactivate "$target_id" 2>/dev/null
-wait_for 5 active_is_target
+shown
 before=$(log_lines)
 click_key 0x10 3
 click_key 0x11 3
@@ -705,8 +701,6 @@ kill "$squatter"
 # lost, and Shift is let go on a new one.
 click_tray
 wait_for 5 keyboard_viewable
-xdotool windowactivate "$target_id" 2>/dev/null
-wait_for 5 active_is_target
 before=$(log_lines)
 click_key 0x10 3
 wait_for 3 grep -q "press keycode=50" <(new_events "$before")

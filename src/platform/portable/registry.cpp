@@ -868,21 +868,29 @@ void ResetRegistry() {
 
 using namespace portable;
 
+// The key a call names its path from, the result cleared; null with the
+// status to return when there is none.
+OpenKey *Parent(HKEY key, PHKEY result, LSTATUS *status) {
+  *status = ERROR_INVALID_PARAMETER;
+  if (result == nullptr)
+    return nullptr;
+  *result = nullptr;
+  *status = ERROR_INVALID_HANDLE;
+  return Resolve(key);
+}
+
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam,
                       PHKEY result) {
-  if (result == nullptr)
-    return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
-  OpenKey *parent = Resolve(key);
+  LSTATUS status;
+  OpenKey *parent = Parent(key, result, &status);
   if (parent == nullptr)
-    return ERROR_INVALID_HANDLE;
+    return status;
   if (failReads && !WantsWrite(sam))
     return ERROR_ACCESS_DENIED;
   if (failWrites && WantsWrite(sam))
     return ERROR_ACCESS_DENIED;
   std::unique_ptr<OpenKey> open;
-  const LSTATUS status =
-      KeyBelow(*parent, subKey, sam, ERROR_FILE_NOT_FOUND, &open);
+  status = KeyBelow(*parent, subKey, sam, ERROR_FILE_NOT_FOUND, &open);
   if (status != ERROR_SUCCESS)
     return status;
   if (open->path.size() > kMaxDepth || Walk(open->path, false) == nullptr) {
@@ -897,17 +905,14 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam,
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD,
                         REGSAM sam, const LPSECURITY_ATTRIBUTES, PHKEY result,
                         LPDWORD disposition) {
-  if (result == nullptr)
-    return ERROR_INVALID_PARAMETER;
-  *result = nullptr;
-  OpenKey *parent = Resolve(key);
+  LSTATUS status;
+  OpenKey *parent = Parent(key, result, &status);
   if (parent == nullptr)
-    return ERROR_INVALID_HANDLE;
+    return status;
   if (failWrites)
     return ERROR_ACCESS_DENIED;
   std::unique_ptr<OpenKey> open;
-  const LSTATUS status =
-      KeyBelow(*parent, subKey, sam, ERROR_INVALID_PARAMETER, &open);
+  status = KeyBelow(*parent, subKey, sam, ERROR_INVALID_PARAMETER, &open);
   if (status != ERROR_SUCCESS)
     return status;
   if (open->path.size() > kMaxDepth)

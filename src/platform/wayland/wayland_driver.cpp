@@ -328,7 +328,14 @@ void WaylandDriver::Poll() {
     if (wl_display_dispatch_pending(display_) < 0)
       ConnectionLost();
   pollfd fd = {wl_display_get_fd(display_), POLLIN, 0};
-  if (poll(&fd, 1, 0) > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR))) {
+  const int n = poll(&fd, 1, 0);
+  FinishRead(n > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)));
+}
+
+// After wl_display_prepare_read: reads what came (or gives the read up)
+// and hands it to the listeners; a broken connection ends the program.
+void WaylandDriver::FinishRead(bool readable) {
+  if (readable) {
     if (wl_display_read_events(display_) < 0)
       ConnectionLost();
   } else {
@@ -376,14 +383,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   const int n = poll(fds, 4, timeout);
   if (n > 0 && (fds[0].revents & POLLOUT))
     wl_display_flush(display_);
-  if (n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-    if (wl_display_read_events(display_) < 0)
-      ConnectionLost();
-  } else {
-    wl_display_cancel_read(display_);
-  }
-  if (wl_display_dispatch_pending(display_) < 0 || lost_)
-    ConnectionLost();
+  FinishRead(n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)));
   if (n > 0 && (fds[1].revents & POLLIN) && linuxhost::TerminationRequested() &&
       onTerminate)
     onTerminate();

@@ -165,6 +165,7 @@ private:
   // socket until something comes or `deadline`; dispatches what came.
   void PumpEvents(uint64_t deadline);
   void ConnectionLost();
+  void FinishRead(bool readable);
   void HandlePointer(const PointerEvent &event);
   // The arrow over our surfaces (the compositor shows what the last client
   // set otherwise).
