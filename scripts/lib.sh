@@ -15,6 +15,12 @@ FLINTO_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
 FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox icewm trayer picom xdotool x11-utils
   x11-xkb-utils x11-xserver-utils imagemagick)
 
+# What the package tests use: lintian, AppStream's and the desktop entry's
+# validators, dpkg-shlibdeps for the dependencies, NSIS for the Windows
+# installer.
+FLINTO_PACKAGE_PACKAGES=(lintian appstream desktop-file-utils dpkg-dev file
+  man-db nsis)
+
 # What the Wayland end-to-end tests use: a headless sway (its bar hosts the
 # tray), Xwayland for the X11 target, grim for screenshots, a session bus.
 FLINTO_WAYLAND_PACKAGES=(sway xwayland grim dbus dbus-bin)
