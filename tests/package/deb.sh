@@ -8,7 +8,8 @@
 # usage: deb.sh BUILD_DIR   (configured and built here for release)
 set -u
 src="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${1:?usage: deb.sh BUILD_DIR}"
+mkdir -p "${1:?usage: deb.sh BUILD_DIR}"
+build="$(cd "$1" && pwd)" # apt-get takes a package file by its path only
 work="$(mktemp -d /tmp/flinto-deb.XXXXXX)"
 . "$src/tests/checks.sh"
 pids=()
@@ -22,7 +23,6 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo -n"
 
 # --- Build -----------------------------------------------------------------
-mkdir -p "$build"
 if ! { cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release &&
   cmake --build "$build" -j "$(nproc)" &&
   (cd "$build" && rm -f ./*.deb && cpack -G DEB); } >"$work/build.log" 2>&1; then

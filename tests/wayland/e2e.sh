@@ -154,12 +154,30 @@ phase() {
   settle
   return 0
 }
-# shown: Flinto started, its keyboard shown from the tray item.
+# shown: Flinto started, its keyboard shown through its tray item (asked
+# on the bus: what a click on the icon asks, without waiting for the bar to
+# draw the icon).
+activate_item() {
+  as_user dbus-send --session --type=method_call \
+    --dest="org.kde.StatusNotifierItem-$flinto_pid-1" /StatusNotifierItem \
+    org.kde.StatusNotifierItem.Activate int32:0 int32:0
+}
 shown() {
   start_flinto
-  wait_for 10 item_registered
-  click "$tray_x" "$tray_y"
-  wait_for 5 shows_sim "$setup"
+  wait_for 20 item_registered
+  activate_item
+  wait_for 10 shows_sim "$setup"
+}
+# The bar draws the item's icon (its place differs from the desktop as it
+# was before Flinto started).
+icon_drawn() {
+  local g="$((tray_x - 8)),$((tray_y - 8)) 16x16"
+  shot "$work/icon.png" "$g"
+  convert "$work/desktop.png" -crop "16x16+$((tray_x - 8))+$((tray_y - 8))" +repage \
+    "$work/no-icon.png"
+  local n
+  n=$(pixels_differ "$work/icon.png" "$work/no-icon.png")
+  [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 10 ]
 }
 menu_shown() { covered ""; }
 read -r menu_w menu_h < <(menu_size)
@@ -182,9 +200,10 @@ if phase start; then
 start_flinto
 check "Flinto says it runs on Wayland" \
   wait_for 10 grep -q "running on Wayland (\"$WAYLAND_DISPLAY\")" "$flinto_log"
-check "its item is registered with the tray's watcher" wait_for 10 item_registered
+check "its item is registered with the tray's watcher" wait_for 20 item_registered
 sleep 0.5
 check "the keyboard starts hidden" desktop_shows 474 156
+check "the bar shows its icon" wait_for 10 icon_drawn
 click "$tray_x" "$tray_y"
 check "a click on the tray item shows the keyboard in the work area's bottom-right corner, as flinto-sim draws it" \
   wait_for 5 shows_sim
@@ -525,6 +544,7 @@ start_flinto
 wait_for 10 item_registered
 sleep 0.3
 check "started again, hidden (as it was left)" wait_for 5 desktop_shows 316 104
+wait_for 10 icon_drawn
 # The item's context menu, the keyboard hidden: it opens at the click,
 # kept whole in the work area (at its bottom-right corner here).
 shot "$work/before-menu.png"
@@ -564,7 +584,9 @@ fi
 # --- The compositor going away ---------------------------------------------
 if phase compositor_gone "${moved[@]}"; then
 start_flinto
-sleep 1
+# Up: its item registered, or (the bar gone) its keyboard shown.
+up() { item_registered || shows_sim "$setup"; }
+wait_for 20 up
 kill "$sway_pid"
 wait "$sway_pid" 2>/dev/null
 sway_pid=
@@ -590,11 +612,12 @@ send move 640 150
 settle
 shot "$work/desktop.png"
 start_flinto
-wait_for 10 item_registered
+wait_for 20 item_registered
 layout_of "" >"$work/layout"
 park="640 600"
 tray_y=$((work_y / 2))
 KX=$((work_w - 474)) KY=$((work_y + work_h - 156))
+wait_for 10 icon_drawn
 click "$tray_x" "$tray_y"
 check "with the bar at the top ($work_y high), the keyboard shows at the work area's bottom-right corner" \
   wait_for 5 shows_sim

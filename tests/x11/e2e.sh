@@ -40,7 +40,9 @@ export DISPLAY=":$(head -n1 "$work/displayfd")"
 setxkbmap -model jp106 -layout jp
 # A tray holds the system tray selection.
 tray_running() {
-  [ "$("$build/tests/x11/flinto-hostile" owner _NET_SYSTEM_TRAY_S0)" != 0x0 ]
+  local owner
+  owner=$("$build/tests/x11/flinto-hostile" owner _NET_SYSTEM_TRAY_S0)
+  [[ "$owner" =~ ^0x[0-9a-f]+$ ]] && [ "$owner" != 0x0 ]
 }
 # start_wm, start_tray: the window manager (openbox) and the tray (trayer),
 # each again if it is not running.
@@ -175,7 +177,7 @@ exited() { ! kill -0 "$flinto_pid" 2>/dev/null; }
 if phase start; then
 start_flinto
 layout_of "" >"$work/layout"
-check "the tray icon docks in the tray" docked
+check "the tray icon docks in the tray" wait_for 10 docked
 read -r tx ty tw th < <(tray_icon)
 check "the tray icon is not one pixel wide" test "${tw:-0}" -ge 16
 check "the keyboard starts hidden" not keyboard_viewable

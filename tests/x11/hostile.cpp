@@ -24,6 +24,7 @@ int main(int argc, char **argv) {
   if (std::strcmp(argv[1], "destroy") == 0 && argc == 3) {
     XDestroyWindow(dpy, Window(std::strtoul(argv[2], nullptr, 0)));
     XSync(dpy, False);
+    XCloseDisplay(dpy);
     return 0;
   }
   if (std::strcmp(argv[1], "squat") == 0 && argc == 3) {
@@ -46,6 +47,7 @@ int main(int argc, char **argv) {
   if (std::strcmp(argv[1], "owner") == 0 && argc == 3) {
     std::printf("0x%lx\n",
                 XGetSelectionOwner(dpy, XInternAtom(dpy, argv[2], False)));
+    XCloseDisplay(dpy);
     return 0;
   }
   if (std::strcmp(argv[1], "keys") == 0) {
@@ -54,7 +56,9 @@ int main(int argc, char **argv) {
     for (int code = 8; code < 256; ++code)
       if ((keys[code / 8] >> (code % 8)) & 1)
         std::printf("%d\n", code);
+    XCloseDisplay(dpy);
     return 0;
   }
+  XCloseDisplay(dpy);
   return 2;
 }
