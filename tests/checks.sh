@@ -16,6 +16,19 @@ check() {
   shift
   if "$@"; then ok "$name"; else fail "$name"; fi
 }
+# stop_process PID: ends a program, forcibly if it does not end within 5 s.
+stop_process() {
+  kill "$1" 2>/dev/null
+  wait_for 5 not kill -0 "$1"
+  kill -9 "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+# stop_flinto: ends the Flinto under test ($flinto_pid), if any.
+stop_flinto() {
+  [ -n "${flinto_pid:-}" ] || return 0
+  stop_process "$flinto_pid"
+  flinto_pid=
+}
 # wait_for SECONDS COMMAND...: polls until the command succeeds, for at most
 # SECONDS of wall-clock time however long each try takes (a busy machine
 # makes tries slow, not fewer); the command is always tried at least once.

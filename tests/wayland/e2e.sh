@@ -122,14 +122,6 @@ item_registered() {
 # not full screen, the pointer parked. One that fails leaves the next as it
 # would have found it. "e2e.sh BUILD PHASE" runs one.
 registry="$XDG_CONFIG_HOME/flinto/registry.txt"
-stop_flinto() {
-  [ -n "${flinto_pid:-}" ] || return 0
-  kill -TERM "$flinto_pid" 2>/dev/null
-  wait_for 5 exited
-  kill -9 "$flinto_pid" 2>/dev/null
-  wait "$flinto_pid" 2>/dev/null
-  flinto_pid=
-}
 phase() {
   [ -n "$only" ] && [ "$only" != "$1" ] && return 1
   echo "# $1"

@@ -134,14 +134,6 @@ click_at() { xdotool mousemove "$1" "$2" click "$3"; }
 # (the defaults: the Full face at unit 3 in the bottom-right corner), the
 # window manager and the tray running, the target in front. One that fails
 # leaves the next as it would have found it. "e2e.sh BUILD PHASE" runs one.
-stop_flinto() {
-  [ -n "${flinto_pid:-}" ] || return 0
-  kill -TERM "$flinto_pid" 2>/dev/null
-  wait_for 5 not kill -0 "$flinto_pid"
-  kill -9 "$flinto_pid" 2>/dev/null
-  wait "$flinto_pid" 2>/dev/null
-  flinto_pid=
-}
 phase() {
   [ -n "$only" ] && [ "$only" != "$1" ] && return 1
   echo "# $1"
@@ -529,19 +521,12 @@ fi
 # --- Another window manager's tray takes over (icewm) ---------------------
 if phase icewm; then
 shown
-# stop PID: ends a program, forcibly if it does not end within 5 s.
-stop() {
-  kill "$1" 2>/dev/null
-  wait_for 5 not kill -0 "$1"
-  kill -9 "$1" 2>/dev/null
-  wait "$1" 2>/dev/null
-}
 # The icon goes to the tray that takes the selection, and is never left on
 # the desktop when that tray goes.
 # (The keyboard away from the bottom, where icewm's taskbar comes.)
 xdotool windowmove "$(keyboard | cut -d' ' -f1)" 300 200
 wait_for 5 keyboard_at 300 200
-stop "$wm_pid"
+stop_process "$wm_pid"
 icewm >"$work/icewm.log" 2>&1 &
 icewm_pid=$!
 in_icewm_tray() { info_of "$(window_of FlintoTray | cut -d' ' -f1)" -tree | grep -q 'Parent window id: .*"YXTrayEmbedder"'; }
@@ -549,7 +534,7 @@ check "icewm's tray takes over: the icon docks there" wait_for 10 in_icewm_tray
 check "at a size it can be seen (not one pixel wide)" test "$(window_of FlintoTray | cut -d' ' -f4)" -ge 16
 click_tray
 check "and a click on it hides the keyboard" wait_for 5 not keyboard_viewable
-stop "$icewm_pid"
+stop_process "$icewm_pid"
 check "icewm gone: the hidden keyboard shows itself" wait_for 5 keyboard_viewable
 icon_unmapped() { info_of "$(window_of FlintoTray | cut -d' ' -f1)" | grep -q IsUnMapped; }
 check "and the icon is not left on the desktop" icon_unmapped
