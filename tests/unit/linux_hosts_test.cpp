@@ -44,35 +44,41 @@ TEST(KeyPolicy, AKeyRepeatsOnlyWhereTheKeymapRepeatsIt) {
   EXPECT_EQ(KeySteps(up), Steps{KeyStep::kForget});
 }
 
-TEST(KeyPolicy, KanaTogglesOnAFreshPressOnly) {
-  EXPECT_EQ(KeySteps(Key(0x15, true)),
-            (Steps{KeyStep::kToggleKana, KeyStep::kPress}));
-  KeyFacts held = Key(0x15, true);
-  held.held = true;
-  held.keymapRepeats = true; // even were it to repeat
-  EXPECT_EQ(KeySteps(held), (Steps{KeyStep::kRelease, KeyStep::kPress}));
-  KeyFacts up = Key(0x15, false);
-  up.held = true;
-  EXPECT_EQ(KeySteps(up), Steps{KeyStep::kRelease});
+TEST(KeyPolicy, CapsAndKanaAreSentAsThePhysicalKeysAre) {
+  // The keymap and the input method decide what they mean: Caps alone is
+  // 英数 and Caps Lock with Shift on a Japanese keymap. Neither is toggled
+  // by Flinto itself, and a held one is pressed once.
+  for (unsigned vk : {0x14u, 0x15u}) {
+    EXPECT_EQ(KeySteps(Key(vk, true)), Steps{KeyStep::kPress}) << vk;
+    KeyFacts held = Key(vk, true);
+    held.held = true;
+    EXPECT_EQ(KeySteps(held), Steps{}) << vk;
+    KeyFacts up = Key(vk, false);
+    up.held = true;
+    EXPECT_EQ(KeySteps(up), Steps{KeyStep::kRelease}) << vk;
+  }
 }
 
-TEST(KeyPolicy, CapsTogglesTheLockWhereTheKeymapHasNoCapsLockKey) {
-  KeyFacts jp = Key(0x14, true);
-  jp.capsKeyIsCapsLock = false;
-  EXPECT_EQ(KeySteps(jp), Steps{KeyStep::kToggleCapsLock});
-  jp.down = false;
-  jp.held = true;
-  EXPECT_EQ(KeySteps(jp), Steps{KeyStep::kForget});
-  jp.down = true; // held: toggles once
-  EXPECT_EQ(KeySteps(jp), Steps{});
-  // Where the key is Caps_Lock, it is sent as it is.
-  EXPECT_EQ(KeySteps(Key(0x14, true)), Steps{KeyStep::kPress});
-  // The neighbours are ordinary keys.
-  for (unsigned vk : {0x13u, 0x16u}) {
-    KeyFacts k = Key(vk, true);
-    k.capsKeyIsCapsLock = false;
-    EXPECT_EQ(KeySteps(k), Steps{KeyStep::kPress}) << vk;
-  }
+TEST(KeyPolicy, KanaShowsWhereTheKeymapTypesKana) {
+  // The Katakana set's first and last keysyms and their neighbours.
+  EXPECT_FALSE(linuxhost::IsKanaKeysym(0x4A0));
+  EXPECT_TRUE(linuxhost::IsKanaKeysym(0x4A1)); // kana_fullstop
+  EXPECT_TRUE(linuxhost::IsKanaKeysym(0x4C1)); // kana_CHI, on A in jp(kana)
+  EXPECT_TRUE(linuxhost::IsKanaKeysym(0x4DF)); // semivoicedsound
+  EXPECT_FALSE(linuxhost::IsKanaKeysym(0x4E0));
+  EXPECT_FALSE(linuxhost::IsKanaKeysym('a'));
+  // Unicode keysyms of hiragana and katakana (ぁ to ヿ).
+  EXPECT_FALSE(linuxhost::IsKanaKeysym(0x1003040));
+  EXPECT_TRUE(linuxhost::IsKanaKeysym(0x1003041));
+  EXPECT_TRUE(linuxhost::IsKanaKeysym(0x10030C1));
+  EXPECT_TRUE(linuxhost::IsKanaKeysym(0x10030FF));
+  EXPECT_FALSE(linuxhost::IsKanaKeysym(0x1003100));
+
+  const bool secondIsKana[4] = {false, true, false, false};
+  EXPECT_FALSE(linuxhost::KanaShown(false, secondIsKana, 0));
+  EXPECT_TRUE(linuxhost::KanaShown(false, secondIsKana, 1));
+  EXPECT_TRUE(linuxhost::KanaShown(true, secondIsKana, 0));   // Kana Lock
+  EXPECT_FALSE(linuxhost::KanaShown(false, secondIsKana, 4)); // no group 5
 }
 
 TEST(KeyPolicy, PadDigitsLockNumLockWhileDown) {

@@ -7,6 +7,10 @@
 //                                      its own until killed; prints "ready"
 //   flinto-hostile owner SELECTION     prints the selection's owner window
 //   flinto-hostile keys                prints the keycodes that are down
+//   flinto-hostile lock caps 0|1       Caps Lock off or on, as another
+//                                      keyboard would set it
+//   flinto-hostile lock group N        locks the keymap's group N (0 to 3)
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <unistd.h>
@@ -58,6 +62,18 @@ int main(int argc, char **argv) {
         std::printf("%d\n", code);
     XCloseDisplay(dpy);
     return 0;
+  }
+  if (std::strcmp(argv[1], "lock") == 0 && argc == 4) {
+    const unsigned n = unsigned(std::strtoul(argv[3], nullptr, 0));
+    Bool done = False;
+    if (std::strcmp(argv[2], "caps") == 0)
+      done =
+          XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, n != 0 ? LockMask : 0);
+    else if (std::strcmp(argv[2], "group") == 0)
+      done = XkbLockGroup(dpy, XkbUseCoreKbd, n);
+    XSync(dpy, False);
+    XCloseDisplay(dpy);
+    return done ? 0 : 2;
   }
   XCloseDisplay(dpy);
   return 2;

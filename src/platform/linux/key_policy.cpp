@@ -2,15 +2,20 @@
 
 namespace linuxhost {
 
-namespace {
-
-constexpr unsigned kVkCapital = 0x14;
-constexpr unsigned kVkKana = 0x15;
-
-} // namespace
-
 bool IsPadDigit(unsigned vk) {
   return (vk >= 0x60 && vk <= 0x69) || vk == 0x6E;
+}
+
+bool IsKanaKeysym(unsigned long keysym) {
+  if (keysym >= 0x4A1 && keysym <= 0x4DF)
+    return true;
+  const unsigned long unicode = 0x1000000;
+  return keysym >= unicode + 0x3041 && keysym <= unicode + 0x30FF;
+}
+
+bool KanaShown(bool kanaIndicatorOn, const bool (&kanaGroup)[4],
+               unsigned group) {
+  return kanaIndicatorOn || (group < 4 && kanaGroup[group]);
 }
 
 std::vector<KeyStep> KeySteps(const KeyFacts &key) {
@@ -18,12 +23,6 @@ std::vector<KeyStep> KeySteps(const KeyFacts &key) {
   const bool again = key.down && key.held;
   if (again && !key.keymapRepeats)
     return steps;
-  if (key.vk == kVkKana && key.down && !again)
-    steps.push_back(KeyStep::kToggleKana);
-  if (key.vk == kVkCapital && !key.capsKeyIsCapsLock) {
-    steps.push_back(key.down ? KeyStep::kToggleCapsLock : KeyStep::kForget);
-    return steps;
-  }
   if (IsPadDigit(key.vk) && key.down && !again && !key.numLockOn)
     steps.push_back(KeyStep::kLockNumLock);
   if (!key.down) {

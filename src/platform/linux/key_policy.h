@@ -16,10 +16,7 @@ struct KeyFacts {
   bool down = false;          // going down (else up)
   bool held = false;          // the driver holds the key down already
   bool keymapRepeats = false; // the keymap repeats the key when held
-  // The key at Caps Lock's place types Caps_Lock (on a Japanese keymap it
-  // is Eisu_toggle alone).
-  bool capsKeyIsCapsLock = true;
-  bool numLockOn = false; // NumLock is locked now
+  bool numLockOn = false;     // NumLock is locked now
   // Up: the key locked NumLock when it went down, and no other key still
   // down did.
   bool lastToHoldNumLock = false;
@@ -28,13 +25,11 @@ struct KeyFacts {
 };
 
 enum class KeyStep : uint8_t {
-  kToggleKana,     // Flinto's own Kana state flips (the labels follow it)
-  kToggleCapsLock, // the Caps Lock lock flips; no key is sent
-  kLockNumLock,    // NumLock locked for as long as the key is down
-  kRelease,        // the key's release is sent
-  kPress,          // the key's press is sent
-  kUnlockNumLock,  // NumLock back off
-  kForget,         // the key counts as up again, nothing sent
+  kLockNumLock,   // NumLock locked for as long as the key is down
+  kRelease,       // the key's release is sent
+  kPress,         // the key's press is sent
+  kUnlockNumLock, // NumLock back off
+  kForget,        // the key counts as up again, nothing sent
 };
 
 // The steps for the event, in the order the driver carries them out; none
@@ -43,9 +38,10 @@ enum class KeyStep : uint8_t {
 //
 // - A key repeats only where the keymap repeats it: modifiers, Caps Lock
 //   and Kana do not, and a held Caps or Kana key toggles once.
-// - Kana toggles on a fresh press only.
-// - Where the key at Caps Lock's place is not Caps_Lock, the key means
-//   Caps Lock to the program, so the lock itself is toggled.
+// - Every key is sent as the physical key of a Japanese keyboard is: the
+//   keymap and the input method decide what it means. Caps alone is
+//   Eisu_toggle (英数, for the input method) and Caps Lock with Shift; Kana
+//   goes to the input method, and Flinto keeps no Kana state of its own.
 // - The numeric pad's digits and point type digits whatever the NumLock
 //   state, as on Windows: NumLock is locked while such a key is down.
 // - A repeat reaches applications as a repeating keyboard's does: the key
@@ -54,5 +50,16 @@ std::vector<KeyStep> KeySteps(const KeyFacts &key);
 
 // Whether the virtual-key code is one of the pad's digits or its point.
 bool IsPadDigit(unsigned vk);
+
+// Whether the keysym is a kana: the keysyms of the Katakana set
+// (kana_fullstop to semivoicedsound) or a Unicode keysym of hiragana or
+// katakana.
+bool IsKanaKeysym(unsigned long keysym);
+
+// Whether the labels show kana, after what the keymap says: its Kana
+// indicator is lit, or the letter keys type kana in the effective group
+// (kanaGroup holds that for each of the four groups).
+bool KanaShown(bool kanaIndicatorOn, const bool (&kanaGroup)[4],
+               unsigned group);
 
 } // namespace linuxhost

@@ -280,8 +280,6 @@ private:
   std::map<unsigned, uint64_t> pressedAt_; // repeating keys held, since
   std::set<unsigned> releasedEarly_;       // held keys let go already
   std::set<unsigned> numLockedFor_;
-  bool kanaOn_ = false;
-  bool capsKeyIsCapsLock_ = true;
 
   // The tray.
   std::unique_ptr<StatusItem> tray_;

@@ -73,12 +73,6 @@ bool WaylandDriver::InitKeyboard(std::string *error) {
   // Only the repeat differs: the state follows the keymap as compiled.
   keymap_ = jp;
   state_ = xkb_state_new(keymap_);
-  const xkb_keysym_t *syms = nullptr;
-  const xkb_keycode_t caps =
-      linuxhost::EvdevCodeForVirtualKey(VK_CAPITAL, 0, 0) + 8;
-  capsKeyIsCapsLock_ =
-      xkb_keymap_key_get_syms_by_level(keymap_, caps, 0, 0, &syms) > 0 &&
-      syms[0] == XKB_KEY_Caps_Lock;
 
   const int fd = memfd_create("flinto-keymap", MFD_CLOEXEC);
   const size_t size = keymap.size() + 1;
@@ -152,7 +146,6 @@ void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   facts.down = !(flags & KEYEVENTF_KEYUP);
   facts.held = held_.count(code) != 0;
   facts.keymapRepeats = repeating_.count(code) != 0;
-  facts.capsKeyIsCapsLock = capsKeyIsCapsLock_;
   const xkb_mod_index_t num =
       xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_NUM);
   facts.numLockOn =
@@ -179,17 +172,6 @@ void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   };
   for (const linuxhost::KeyStep step : linuxhost::KeySteps(facts)) {
     switch (step) {
-    case linuxhost::KeyStep::kToggleKana:
-      kanaOn_ = !kanaOn_;
-      break;
-    case linuxhost::KeyStep::kToggleCapsLock: {
-      const xkb_mod_index_t lock =
-          xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_CAPS);
-      setLock(lock, xkb_state_mod_index_is_active(state_, lock,
-                                                  XKB_STATE_MODS_LOCKED) <= 0);
-      held_.insert(code);
-      break;
-    }
     case linuxhost::KeyStep::kLockNumLock:
       setLock(num, true);
       numLockedFor_.insert(code);
@@ -264,16 +246,16 @@ SHORT WaylandDriver::AsyncKeyState(int vk) {
   return 0;
 }
 
-// What the labels follow: Flinto's own Shift, Caps Lock and Kana (no client
-// sees the state of the physical keyboard on Wayland).
+// What the labels follow: Flinto's own Shift and Caps Lock (no client sees
+// the state of the physical keyboard on Wayland). Flinto's keymap types no
+// kana, so the labels never show kana: the Kana key goes to the input
+// method, which keeps its own mode.
 SHORT WaylandDriver::KeyState(int vk) {
   if (vk == VK_CAPITAL && state_ != nullptr)
     return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CAPS,
                                         XKB_STATE_MODS_LOCKED) > 0
                ? 1
                : 0;
-  if (vk == VK_KANA)
-    return kanaOn_ ? 1 : 0;
   return AsyncKeyState(vk);
 }
 

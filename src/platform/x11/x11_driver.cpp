@@ -141,6 +141,7 @@ bool X11Driver::Init(const char *name, std::string *error) {
   if (XkbGetState(dpy_, XkbUseCoreKbd, &state) == Success) {
     xkbMods_ = state.mods;
     xkbLocked_ = state.locked_mods;
+    xkbGroup_ = state.group;
   }
   ReadKeyboardMap();
   StopServerRepeat();

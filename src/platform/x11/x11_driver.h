@@ -163,9 +163,10 @@ private:
 
   unsigned xkbMods_ = 0;
   unsigned xkbLocked_ = 0;
+  unsigned xkbGroup_ = 0;  // the effective group (layout)
   int kanaIndicator_ = -1; // index of the keymap's "Kana" indicator
-  bool kanaOn_ = false;
-  bool capsKeyIsCapsLock_ = true;
+  bool kanaIndicatorOn_ = false;
+  bool kanaGroup_[4] = {};  // the letter keys type kana in the group
   std::set<unsigned> held_; // keycodes we hold down
   unsigned char perKeyRepeat_[32] = {};
   unsigned numLockMask_ = 0;

@@ -156,17 +156,24 @@ void X11Driver::PublishNoRepeatKeys() {
 }
 
 void X11Driver::ReadKeyboardMap() {
-  const KeyCode caps = KeyCode(KeycodeForVirtualKey(0x14, 0, 0));
-  capsKeyIsCapsLock_ = XkbKeycodeToKeysym(dpy_, caps, 0, 0) == XK_Caps_Lock;
+  // Kana shows in the labels when the letter keys type kana: in a group
+  // (layout) whose A key types a kana keysym, or where something lights
+  // the keymap's "Kana" indicator (a Kana Lock).
+  const KeyCode a = KeyCode(KeycodeForVirtualKey('A', 0, 0));
+  for (unsigned group = 0; group < 4; ++group)
+    kanaGroup_[group] =
+        a != 0 &&
+        linuxhost::IsKanaKeysym(XkbKeycodeToKeysym(dpy_, a, int(group), 0));
   kanaIndicator_ = -1;
+  kanaIndicatorOn_ = false;
   int index = -1;
   Bool on = False;
   if (XkbGetNamedIndicator(dpy_, atom("Kana"), &index, &on, nullptr, nullptr) &&
       index >= 0) {
     kanaIndicator_ = index;
-    if (on)
-      kanaOn_ = true;
+    kanaIndicatorOn_ = on;
   }
+  portable::KeyEventSeen(0x15, 0, 0); // the map changed: look again
   numLockMask_ = XkbKeysymToModifiers(dpy_, XK_Num_Lock);
   // Which keys the server repeats: the core keyboard's per-key repeat, as
   // the keymap sets it (modifiers and locks do not repeat).
@@ -190,20 +197,11 @@ void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   facts.down = !(flags & KEYEVENTF_KEYUP);
   facts.held = held_.count(keycode) != 0;
   facts.keymapRepeats = KeyRepeats(keycode);
-  facts.capsKeyIsCapsLock = capsKeyIsCapsLock_;
   facts.numLockOn = numLockMask_ == 0 || (xkbLocked_ & numLockMask_) != 0;
   facts.lastToHoldNumLock =
       numLockedFor_.count(keycode) != 0 && numLockedFor_.size() == 1;
   for (const linuxhost::KeyStep step : linuxhost::KeySteps(facts)) {
     switch (step) {
-    case linuxhost::KeyStep::kToggleKana:
-      kanaOn_ = !kanaOn_; // the keymap's indicator, if it is lit, corrects it
-      break;
-    case linuxhost::KeyStep::kToggleCapsLock:
-      XkbLockModifiers(dpy_, XkbUseCoreKbd, LockMask,
-                       (xkbLocked_ & LockMask) ? 0 : LockMask);
-      held_.insert(keycode);
-      break;
     case linuxhost::KeyStep::kLockNumLock:
       XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, numLockMask_);
       xkbLocked_ |= numLockMask_;
@@ -259,7 +257,8 @@ SHORT X11Driver::KeyState(int vk) {
   if (vk == 0x14)
     return (xkbLocked_ & LockMask) ? 1 : 0;
   if (vk == 0x15)
-    return kanaOn_ ? 1 : 0;
+    return linuxhost::KanaShown(kanaIndicatorOn_, kanaGroup_, xkbGroup_) ? 1
+                                                                         : 0;
   return AsyncKeyState(vk);
 }
 
@@ -267,17 +266,17 @@ void X11Driver::HandleXkb(XEvent &event) {
   XkbEvent &xkb = reinterpret_cast<XkbEvent &>(event);
   switch (xkb.any.xkb_type) {
   case XkbStateNotify:
-    if (xkbMods_ != xkb.state.mods || xkbLocked_ != xkb.state.locked_mods) {
+    if (xkbMods_ != xkb.state.mods || xkbLocked_ != xkb.state.locked_mods ||
+        xkbGroup_ != unsigned(xkb.state.group)) {
       xkbMods_ = xkb.state.mods;
       xkbLocked_ = xkb.state.locked_mods;
+      xkbGroup_ = unsigned(xkb.state.group);
       portable::KeyEventSeen(0x10, 0, 0); // modifiers changed: look again
     }
     break;
   case XkbIndicatorStateNotify:
-    // The keymap's "Kana" indicator, where something lights it, says
-    // whether Kana is on; otherwise Flinto's own Kana presses keep it.
     if (kanaIndicator_ >= 0 && (xkb.indicators.changed >> kanaIndicator_) & 1) {
-      kanaOn_ = (xkb.indicators.state >> kanaIndicator_) & 1;
+      kanaIndicatorOn_ = (xkb.indicators.state >> kanaIndicator_) & 1;
       portable::KeyEventSeen(0x15, 0, 0);
     }
     break;
