@@ -38,9 +38,10 @@ xvfb_pid=$!
 wait_for 10 test -s "$work/displayfd" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 export DISPLAY=":$(head -n1 "$work/displayfd")"
 setxkbmap -model jp106 -layout jp
+hostile="$build/tests/x11/flinto-hostile"
 # caps_off: Caps Lock off, as another keyboard would set it.
-caps_off() { "$build/tests/x11/flinto-hostile" lock caps 0; }
-xkb_lock_group() { "$build/tests/x11/flinto-hostile" lock group "$1"; }
+caps_off() { "$hostile" lock caps 0; }
+xkb_lock_group() { "$hostile" lock group "$1"; }
 # A tray holds the system tray selection.
 tray_running() {
   local owner
@@ -457,6 +458,67 @@ before=$(log_lines)
 click_key 0x44
 wait_for 3 grep -q "text=d" <(new_events "$before")
 check "with the window manager back, a click types into the target" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'text=d'"
+
+fi
+
+# --- Stacking: over applications, under other programs' popups --------
+# (a menu or an input method's candidate list, which must stay clickable)
+if phase stacking; then
+shown
+# top_of WINDOW: the root's child that holds the window (its frame).
+top_of() {
+  local id=$1 parent
+  while parent=$(xwininfo -id "$id" -tree 2>/dev/null |
+    sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p') &&
+    [ -n "$parent" ] && ! xwininfo -id "$parent" 2>/dev/null | grep -q '(the root window)'; do
+    id=$parent
+  done
+  printf '0x%x\n' "$id"
+}
+# above A B: A lies above B among the root's children.
+above() {
+  local order
+  order=$("$hostile" stack | awk -v a="$(printf '0x%x' "$1")" -v b="$(printf '0x%x' "$2")" \
+    '$1 == a { ia = NR } $1 == b { ib = NR } END { if (ia && ib) print (ia > ib) }')
+  [ "$order" = 1 ]
+}
+# red_at X Y: the screen shows the popup's red there.
+red_at() { timeout 10 import -window root -crop "1x1+$1+$2" txt:- 2>/dev/null | grep -q ' red$'; }
+read -r kid kx ky kw kh < <(keyboard)
+"$hostile" popup $((kx + 40)) $((ky + 40)) 160 60 >"$work/popup.id" &
+popup_pid=$!
+wait_for 5 test -s "$work/popup.id"
+popup=$(head -n1 "$work/popup.id")
+# The application moved over the keyboard and raised by the window manager.
+xdotool windowmove "$target_id" $((kx - 200)) $((ky - 100))
+xdotool windowactivate "$target_id" 2>/dev/null
+xdotool windowraise "$(top_of "$target_id")" 2>/dev/null
+check "an application raised over the keyboard goes under it" \
+  wait_for 5 above "$kid" "$(top_of "$target_id")"
+check "another program's popup stays above the keyboard" above "$popup" "$kid"
+check "and shows on the screen over it" red_at $((kx + 120)) $((ky + 70))
+# Shown again while the popup is up: mapped on top, then under the popup.
+click_tray
+wait_for 5 not keyboard_viewable
+sleep 0.6
+click_tray
+wait_for 5 keyboard_viewable
+kid=$(keyboard | cut -d' ' -f1)
+check "shown again, the keyboard goes under the popup" wait_for 5 above "$popup" "$kid"
+check "and over the application" above "$kid" "$(top_of "$target_id")"
+kill "$popup_pid" 2>/dev/null
+wait "$popup_pid" 2>/dev/null
+# Without a window manager, an ordinary window raised over it goes under.
+kill "$wm_pid"
+wait "$wm_pid" 2>/dev/null
+wait_for 5 test "$(top_of "$target_id")" = "$target_id"
+xdotool windowraise "$target_id"
+# (The keyboard may be made anew for the focus, the foreground now.)
+keyboard_above_target() { above "$(keyboard | cut -d' ' -f1)" "$target_id"; }
+check "without a window manager, a window raised over the keyboard goes under it" \
+  wait_for 5 keyboard_above_target
+start_wm
+xdotool windowmove "$target_id" 50 50
 
 fi
 

@@ -10,6 +10,11 @@
 //   flinto-hostile lock caps 0|1       Caps Lock off or on, as another
 //                                      keyboard would set it
 //   flinto-hostile lock group N        locks the keymap's group N (0 to 3)
+//   flinto-hostile popup X Y W H       maps a red override-redirect window
+//                                      (as a menu or a candidate list) until
+//                                      killed; prints its id
+//   flinto-hostile stack               prints the root's children, bottom
+//                                      to top
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -60,6 +65,42 @@ int main(int argc, char **argv) {
     for (int code = 8; code < 256; ++code)
       if ((keys[code / 8] >> (code % 8)) & 1)
         std::printf("%d\n", code);
+    XCloseDisplay(dpy);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "popup") == 0 && argc == 6) {
+    XSetWindowAttributes a;
+    a.override_redirect = True;
+    a.background_pixel = 0xFF0000;
+    const Window w = XCreateWindow(
+        dpy, DefaultRootWindow(dpy), std::atoi(argv[2]), std::atoi(argv[3]),
+        unsigned(std::atoi(argv[4])), unsigned(std::atoi(argv[5])), 0,
+        CopyFromParent, InputOutput, CopyFromParent,
+        CWOverrideRedirect | CWBackPixel, &a);
+    XClassHint hint;
+    char name[] = "popup", cls[] = "FlintoTestPopup";
+    hint.res_name = name;
+    hint.res_class = cls;
+    XSetClassHint(dpy, w, &hint);
+    XMapRaised(dpy, w);
+    XSync(dpy, False);
+    std::printf("0x%lx\n", w);
+    std::fflush(stdout);
+    while (true) {
+      XEvent e;
+      XNextEvent(dpy, &e);
+    }
+  }
+  if (std::strcmp(argv[1], "stack") == 0) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children,
+                   &count)) {
+      for (unsigned i = 0; i < count; ++i)
+        std::printf("0x%lx\n", children[i]);
+      if (children != nullptr)
+        XFree(children);
+    }
     XCloseDisplay(dpy);
     return 0;
   }

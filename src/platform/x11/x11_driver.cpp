@@ -146,7 +146,11 @@ bool X11Driver::Init(const char *name, std::string *error) {
   ReadKeyboardMap();
   StopServerRepeat();
 
-  XSelectInput(dpy_, root_, PropertyChangeMask | StructureNotifyMask);
+  // Substructure: the top-level windows' maps and restacks, after which
+  // the keyboard finds its place again (see PlaceKeyboard).
+  XSelectInput(dpy_, root_,
+               PropertyChangeMask | StructureNotifyMask |
+                   SubstructureNotifyMask);
   ReadWindowManager();
   char cm[64];
   std::snprintf(cm, sizeof cm, "_NET_WM_CM_S%d", screen_);
@@ -240,6 +244,13 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
     // looked at.
     if (portable::HasQueuedMessages())
       break;
+  }
+  // Once for all the stacking changes read: a window dragged over the
+  // keyboard sends many.
+  if (restackWanted_ && !menuOpen_) {
+    restackWanted_ = false;
+    for (::Window k : keyboards_)
+      PlaceKeyboard(k);
   }
 }
 
@@ -353,10 +364,10 @@ void X11Driver::ReadActiveWindow() {
   }
   if (foreground_ != before) {
     // The window manager raises what it activates: the keyboard goes back
-    // on top.
+    // over it.
     if (!menuOpen_)
       for (::Window k : keyboards_)
-        XRaiseWindow(dpy_, k);
+        PlaceKeyboard(k);
     portable::ForegroundChanged(foreground_);
   }
 }
@@ -442,6 +453,19 @@ void X11Driver::Handle(XEvent &event) {
     return;
   }
   if (event.xany.window == root_) {
+    // A top-level window mapped or restacked by someone else: where the
+    // keyboard belongs may have changed. (Under a compositing manager the
+    // server never says that the keyboard is covered.)
+    const ::Window about =
+        event.type == MapNotify         ? event.xmap.window
+        : event.type == ConfigureNotify ? event.xconfigure.window
+        : event.type == CirculateNotify ? event.xcirculate.window
+                                        : root_;
+    if (about != root_) {
+      if (!ownByXid_.count(about))
+        restackWanted_ = true;
+      return;
+    }
     if (event.type == ConfigureNotify &&
         (event.xconfigure.width != screenWidth_ ||
          event.xconfigure.height != screenHeight_)) {
@@ -530,9 +554,9 @@ void X11Driver::Handle(XEvent &event) {
     break;
   }
   case VisibilityNotify:
-    if (event.xvisibility.state != VisibilityUnobscured && !menuOpen_ &&
+    if (event.xvisibility.state != VisibilityUnobscured &&
         keyboards_.count(event.xany.window))
-      XRaiseWindow(dpy_, event.xany.window);
+      restackWanted_ = true;
     break;
   case Expose: {
     const RECT r = {event.xexpose.x, event.xexpose.y,

@@ -93,6 +93,7 @@ private:
   void ReadKeyboardMap();
   void StopServerRepeat();
   HWND HwndForXid(::Window xid);
+  void PlaceKeyboard(::Window keyboard);
   void Dock();
   void DrawTrayIcon();
   void SendNetWmState(::Window xid);
@@ -174,6 +175,7 @@ private:
   std::set<unsigned> noRepeat_;     // keys whose core repeat we turned off
   std::set<::Window> keyboards_;    // our keyboard windows, kept on top
   bool menuOpen_ = false;
+  bool restackWanted_ = false; // the stack changed: PlaceKeyboard after
   int screenWidth_ = 0, screenHeight_ = 0;
   ::Window wmCheck_ = 0;
   bool focusLookDue_ = false;

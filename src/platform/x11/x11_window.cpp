@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
 #include "platform/portable/text.h"
 #include "platform/x11/x11_driver.h"
+#include "platform/x11/x11_stacking.h"
 
 namespace x11 {
 
@@ -127,10 +129,62 @@ void X11Driver::WindowShown(HWND hwnd, bool visible) {
   if (visible) {
     XMapRaised(dpy_, xid);
     SendNetWmState(xid); // asked for again once the window is managed
+    if (keyboards_.count(xid))
+      PlaceKeyboard(xid);
   } else {
     XUnmapWindow(dpy_, xid);
   }
   XFlush(dpy_);
+}
+
+// The keyboard goes over the ordinary windows that overlap it and under
+// other programs' menus, tooltips and candidate lists (x11_stacking.h).
+// The stack is read from the top down, as far as the rule needs it.
+void X11Driver::PlaceKeyboard(::Window keyboard) {
+  XWindowAttributes mine;
+  if (!XGetWindowAttributes(dpy_, keyboard, &mine))
+    return;
+  ::Window rootReturn = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(dpy_, root_, &rootReturn, &parent, &children, &count))
+    return;
+  std::vector<StackedWindow> stack; // top first, for now
+  size_t fromTop = count;           // the keyboard's place, from the top
+  bool ordinaryBelow = false;
+  for (unsigned i = count; i-- > 0 && !ordinaryBelow;) {
+    StackedWindow w;
+    w.id = children[i];
+    XWindowAttributes a;
+    if (children[i] == keyboard) {
+      fromTop = stack.size();
+      w.viewable = w.overlaps = w.ours = w.overrideRedirect = true;
+    } else if (XGetWindowAttributes(dpy_, children[i], &a)) {
+      w.viewable = a.map_state == IsViewable && a.c_class == InputOutput;
+      w.overrideRedirect = a.override_redirect;
+      w.ours = ownByXid_.count(children[i]) != 0;
+      w.overlaps = a.x < mine.x + mine.width + 2 * mine.border_width &&
+                   mine.x < a.x + a.width + 2 * a.border_width &&
+                   a.y < mine.y + mine.height + 2 * mine.border_width &&
+                   mine.y < a.y + a.height + 2 * a.border_width;
+      // Below the keyboard, the first ordinary window that overlaps it
+      // is as far down as the rule looks.
+      ordinaryBelow = fromTop != count && w.viewable && w.overlaps && !w.ours &&
+                      !w.overrideRedirect;
+    }
+    stack.push_back(w);
+  }
+  if (children != nullptr)
+    XFree(children);
+  if (fromTop == count)
+    return;
+  std::reverse(stack.begin(), stack.end());
+  const Restack move = x11::PlaceKeyboard(stack, stack.size() - 1 - fromTop);
+  if (move.mode == Restack::kNone)
+    return;
+  XWindowChanges changes;
+  changes.sibling = ::Window(move.sibling);
+  changes.stack_mode = move.mode == Restack::kAbove ? Above : Below;
+  XConfigureWindow(dpy_, keyboard, CWSibling | CWStackMode, &changes);
 }
 
 void X11Driver::WindowMoved(HWND hwnd, const RECT &rect) {
