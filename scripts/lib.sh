@@ -25,6 +25,11 @@ FLINTO_PACKAGE_PACKAGES=(lintian appstream desktop-file-utils dpkg-dev file
 # tray), Xwayland for the X11 target, grim for screenshots, a session bus.
 FLINTO_WAYLAND_PACKAGES=(sway xwayland grim dbus dbus-bin)
 
+# What the input method tests use: fcitx5 and IBus with Mozc, their GTK3
+# modules, and a GTK3 text view written in Python.
+FLINTO_IME_PACKAGES=(fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 ibus ibus-mozc
+  ibus-gtk3 mozc-server python3-gi gir1.2-gtk-3.0)
+
 flinto_apt_updated=0
 
 # ensure_packages NAME...: installs the packages that are not installed yet,

@@ -2,10 +2,15 @@
 // receives, one line each:
 //   press keycode=38 keysym=a state=0x0 text=a
 // With an argument, the log goes to that file (flushed line by line).
+// With TARGET_XIM set, it types through the locale's input method (XIM, as
+// xterm does): each text the input method commits is logged as
+//   commit text=日本語
+// and the key events the input method takes are not logged.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +47,25 @@ int main(int argc, char **argv) {
   XSelectInput(dpy, w,
                KeyPressMask | KeyReleaseMask | FocusChangeMask | ExposureMask |
                    StructureNotifyMask);
+  XIM im = nullptr;
+  XIC ic = nullptr;
+  if (std::getenv("TARGET_XIM") != nullptr) {
+    std::setlocale(LC_ALL, "");
+    XSetLocaleModifiers("");
+    im = XOpenIM(dpy, nullptr, nullptr, nullptr);
+    if (im != nullptr)
+      ic = XCreateIC(im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing,
+                     XNClientWindow, w, XNFocusWindow, w, nullptr);
+    if (ic == nullptr) {
+      std::fprintf(stderr, "target: no input method for the locale\n");
+      return 1;
+    }
+    long mask = 0;
+    XGetICValues(ic, XNFilterEvents, &mask, nullptr);
+    XSelectInput(dpy, w,
+                 KeyPressMask | KeyReleaseMask | FocusChangeMask |
+                     ExposureMask | StructureNotifyMask | mask);
+  }
   XMapRaised(dpy, w);
   GC gc = XCreateGC(dpy, w, 0, nullptr);
   XSetForeground(dpy, gc, BlackPixel(dpy, screen));
@@ -58,6 +82,26 @@ int main(int argc, char **argv) {
   for (;;) {
     XEvent e;
     XNextEvent(dpy, &e);
+    if (ic != nullptr && XFilterEvent(&e, None))
+      continue; // the input method's
+    if (ic != nullptr && e.type == KeyPress) {
+      char text[256];
+      KeySym sym = 0;
+      Status status = 0;
+      const int n =
+          Xutf8LookupString(ic, &e.xkey, text, sizeof text - 1, &sym, &status);
+      if ((status == XLookupChars || status == XLookupBoth) && n > 0) {
+        text[n] = '\0';
+        std::fprintf(log, "commit text=%s\n", text);
+        std::fflush(log);
+      }
+    }
+    if (ic != nullptr && (e.type == FocusIn || e.type == FocusOut)) {
+      if (e.type == FocusIn)
+        XSetICFocus(ic);
+      else
+        XUnsetICFocus(ic);
+    }
     if (e.type == MapNotify) {
       // Ask the window manager for the focus, as a user's click would.
       XEvent a;
