@@ -88,6 +88,14 @@ HWND RecreateKeyboardWindow(HWND previous);
 bool PositionInReach(LONG x, LONG y, SIZE size, const RECT &area);
 // The work area, or the screen when it cannot be read (then false).
 bool ReadWorkArea(RECT *area);
+// The work area of the monitor that holds most of the rectangle (the
+// nearest monitor when none holds any of it).
+RECT MonitorWorkArea(const RECT &rect);
+// Where a rectangle goes to lie wholly in `area` by the least move; along
+// an axis where it is larger than the area, its start meets the area's.
+POINT LeastMoveInside(const RECT &rect, const RECT &area);
+// Whether the keyboard one unit larger still fits its monitor's work area.
+bool NextUnitFits(HWND keyboard);
 void KeepKeyboardInReach();
 bool SetTranslucency(HWND window, bool on, int alpha);
 

@@ -75,14 +75,52 @@ bool RegisterWindowClass(const char *name, WNDPROC proc) {
   return RegisterClassExA(&wc) != 0;
 }
 
+// Whether half the keyboard lies in the work area of some monitor.
+struct HalfIn {
+  RECT keyboard;
+  bool found;
+};
+BOOL CALLBACK HalfInMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+  auto *half = reinterpret_cast<HalfIn *>(data);
+  const RECT &r = half->keyboard;
+  MONITORINFO info;
+  info.cbSize = sizeof info;
+  if (GetMonitorInfoA(monitor, &info) &&
+      PositionInReach(r.left, r.top, SIZE{r.right - r.left, r.bottom - r.top},
+                      info.rcWork))
+    half->found = true;
+  return half->found ? FALSE : TRUE; // found: no need to look further
+}
+
+// The work area of the monitor where the user works: the foreground
+// window's, else the pointer's.
+RECT WorkingMonitorArea() {
+  RECT r;
+  HWND front = GetForegroundWindow();
+  if (front == nullptr || !GetWindowRect(front, &r) || IsRectEmpty(&r)) {
+    POINT pointer = {0, 0};
+    GetCursorPos(&pointer);
+    r = {pointer.x, pointer.y, pointer.x + 1, pointer.y + 1};
+  }
+  return MonitorWorkArea(r);
+}
+
 // First run, or a stored position from which the keyboard could not be
-// seen and dragged: the bottom-right corner.
+// seen and dragged on any monitor: the bottom-right corner of the monitor
+// where the user works.
 void PlaceInitialWindow() {
   const SIZE size = DefaultWindowSize();
   bool place = g_x == kUnsetPosition || g_y == kUnsetPosition;
-  if (!place)
-    place = !PositionInReach(g_x, g_y, size, g_workArea);
+  if (!place) {
+    HalfIn half = {{g_x, g_y, g_x + size.cx, g_y + size.cy}, false};
+    EnumDisplayMonitors(nullptr, nullptr, HalfInMonitor,
+                        reinterpret_cast<LPARAM>(&half));
+    place = !half.found;
+    if (!place)
+      g_workArea = MonitorWorkArea(half.keyboard);
+  }
   if (place) {
+    g_workArea = WorkingMonitorArea();
     g_x = g_workArea.right - size.cx;
     g_y = g_workArea.bottom - size.cy;
   }
@@ -119,18 +157,53 @@ bool ReadWorkArea(RECT *area) {
   return false;
 }
 
-// The screen or the work area changed: a keyboard left out of reach goes to
-// the bottom-right corner of the new work area.
+RECT MonitorWorkArea(const RECT &rect) {
+  MONITORINFO info;
+  info.cbSize = sizeof info;
+  const HMONITOR monitor = MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST);
+  if (monitor != nullptr && GetMonitorInfoA(monitor, &info) &&
+      !IsRectEmpty(&info.rcWork))
+    return info.rcWork;
+  RECT area;
+  ReadWorkArea(&area);
+  return area;
+}
+
+POINT LeastMoveInside(const RECT &rect, const RECT &area) {
+  auto axis = [](LONG start, LONG end, LONG low, LONG high) {
+    if (end - start > high - low || start < low)
+      return low;
+    if (end > high)
+      return start - (end - high);
+    return start;
+  };
+  return {axis(rect.left, rect.right, area.left, area.right),
+          axis(rect.top, rect.bottom, area.top, area.bottom)};
+}
+
+bool NextUnitFits(HWND keyboard) {
+  const KeyEntry *frame = FindKey(KEY_FRAME);
+  RECT r;
+  if (frame == nullptr || !GetWindowRect(keyboard, &r))
+    return false;
+  const RECT work = MonitorWorkArea(r);
+  return int64_t(g_unit + 1) * frame->width <= work.right - work.left &&
+         int64_t(g_unit + 1) * frame->height <= work.bottom - work.top;
+}
+
+// The screen, a monitor or a work area changed: a keyboard no longer
+// wholly inside its monitor's work area is moved the least distance that
+// puts it back (the nearest monitor's, when its own is gone).
 void KeepKeyboardInReach() {
-  ReadWorkArea(&g_workArea);
   RECT r;
   if (!GetWindowRect(g_keyboardWindow, &r))
     return;
-  const SIZE size = {r.right - r.left, r.bottom - r.top};
-  if (PositionInReach(r.left, r.top, size, g_workArea))
+  g_workArea = MonitorWorkArea(r);
+  const POINT to = LeastMoveInside(r, g_workArea);
+  if (to.x == r.left && to.y == r.top)
     return;
-  g_x = g_workArea.right - size.cx;
-  g_y = g_workArea.bottom - size.cy;
+  g_x = to.x;
+  g_y = to.y;
   SetWindowPos(g_keyboardWindow, nullptr, g_x, g_y, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

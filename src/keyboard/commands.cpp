@@ -78,8 +78,11 @@ LRESULT DispatchCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     ToggleDisplay();
     return 0;
   case ID_ENLARGE:
-    if (g_unit < 6)
-      ++g_unit;
+    // Greyed in the menu where the next size would not fit the monitor's
+    // work area; arriving by another path it changes nothing.
+    if (g_unit >= 6 || !NextUnitFits(window))
+      return 0;
+    ++g_unit;
     RebuildForUnit(window);
     return 0;
   case ID_SHRINK:
@@ -124,7 +127,7 @@ bool ShowContextMenu(int x, int y, HWND owner) {
     DestroyMenu(menu);
     return false;
   }
-  if (g_unit >= 6)
+  if (g_unit >= 6 || !NextUnitFits(g_keyboardWindow))
     EnableMenuItem(popup, ID_ENLARGE, MF_BYCOMMAND | MF_GRAYED);
   if (g_unit <= 2)
     EnableMenuItem(popup, ID_SHRINK, MF_BYCOMMAND | MF_GRAYED);

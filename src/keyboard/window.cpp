@@ -83,8 +83,13 @@ void DragStep(HWND hwnd, LONG x, LONG y) {
   GetWindowRect(hwnd, &rect);
   const LONG w = rect.right - rect.left;
   const LONG h = rect.bottom - rect.top;
-  RECT work;
-  if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
+  // The edges are those of the monitor under the pointer: dragged across
+  // to another monitor, the keyboard goes with it.
+  POINT pointer = {x, y};
+  ClientToScreen(hwnd, &pointer);
+  const RECT work =
+      MonitorWorkArea({pointer.x, pointer.y, pointer.x + 1, pointer.y + 1});
+  if (!IsRectEmpty(&work)) {
     pos.x = SnapToEdges(pos.x, w, work.left, work.right);
     pos.y = SnapToEdges(pos.y, h, work.top, work.bottom);
   }

@@ -40,17 +40,20 @@ HFONT MakeFont(int32_t unit, LONG weight) {
 }
 
 void ResizeWindow(HWND window, int32_t unit) {
-  RECT work;
-  ReadWorkArea(&work);
   RECT rect;
   if (!GetWindowRect(window, &rect))
     SetRectEmpty(&rect);
+  const RECT work = MonitorWorkArea(rect);
   const KeyEntry *frame = FindKey(KEY_FRAME);
   if (frame == nullptr)
     return;
   const LONG width = unit * frame->width;
   const LONG height = unit * frame->height;
-  const POINT pos = AnchoredPosition(rect, work, width, height);
+  POINT pos = AnchoredPosition(rect, work, width, height);
+  // Grown from its anchor, the keyboard stays wholly in the work area
+  // where it fits.
+  if (!IsRectEmpty(&rect) && !IsRectEmpty(&work))
+    pos = LeastMoveInside({pos.x, pos.y, pos.x + width, pos.y + height}, work);
   SetWindowPos(window, nullptr, pos.x, pos.y, width, height,
                SWP_NOZORDER | SWP_NOACTIVATE);
   g_x = pos.x;

@@ -42,6 +42,15 @@ public:
 
   virtual void ScreenSize(int *width, int *height) = 0;
   virtual bool WorkArea(RECT *area) = 0;
+  // One monitor: its rectangle on the screen and its work area (the
+  // rectangle less panels and docks).
+  struct Monitor {
+    RECT rect = {0, 0, 0, 0};
+    RECT work = {0, 0, 0, 0};
+  };
+  // The monitors, the primary first; by default one, the screen with the
+  // work area.
+  virtual std::vector<Monitor> Monitors();
   virtual POINT CursorPos() = 0;
   // A window of another application under the point, or null.
   virtual HWND ForeignWindowAt(POINT point) = 0;

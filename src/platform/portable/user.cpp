@@ -819,6 +819,11 @@ LPSTR CharNextA(LPCSTR p) {
   return const_cast<LPSTR>(p + 1);
 }
 
+BOOL IsRectEmpty(const RECT *rect) {
+  return rect == nullptr || rect->right <= rect->left ||
+         rect->bottom <= rect->top;
+}
+
 BOOL SetRectEmpty(LPRECT rect) {
   if (rect == nullptr)
     return FALSE;

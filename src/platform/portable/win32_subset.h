@@ -56,6 +56,7 @@ FLINTO_DECLARE_HANDLE(HKEY);
 FLINTO_DECLARE_HANDLE(HRGN);
 FLINTO_DECLARE_HANDLE(HHOOK);
 FLINTO_DECLARE_HANDLE(HWINEVENTHOOK);
+FLINTO_DECLARE_HANDLE(HMONITOR);
 #undef FLINTO_DECLARE_HANDLE
 typedef HINSTANCE HMODULE;
 typedef HICON HCURSOR;
@@ -517,6 +518,25 @@ DWORD GetCurrentThreadId(void);
 
 BOOL SystemParametersInfoA(UINT action, UINT param, PVOID data, UINT winIni);
 int GetSystemMetrics(int index);
+
+// Monitors.
+#define MONITOR_DEFAULTTONULL 0x00000000
+#define MONITOR_DEFAULTTOPRIMARY 0x00000001
+#define MONITOR_DEFAULTTONEAREST 0x00000002
+#define MONITORINFOF_PRIMARY 0x00000001
+typedef struct tagMONITORINFO {
+  DWORD cbSize;
+  RECT rcMonitor;
+  RECT rcWork;
+  DWORD dwFlags;
+} MONITORINFO, *LPMONITORINFO;
+HMONITOR MonitorFromRect(const RECT *rect, DWORD flags);
+HMONITOR MonitorFromPoint(POINT point, DWORD flags);
+HMONITOR MonitorFromWindow(HWND hwnd, DWORD flags);
+BOOL GetMonitorInfoA(HMONITOR monitor, LPMONITORINFO info);
+typedef BOOL(CALLBACK *MONITORENUMPROC)(HMONITOR, HDC, LPRECT, LPARAM);
+BOOL EnumDisplayMonitors(HDC dc, const RECT *clip, MONITORENUMPROC proc,
+                         LPARAM data);
 DWORD GetSysColor(int index);
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
@@ -559,6 +579,7 @@ LSTATUS RegCloseKey(HKEY key);
 
 // Rectangles and arithmetic.
 BOOL SetRectEmpty(LPRECT rect);
+BOOL IsRectEmpty(const RECT *rect);
 BOOL InflateRect(LPRECT rect, int dx, int dy);
 int MulDiv(int number, int numerator, int denominator);
 

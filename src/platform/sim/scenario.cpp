@@ -48,6 +48,7 @@ private:
   bool NextCommand(); // false at the end of the script
   void Execute(const std::vector<std::string> &words);
   void BeforeStart(const std::vector<std::string> &words);
+  bool MonitorCommand(const std::vector<std::string> &words);
   void AfterStart(const std::vector<std::string> &words);
   void Setting(const std::vector<std::string> &words);
   [[noreturn]] void Fail(const std::string &why) {
@@ -130,9 +131,31 @@ void Runner::Setting(const std::vector<std::string> &words) {
   RegCloseKey(key);
 }
 
+// "monitor add L T R B [WL WT WR WB]" and "monitor remove N": true when
+// the line was one of them.
+bool Runner::MonitorCommand(const std::vector<std::string> &w) {
+  if (w[0] != "monitor")
+    return false;
+  auto coordinate = [&](size_t i) { return LONG(Number(w[i], -32768, 32767)); };
+  if (w.size() >= 2 && w[1] == "add" && (w.size() == 6 || w.size() == 10)) {
+    portable::Driver::Monitor m;
+    m.rect = {coordinate(2), coordinate(3), coordinate(4), coordinate(5)};
+    m.work = w.size() == 10 ? RECT{coordinate(6), coordinate(7), coordinate(8),
+                                   coordinate(9)}
+                            : m.rect;
+    driver_.AddMonitor(m);
+  } else if (w.size() == 3 && w[1] == "remove") {
+    driver_.RemoveMonitor(size_t(Number(w[2], 1, 65535) - 1));
+  } else {
+    Fail("monitor add L T R B [WL WT WR WB] | remove N");
+  }
+  return true;
+}
+
 void Runner::BeforeStart(const std::vector<std::string> &w) {
   const std::string &c = w[0];
-  if (c == "screen" && w.size() == 3) {
+  if (MonitorCommand(w)) {
+  } else if (c == "screen" && w.size() == 3) {
     driver_.SetScreen(int(Number(w[1], 1, 16384)), int(Number(w[2], 1, 16384)));
   } else if (c == "workarea" && w.size() == 2 && w[1] == "fail") {
     driver_.FailWorkArea();
@@ -205,6 +228,9 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     const WPARAM id = WPARAM(Number(w[2], 0, 0xFFFFFFFFL));
     PostMessageA(w[1] == "owner" ? g_ownerWindow : g_keyboardWindow, WM_COMMAND,
                  id, 0);
+  } else if (MonitorCommand(w)) {
+    // A monitor plugged in or taken away: as a change of the display.
+    portable::PostToTopLevelWindows(WM_DISPLAYCHANGE, 24, 0);
   } else if (c == "screen" && w.size() == 3) {
     // The screen changes size: the system tells every top-level window.
     driver_.SetScreen(int(Number(w[1], 1, 16384)), int(Number(w[2], 1, 16384)));

@@ -155,6 +155,17 @@ bool SimDriver::WorkArea(RECT *area) {
   return true;
 }
 
+std::vector<portable::Driver::Monitor> SimDriver::Monitors() {
+  return monitors_.empty() ? Driver::Monitors() : monitors_;
+}
+
+bool SimDriver::RemoveMonitor(size_t index) {
+  if (index >= monitors_.size())
+    return false;
+  monitors_.erase(monitors_.begin() + long(index));
+  return true;
+}
+
 HWND SimDriver::ForeignWindowAt(POINT point) {
   RECT taskbarRect;
   GetWindowRect(taskbar_, &taskbarRect);

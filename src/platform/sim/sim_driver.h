@@ -38,6 +38,9 @@ public:
     workArea_ = area, workAreaFails_ = false;
   }
   void FailWorkArea() { workAreaFails_ = true; }
+  // Monitors of their own (none: one, the screen with the work area).
+  void AddMonitor(const Monitor &monitor) { monitors_.push_back(monitor); }
+  bool RemoveMonitor(size_t index);
   void SetLayeredAvailable(bool available) { layered_ = available; }
   void FailTray() { trayFails_ = true; }
   // The host stops telling of foreground changes and key events (as a
@@ -77,6 +80,7 @@ public:
   void Wait(uint64_t deadline) override;
   void ScreenSize(int *width, int *height) override;
   bool WorkArea(RECT *area) override;
+  std::vector<Monitor> Monitors() override;
   POINT CursorPos() override { return pointer_; }
   HWND ForeignWindowAt(POINT point) override;
   HWND Foreground() override { return foreground_; }
@@ -104,6 +108,7 @@ private:
   bool ended_ = false;
   int screenW_ = 1280, screenH_ = 800;
   RECT workArea_ = {0, 0, 1280, 760};
+  std::vector<Monitor> monitors_;
   bool workAreaFails_ = false;
   bool layered_ = true;
   bool trayFails_ = false;
