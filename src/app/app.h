@@ -75,6 +75,9 @@ extern void (*g_settingsSavedHook)(bool ok);
 int FlintoMain(HINSTANCE instance);
 
 void LoadSettings();
+// The unit of a first run on a screen of `dpi` pixels per inch: the one
+// nearest 3 x dpi / 96 (halves down), within 2 to 6.
+int32_t UnitForDpi(int dpi);
 // The values as the program starts to use them (clamped, placed): what a
 // save compares with to tell the user's changes.
 void NoteSettingsInUse();

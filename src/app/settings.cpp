@@ -145,6 +145,13 @@ bool RegWriteDword(const char *path, const char *name, int32_t value) {
   return ok;
 }
 
+int32_t UnitForDpi(int dpi) {
+  if (dpi <= 0)
+    return 3;
+  const int64_t unit = (3 * int64_t(dpi) + 47) / 96;
+  return int32_t(unit < 2 ? 2 : unit > 6 ? 6 : unit);
+}
+
 void LoadSettings() {
   // Whether the path itself could not be opened for a reason other than
   // its absence (first run): then no value was read.
@@ -158,7 +165,14 @@ void LoadSettings() {
       RegCloseKey(software);
     pathUnreadable = status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND;
   }
-  const int32_t defaults[6] = {2, 3, kUnsetPosition, kUnsetPosition, 0, 0};
+  // A first run draws the keyboard at the size of everything else on a
+  // screen the desktop scales.
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  if (screen != nullptr)
+    ReleaseDC(nullptr, screen);
+  const int32_t defaults[6] = {
+      2, UnitForDpi(dpi), kUnsetPosition, kUnsetPosition, 0, 0};
   for (int i = 0; i < 6; ++i) {
     bool failed = false;
     *kSettings[i].value =

@@ -647,3 +647,17 @@ TEST_F(RegistryTest, LinksOnlyWhenNoOtherUserCouldHavePutThemThere) {
   }
   std::filesystem::remove_all(dir);
 }
+
+TEST(FirstRunUnit, NearestToThreeTimesTheScaleHalvesGoingDown) {
+  EXPECT_EQ(UnitForDpi(96), 3);
+  EXPECT_EQ(UnitForDpi(111), 3); // 3.47
+  EXPECT_EQ(UnitForDpi(112), 3); // 3.5: down
+  EXPECT_EQ(UnitForDpi(113), 4); // 3.53
+  EXPECT_EQ(UnitForDpi(144), 4); // 4.5: down
+  EXPECT_EQ(UnitForDpi(145), 5);
+  EXPECT_EQ(UnitForDpi(176), 5); // 5.5: down
+  EXPECT_EQ(UnitForDpi(192), 6);
+  EXPECT_EQ(UnitForDpi(400), 6); // no larger than 6
+  EXPECT_EQ(UnitForDpi(48), 2);  // 1.5: no smaller than 2
+  EXPECT_EQ(UnitForDpi(0), 3);   // nothing known: the usual
+}

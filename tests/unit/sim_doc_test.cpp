@@ -188,7 +188,8 @@ TEST(SimDocs, EveryDocumentedFormIsTakenByTheRunner) {
                              "setting NAME dword N,setting NAME sz TEXT,"
                              "setting NAME absent,registry fail-read|"
                              "fail-write,registry disk-full,other-instance,"
-                             "layered off,tray fail,font missing,hooks off";
+                             "layered off,tray fail,font missing,hooks off,"
+                             "dpi N";
   for (const std::string &form : DocumentedForms()) {
     if (form == "start" || form == "end")
       continue;

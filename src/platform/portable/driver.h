@@ -48,6 +48,9 @@ public:
     RECT rect = {0, 0, 0, 0};
     RECT work = {0, 0, 0, 0};
   };
+  // The pixels per inch the desktop asks programs to draw at (96: no
+  // scaling).
+  virtual int Dpi() { return 96; }
   // The monitors, the primary first; by default one, the screen with the
   // work area.
   virtual std::vector<Monitor> Monitors();

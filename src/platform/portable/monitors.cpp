@@ -122,3 +122,10 @@ BOOL EnumDisplayMonitors(HDC, const RECT *, MONITORENUMPROC proc, LPARAM data) {
       break;
   return TRUE;
 }
+
+int GetDeviceCaps(HDC, int index) {
+  portable::Driver *driver = portable::GetDriver();
+  if (index != LOGPIXELSX && index != LOGPIXELSY)
+    return 0;
+  return driver != nullptr ? driver->Dpi() : 96;
+}

@@ -596,6 +596,10 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO *info, UINT usage,
 HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy,
                   UINT load);
 int GetObjectA(HANDLE obj, int size, LPVOID out);
+#define LOGPIXELSX 88
+#define LOGPIXELSY 90
+// The screen's pixels per inch (the device context is not looked at).
+int GetDeviceCaps(HDC dc, int index);
 BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
             DWORD rop);
 BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,

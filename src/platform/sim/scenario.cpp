@@ -155,6 +155,8 @@ bool Runner::MonitorCommand(const std::vector<std::string> &w) {
 void Runner::BeforeStart(const std::vector<std::string> &w) {
   const std::string &c = w[0];
   if (MonitorCommand(w)) {
+  } else if (c == "dpi" && w.size() == 2) {
+    driver_.SetDpi(int(Number(w[1], 1, 10000)));
   } else if (c == "screen" && w.size() == 3) {
     driver_.SetScreen(int(Number(w[1], 1, 16384)), int(Number(w[2], 1, 16384)));
   } else if (c == "workarea" && w.size() == 2 && w[1] == "fail") {

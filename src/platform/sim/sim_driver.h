@@ -34,6 +34,7 @@ public:
 
   // Scenario controls.
   void SetScreen(int width, int height);
+  void SetDpi(int dpi) { dpi_ = dpi; }
   void SetWorkArea(const RECT &area) {
     workArea_ = area, workAreaFails_ = false;
   }
@@ -81,6 +82,7 @@ public:
   void ScreenSize(int *width, int *height) override;
   bool WorkArea(RECT *area) override;
   std::vector<Monitor> Monitors() override;
+  int Dpi() override { return dpi_; }
   POINT CursorPos() override { return pointer_; }
   HWND ForeignWindowAt(POINT point) override;
   HWND Foreground() override { return foreground_; }
@@ -109,6 +111,7 @@ private:
   int screenW_ = 1280, screenH_ = 800;
   RECT workArea_ = {0, 0, 1280, 760};
   std::vector<Monitor> monitors_;
+  int dpi_ = 96;
   bool workAreaFails_ = false;
   bool layered_ = true;
   bool trayFails_ = false;
