@@ -4,7 +4,7 @@
 # Packages every build needs.
 FLINTO_BUILD_PACKAGES=(cmake make g++ pkg-config libfreetype-dev
   libfontconfig-dev libpng-dev fonts-ipafont-gothic libx11-dev libxtst-dev
-  libxi-dev libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev
+  libxi-dev libxrandr-dev libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev
   libsystemd-dev)
 
 # The Windows cross build and its tests under Wine.
@@ -12,7 +12,7 @@ FLINTO_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine64 wine)
 
 # What the X11 end-to-end tests and the demonstration desktop use.
-FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox icewm trayer picom xdotool x11-utils
+FLINTO_DESKTOP_PACKAGES=(xvfb xauth openbox icewm i3-wm trayer picom xdotool x11-utils
   x11-xkb-utils x11-xserver-utils imagemagick)
 
 # What the package tests use: lintian, AppStream's and the desktop entry's

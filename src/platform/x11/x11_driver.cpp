@@ -155,6 +155,7 @@ bool X11Driver::Init(const char *name, std::string *error) {
   char cm[64];
   std::snprintf(cm, sizeof cm, "_NET_WM_CM_S%d", screen_);
   compositor_ = XGetSelectionOwner(dpy_, atom(cm)) != None;
+  WatchMonitors();
   ReadWorkArea();
   ReadActiveWindow();
 
@@ -268,32 +269,6 @@ void X11Driver::ReadWindowManager() {
   wmCheck_ = wmPresent_ ? ::Window(check[0]) : 0;
   if (wmCheck_ != 0)
     XSelectInput(dpy_, wmCheck_, StructureNotifyMask);
-}
-
-bool X11Driver::WorkArea(RECT *area) {
-  if (workAreaKnown_) {
-    *area = workArea_;
-  } else {
-    int w, h;
-    ScreenSize(&w, &h);
-    *area = {0, 0, w, h};
-  }
-  return true;
-}
-
-void X11Driver::ReadWorkArea() {
-  workAreaKnown_ = false;
-  const std::vector<long> current =
-      Property(root_, "_NET_CURRENT_DESKTOP", XA_CARDINAL, 0, 1);
-  long desktop = current.size() == 1 ? current[0] : 0;
-  if (desktop < 0 || desktop > 1024)
-    desktop = 0;
-  const std::vector<long> v =
-      Property(root_, "_NET_WORKAREA", XA_CARDINAL, desktop * 4, 4);
-  if (v.size() == 4 && v[2] > 0 && v[3] > 0 && v[2] <= 65535 && v[3] <= 65535) {
-    workArea_ = {LONG(v[0]), LONG(v[1]), LONG(v[0] + v[2]), LONG(v[1] + v[3])};
-    workAreaKnown_ = true;
-  }
 }
 
 HWND X11Driver::HwndForXid(::Window xid) {
@@ -430,6 +405,8 @@ void X11Driver::Handle(XEvent &event) {
     HandleXkb(event);
     return;
   }
+  if (HandleRandr(event))
+    return;
   switch (event.type) {
   case ButtonPress:
   case ButtonRelease:
@@ -464,6 +441,12 @@ void X11Driver::Handle(XEvent &event) {
     if (about != root_) {
       if (!ownByXid_.count(about))
         restackWanted_ = true;
+      if (event.type == MapNotify && !workAreaKnown_)
+        StrutsMayHaveChanged();
+      return;
+    }
+    if (event.type == UnmapNotify && !workAreaKnown_) {
+      StrutsMayHaveChanged();
       return;
     }
     if (event.type == ConfigureNotify &&
@@ -473,6 +456,7 @@ void X11Driver::Handle(XEvent &event) {
       // keyboard is still in reach.
       screenWidth_ = event.xconfigure.width;
       screenHeight_ = event.xconfigure.height;
+      monitorsStale_ = true;
       portable::PostToTopLevelWindows(WM_DISPLAYCHANGE, 24,
                                       MAKELPARAM(screenWidth_, screenHeight_));
     } else if (event.type == PropertyNotify) {
@@ -480,7 +464,8 @@ void X11Driver::Handle(XEvent &event) {
       if (a == atom("_NET_ACTIVE_WINDOW")) {
         ReadActiveWindow();
       } else if (a == atom("_NET_WORKAREA") ||
-                 a == atom("_NET_CURRENT_DESKTOP")) {
+                 a == atom("_NET_CURRENT_DESKTOP") ||
+                 a == atom(gtkWorkAreas_.c_str())) {
         ReadWorkArea();
         portable::PostToTopLevelWindows(WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
       } else if (a == atom("_NET_SUPPORTING_WM_CHECK")) {

@@ -20,6 +20,7 @@
 namespace x11 {
 
 class PopupMenu;
+struct Strut;
 
 class X11Driver : public portable::Driver {
 public:
@@ -43,6 +44,8 @@ public:
   uint64_t TimerGranularity() override { return 50; }
   void ScreenSize(int *width, int *height) override;
   bool WorkArea(RECT *area) override;
+  std::vector<Monitor> Monitors() override;
+  int Dpi() override;
   POINT CursorPos() override { return pointer_; }
   HWND ForeignWindowAt(POINT) override { return nullptr; }
   HWND WindowAt(POINT point) override;
@@ -90,10 +93,17 @@ private:
   void HandleXkb(XEvent &event);
   void ReadActiveWindow();
   void ReadWorkArea();
+  long CurrentDesktop();
+  void WatchMonitors();
+  bool HandleRandr(XEvent &event);
+  void StrutsMayHaveChanged();
+  void ReadMonitors();
+  std::vector<Strut> ReadStruts(long width, long height);
   void ReadKeyboardMap();
   void StopServerRepeat();
   HWND HwndForXid(::Window xid);
   void PlaceKeyboard(::Window keyboard);
+  bool FramesClient(::Window frame);
   void Dock();
   void DrawTrayIcon();
   void SendNetWmState(::Window xid);
@@ -158,6 +168,11 @@ private:
   HWND foreground_ = nullptr;
   RECT workArea_ = {0, 0, 0, 0};
   bool workAreaKnown_ = false;
+  bool randr_ = false; // RandR 1.5: monitors
+  int randrEvent_ = 0;
+  std::vector<Monitor> monitors_;
+  bool monitorsStale_ = true;
+  std::string gtkWorkAreas_ = "_GTK_WORKAREAS_D0"; // the current desktop's
   POINT pointer_ = {0, 0};
   HWND pointerIn_ = nullptr; // our window the pointer is in, by Enter/Leave
   Time lastTime_ = CurrentTime;

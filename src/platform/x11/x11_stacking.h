@@ -13,10 +13,12 @@ namespace x11 {
 // One of the root window's children, as the stacking sees it.
 struct StackedWindow {
   uint64_t id = 0;
-  bool viewable = false;         // mapped, with every ancestor mapped
-  bool overrideRedirect = false; // placed by its program, not managed
-  bool ours = false;             // one of Flinto's windows
-  bool overlaps = false;         // shares at least one pixel with the keyboard
+  bool viewable = false; // mapped, with every ancestor mapped
+  // Placed by its program, not managed (a window manager's frame that
+  // holds a managed window does not count as such).
+  bool overrideRedirect = false;
+  bool ours = false;     // one of Flinto's windows
+  bool overlaps = false; // shares at least one pixel with the keyboard
 };
 
 struct Restack {

@@ -160,12 +160,16 @@ void X11Driver::PlaceKeyboard(::Window keyboard) {
       w.viewable = w.overlaps = w.ours = w.overrideRedirect = true;
     } else if (XGetWindowAttributes(dpy_, children[i], &a)) {
       w.viewable = a.map_state == IsViewable && a.c_class == InputOutput;
-      w.overrideRedirect = a.override_redirect;
       w.ours = ownByXid_.count(children[i]) != 0;
       w.overlaps = a.x < mine.x + mine.width + 2 * mine.border_width &&
                    mine.x < a.x + a.width + 2 * a.border_width &&
                    a.y < mine.y + mine.height + 2 * mine.border_width &&
                    mine.y < a.y + a.height + 2 * a.border_width;
+      // A window manager's frame is placed by it (i3's are
+      // override-redirect), but holds an ordinary window: it counts as one.
+      w.overrideRedirect =
+          a.override_redirect &&
+          !(w.viewable && w.overlaps && !w.ours && FramesClient(children[i]));
       // Below the keyboard, the first ordinary window that overlaps it
       // is as far down as the rule looks.
       ordinaryBelow = fromTop != count && w.viewable && w.overlaps && !w.ours &&
@@ -185,6 +189,30 @@ void X11Driver::PlaceKeyboard(::Window keyboard) {
   changes.sibling = ::Window(move.sibling);
   changes.stack_mode = move.mode == Restack::kAbove ? Above : Below;
   XConfigureWindow(dpy_, keyboard, CWSibling | CWStackMode, &changes);
+}
+
+// Whether one of the window's children is a client window (has WM_STATE).
+bool X11Driver::FramesClient(::Window frame) {
+  ::Window rootReturn = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(dpy_, frame, &rootReturn, &parent, &children, &count))
+    return false;
+  bool client = false;
+  for (unsigned i = 0; i < count && !client; ++i) {
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(dpy_, children[i], atom("WM_STATE"), 0, 0, False,
+                           AnyPropertyType, &type, &format, &items, &after,
+                           &data) == Success)
+      client = type != None;
+    if (data != nullptr)
+      XFree(data);
+  }
+  if (children != nullptr)
+    XFree(children);
+  return client;
 }
 
 void X11Driver::WindowMoved(HWND hwnd, const RECT &rect) {
