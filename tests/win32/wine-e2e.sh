@@ -197,6 +197,23 @@ values=$(grep -c 'REG_DWORD' "$work/reg.txt")
 check "the six settings stand in HKCU\\Software\\Orsel\\Flinto as REG_DWORD" \
   sh -c "[ $values -eq 6 ] && grep -q 'Face *REG_DWORD *0x2' '$work/reg.txt' && grep -q 'Transparent *REG_DWORD *0x1' '$work/reg.txt'"
 
+# A first run on a screen scaled to 150 % (LogPixels 144): unit 4, drawn
+# by Flinto itself (its manifest declares it DPI-aware), not stretched.
+"$wine" reg delete 'HKCU\Software\Orsel\Flinto' /f >/dev/null 2>&1
+"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+"$wine" "$win/flinto.exe" >/dev/null 2>&1 &
+flinto=$!
+wait_for 30 sh -c "$wine '$win/flinto-helper.exe' rect >/dev/null 2>&1"
+helper tray
+sleep 1
+read -r kx ky kw kh < <(helper rect)
+check "a first run at 144 dpi: unit 4, the keyboard 632 x 208 ($kw x $kh)" \
+  test "$kw $kh" = "632 208"
+helper command 40001 >/dev/null # Exit
+wait_for 20 sh -c "! kill -0 $flinto 2>/dev/null"
+"$wine" reg query 'HKCU\Software\Orsel\Flinto' 2>/dev/null | tr -d '\r' >"$work/reg.txt"
+check "and unit 4 saved" grep -q 'Unit *REG_DWORD *0x4' "$work/reg.txt"
+
 echo "Shift (0x10) with the extended flag, as Wine delivers it: $shift_line"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
