@@ -193,11 +193,15 @@ bool NextUnitFits(HWND keyboard) {
 
 // The screen, a monitor or a work area changed: a keyboard no longer
 // wholly inside its monitor's work area is moved the least distance that
-// puts it back (the nearest monitor's, when its own is gone).
+// puts it back (the nearest monitor's, when its own is gone). A keyboard
+// whose monitor went first lets go of every key that is down: it moves
+// from under the pointer, and nothing may stay pressed while it does.
 void KeepKeyboardInReach() {
   RECT r;
   if (!GetWindowRect(g_keyboardWindow, &r))
     return;
+  if (MonitorFromRect(&r, MONITOR_DEFAULTTONULL) == nullptr)
+    ReleaseEverything(g_keyboardWindow);
   g_workArea = MonitorWorkArea(r);
   const POINT to = LeastMoveInside(r, g_workArea);
   if (to.x == r.left && to.y == r.top)
