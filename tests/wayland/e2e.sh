@@ -551,6 +551,75 @@ check "the settings are saved: the unit and the position it was dragged to" \
 
 fi
 
+# --- An output unplugged -------------------------------------------------
+# A sway nested in the session's: its two outputs are windows there, and
+# closing one's window takes that output away, as unplugging a monitor
+# does. Flinto, a target and input devices run on the nested sway.
+if phase unplugged; then
+swaymsg_ 'for_window [app_id="wlroots"] floating enable' >/dev/null
+printf 'xwayland disable\n' >"$work/nested.conf"
+WAYLAND_DISPLAY=$WAYLAND_DISPLAY spawn env WLR_BACKENDS=wayland \
+  WLR_RENDERER=pixman sway -c "$work/nested.conf" >"$work/nested.log" 2>&1
+nested_pid=$!
+pids+=($nested_pid)
+nested_socket() { ls "$work/run" | grep "^wayland-[0-9]*$" | grep -vx "$WAYLAND_DISPLAY" | grep -m1 .; }
+wait_for 20 nested_socket
+nested=$(nested_socket)
+nested_ipc() { ls -t "$work/run" | grep '^sway-ipc' | head -n1; }
+nested_sway() { SWAYSOCK="$work/run/$(nested_ipc)" as_user swaymsg "$@" 2>/dev/null; }
+wait_for 10 nested_sway -t get_outputs
+nested_sway create_output >/dev/null
+nested_outputs() { nested_sway -t get_outputs | grep -c '"name": "WL-'; }
+wait_for 10 test "$(nested_outputs)" = 2
+# The nested sway's own input devices and target.
+rm -f "$work/nested.fifo"
+mkfifo "$work/nested.fifo"
+chmod 666 "$work/nested.fifo"
+exec 8<>"$work/nested.fifo"
+WAYLAND_DISPLAY=$nested spawn "$work/bin/flinto-wl-input" <"$work/nested.fifo" \
+  >"$work/nested-input.log" 2>&1
+nested_input=$!
+pids+=($nested_input)
+wait_for 10 grep -q ready "$work/nested-input.log"
+echo "extent 2560 720" >&8
+nested_log="$work/run/nested-target.log"
+WAYLAND_DISPLAY=$nested spawn "$work/bin/flinto-wl-target" "$nested_log"
+pids+=($!)
+wait_for 10 grep -q "focus in" "$nested_log"
+# Flinto on the second output (1280, 0 in the nested layout, 1280 x 720).
+printf '[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"X"=dword:%08x\n"Y"=dword:%08x\n' \
+  1380 100 >"$registry"
+chmod 666 "$registry"
+WAYLAND_DISPLAY=$nested start_flinto
+wait_for 20 item_registered
+wait_for 10 activate_item
+KX=1380 KY=100
+nested_shows() { # X Y: the keyboard's picture there in the nested layout
+  printf 'start\ndump %s\n' "$work/sim.png" | "$sim" >/dev/null
+  rm -f "$work/nested.png"
+  WAYLAND_DISPLAY=$nested as_user grim -g "$1,$2 474x156" "$work/nested.png"
+  [ "$(pixels_differ "$work/nested.png" "$work/sim.png")" = 0 ]
+}
+check "on a nested sway, the keyboard shows on its second output" \
+  wait_for 10 nested_shows 1380 100
+read -r x y < <(key_centre 0x10)
+echo "click $x $y 3" >&8
+check "Shift latched there" wait_for 5 grep -q "press keycode=50" "$nested_log"
+before=$(wc -l <"$nested_log")
+swaymsg_ '[title="wlroots - WL-2"]' kill >/dev/null
+check "the output unplugged: the nested sway has one left" wait_for 10 test "$(nested_outputs)" = 1
+check "Shift is let go" \
+  wait_for 5 sh -c "tail -n +$((before + 1)) '$nested_log' | grep -q 'release keycode=50'"
+check "the keyboard shows on the remaining output, moved the least (806, 100)" \
+  wait_for 10 nested_shows 806 100
+check "Flinto still runs" not exited
+stop_flinto
+exec 8>&-
+# (It holds the pipe open itself: it would never see its end.)
+stop_process "$nested_input"
+stop_process "$nested_pid"
+fi
+
 # --- The tray going away ---------------------------------------------------
 if phase tray_gone "${moved[@]}"; then
 start_flinto
@@ -664,6 +733,64 @@ wait_for 5 exited
 top_saved() { saved X "$(printf %08x 398)" && saved Y 00000000; }
 check "the position saved counts from the work area's corner: 398, 0" top_saved
 
+fi
+
+# --- A second output ------------------------------------------------------
+if phase outputs; then
+# In a session of its own, the last: sway 1.7 cannot take a headless
+# output away again.
+wl_stop_session
+wait 2>/dev/null
+rm -rf "$XDG_CONFIG_HOME/flinto"
+wl_start_session yes || exit 1
+spawn "$work/bin/flinto-wl-target" "$target_log"
+pids+=($!)
+wait_for 10 target_focused
+KX=$((work_w - 474)) KY=$((work_h - 156))
+park="640 150"
+shown
+swaymsg_ create_output
+# second_output: "NAME X Y W H" of the output made (in the layout).
+second_output() {
+  swaymsg_ -t get_outputs | python3 -c '
+import json, sys
+for o in json.load(sys.stdin):
+    if o["name"] != "HEADLESS-1" and o.get("active"):
+        r = o["rect"]
+        print(o["name"], r["x"], r["y"], r["width"], r["height"])'
+}
+wait_for 5 second_output
+read -r o2 ox oy ow oh < <(second_output)
+check "a second output ($o2 at $ox,$oy): the keyboard stays where it was" \
+  wait_for 5 shows_sim
+send extent $((ox + ow)) $((oh > 800 ? oh : 800))
+send move $((KX + 2)) $((KY + 30))
+send press 1
+settle
+send move $((ox + 100)) $((oy + 100))
+settle
+send move $((ox + 300)) $((oy + 200))
+settle
+send release 1
+settle
+KX=$((ox + 298)) KY=$((oy + 170))
+check "dragged across, the keyboard shows on the second output" wait_for 5 shows_sim
+# (The pointer parked on the same output: going to another closes the
+# menu, as a click there would.)
+park="$((ox + 1000)) $((oy + 600))"
+click $((KX + 2)) $((KY + 30)) 3
+check "its menu opens there, on the keyboard's output" wait_for 5 covered ""
+# (Moved over the menu once it shows: the compositor finds the pointer on
+# it at a motion, as a user's hand moves.)
+send move $((ox + 1001)) $((oy + 601))
+settle
+park="640 150"
+send move 640 150
+settle
+check "the pointer gone to the other output, the menu closes" wait_for 5 shows_sim
+# (sway 1.7 cannot take a headless output away: the phase "unplugged"
+# does it with a nested sway.)
+send extent 1280 800
 fi
 
 echo "$passed passed, $failed failed"

@@ -7,6 +7,8 @@
 //   release B       button B up
 //   click X Y [B]   move, then press and release (B: 1)
 //   key CODE        an evdev key code pressed and released
+//   extent W H      points are in a layout W x H from now on (by default
+//                   the first output's size)
 //   sync            answers "synced N" on standard output once the
 //                   compositor has taken everything before it
 // Prints "ready" when the devices exist.
@@ -201,6 +203,9 @@ int main(int argc, char **argv) {
                                   WL_KEYBOARD_KEY_STATE_PRESSED);
       zwp_virtual_keyboard_v1_key(keyboard, Millis(), uint32_t(x),
                                   WL_KEYBOARD_KEY_STATE_RELEASED);
+    } else if (command == "extent" && (in >> x >> y) && x > 0 && y > 0) {
+      width = x;
+      height = y;
     } else if (command == "sync") {
       wl_display_roundtrip(display);
       std::printf("synced %d\n", ++syncs);

@@ -26,6 +26,7 @@
 #include "platform/wayland/wayland_tray.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
 
 namespace wayland {
 
@@ -158,13 +159,26 @@ void WaylandDriver::OnGlobal(wl_registry *registry, uint32_t name,
   } else if (is == wl_seat_interface.name && seat_ == nullptr) {
     seat_ = static_cast<wl_seat *>(bind(&wl_seat_interface, 5));
     wl_seat_add_listener(seat_, &kSeatListener, this);
-  } else if (is == wl_output_interface.name && output_ == nullptr) {
-    // One output: the first the compositor names.
-    output_ = static_cast<wl_output *>(bind(&wl_output_interface, 2));
-    outputName_ = name;
-    wl_output_add_listener(output_, OutputListener(), this);
-    if (probeLost_ || menuSurfaceLost_ || !lostSurfaces_.empty())
-      RemakeLostSurfaces();
+  } else if (is == wl_output_interface.name) {
+    Output o;
+    o.output = static_cast<wl_output *>(bind(&wl_output_interface, 2));
+    o.name = name;
+    outputs_.push_back(o);
+    wl_output_add_listener(o.output, OutputListener(), this);
+    FollowLogical(outputs_.back());
+    if (output_ == nullptr) {
+      // The first the compositor names, or one that comes when none is
+      // left: what the compositor closed is made again there.
+      output_ = o.output;
+      if (probeLost_ || menuSurfaceLost_ || !lostSurfaces_.empty())
+        RemakeLostSurfaces();
+    }
+  } else if (is == zxdg_output_manager_v1_interface.name &&
+             xdgOutputs_ == nullptr) {
+    xdgOutputs_ = static_cast<zxdg_output_manager_v1 *>(
+        bind(&zxdg_output_manager_v1_interface, 3));
+    for (Output &o : outputs_)
+      FollowLogical(o);
   } else if (is == zwlr_layer_shell_v1_interface.name &&
              layerShell_ == nullptr) {
     layerShell_ = static_cast<zwlr_layer_shell_v1 *>(
@@ -183,13 +197,30 @@ void WaylandDriver::OnGlobal(wl_registry *registry, uint32_t name,
 }
 
 void WaylandDriver::OnGlobalRemove(uint32_t name) {
-  if (name == outputName_ && output_ != nullptr) {
-    // The output went away: the size stays what it was until another
-    // comes; the surfaces are the compositor's to move.
-    wl_output_destroy(output_);
-    output_ = nullptr;
-    outputName_ = 0;
+  auto it = std::find_if(outputs_.begin(), outputs_.end(),
+                         [&](const Output &o) { return o.name == name; });
+  if (it == outputs_.end())
+    return;
+  const bool current = it->output == output_;
+  if (it->logical != nullptr)
+    zxdg_output_v1_destroy(it->logical);
+  wl_output_destroy(it->output);
+  outputs_.erase(it);
+  if (!current) {
+    portable::PostToTopLevelWindows(WM_DISPLAYCHANGE, 32, 0);
+    return;
   }
+  // The keyboard's output went: everything of ours goes at once to one
+  // that remains, and the program, told, lets go of the keys and moves the
+  // keyboard into it. With none left, the size stays what it was until
+  // another comes.
+  output_ = nullptr;
+  for (Output &o : outputs_)
+    if (o.done) {
+      MoveToOutput(o);
+      break;
+    }
+  portable::PostToTopLevelWindows(WM_DISPLAYCHANGE, 32, 0);
 }
 
 void WaylandDriver::Roundtrip() {
@@ -270,7 +301,14 @@ WaylandDriver::~WaylandDriver() {
       wl_proxy_destroy(reinterpret_cast<wl_proxy *>(layerShell_));
     else
       Release(layerShell_, zwlr_layer_shell_v1_destroy);
-    Release(output_, wl_output_destroy);
+    for (Output &o : outputs_) {
+      if (o.logical != nullptr)
+        zxdg_output_v1_destroy(o.logical);
+      wl_output_destroy(o.output);
+    }
+    outputs_.clear();
+    Release(xdgOutputs_, zxdg_output_manager_v1_destroy);
+    output_ = nullptr;
     Release(seat_, wl_seat_destroy);
     Release(shm_, wl_shm_destroy);
     Release(compositor_, wl_compositor_destroy);
@@ -458,6 +496,19 @@ void WaylandDriver::HandlePointer(const PointerEvent &event) {
       message = event.pressed ? WM_MBUTTONDOWN : WM_MBUTTONUP;
     if (message != 0)
       portable::DeliverPointer(message, pointer_);
+    // A drag that crossed onto another output ends: everything of ours
+    // goes there now (made again while the button was down, the surface
+    // would have lost the pointer).
+    if (buttonsDown_ == 0 && outputMoveDue_) {
+      outputMoveDue_ = false;
+      for (const auto &[hwnd, rect] : rects_)
+        if (surfaces_.count(hwnd))
+          if (Output *to = OutputFor(rect);
+              to != nullptr && to->output != output_) {
+            MoveToOutput(*to);
+            break;
+          }
+    }
     return;
   }
   }

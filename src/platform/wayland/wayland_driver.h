@@ -32,6 +32,8 @@ struct wl_buffer;
 struct wl_callback;
 struct wl_cursor_theme;
 struct wl_output_listener;
+struct zxdg_output_manager_v1;
+struct zxdg_output_v1;
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
 struct zwlr_layer_surface_v1_listener;
@@ -87,6 +89,7 @@ public:
   uint64_t TimerGranularity() override { return 50; }
   void ScreenSize(int *width, int *height) override;
   bool WorkArea(RECT *area) override;
+  std::vector<Monitor> Monitors() override;
   POINT CursorPos() override { return pointer_; }
   HWND ForeignWindowAt(POINT) override { return nullptr; }
   HWND WindowAt(POINT point) override;
@@ -116,10 +119,15 @@ public:
   void OnGlobal(wl_registry *registry, uint32_t name, const char *interface,
                 uint32_t version);
   void OnGlobalRemove(uint32_t name);
-  void OnOutputMode(uint32_t flags, int32_t width, int32_t height);
-  void OnOutputScale(int32_t scale) { outputScale_ = scale > 0 ? scale : 1; }
-  void OnOutputTransform(int32_t transform) { outputTransform_ = transform; }
-  void OnOutputDone();
+  void OnOutputGeometry(wl_output *output, int32_t x, int32_t y,
+                        int32_t transform);
+  void OnOutputMode(wl_output *output, uint32_t flags, int32_t width,
+                    int32_t height);
+  void OnOutputScale(wl_output *output, int32_t scale);
+  void OnOutputDone(wl_output *output);
+  void OnLogicalPosition(zxdg_output_v1 *logical, int32_t x, int32_t y);
+  void OnLogicalSize(zxdg_output_v1 *logical, int32_t width, int32_t height);
+  void OnLogicalDone(zxdg_output_v1 *logical);
   void OnSeatCapabilities(uint32_t capabilities);
   void OnLayerConfigure(zwlr_layer_surface_v1 *layer, uint32_t serial,
                         uint32_t width, uint32_t height);
@@ -188,6 +196,29 @@ private:
                            const zwlr_layer_surface_v1_listener *listener);
   void RemakeLostSurfaces();
   void UpdateScreen();
+  // The outputs: each one the compositor offers, where it lies in the
+  // layout and its size; one of them is the keyboard's, where every
+  // surface of ours is.
+  struct Output {
+    wl_output *output = nullptr;
+    zxdg_output_v1 *logical = nullptr; // where the compositor offers it
+    uint32_t name = 0;
+    int x = 0, y = 0; // in the compositor's layout
+    // The logical size, from the xdg output (0: none said; then the mode
+    // over the scale).
+    int logicalWidth = 0, logicalHeight = 0;
+    int modeWidth = 0, modeHeight = 0;
+    int scale = 1, transform = 0;
+    bool done = false;
+    RECT Rect() const; // in the layout: the mode over the scale, turned
+  };
+  Output *OutputOf(wl_output *output);
+  Output *CurrentOutput() { return OutputOf(output_); }
+  // The output that holds most of the rectangle, or null.
+  Output *OutputFor(const RECT &rect);
+  // Every surface of ours made again on another output.
+  void MoveToOutput(Output &to);
+  void FollowLogical(Output &o);
 
   // Keys (wayland_input.cpp).
   bool InitKeyboard(std::string *error);
@@ -219,8 +250,8 @@ private:
   wl_seat *seat_ = nullptr;
   wl_pointer *pointerDevice_ = nullptr;
   wl_output *output_ = nullptr;
-  uint32_t outputName_ = 0;
   zwlr_layer_shell_v1 *layerShell_ = nullptr;
+  zxdg_output_manager_v1 *xdgOutputs_ = nullptr;
   zwp_virtual_keyboard_manager_v1 *keyboardManager_ = nullptr;
   zwlr_foreign_toplevel_manager_v1 *toplevels_ = nullptr;
   int signalFd_ = -1; // readable when SIGTERM, SIGINT or SIGHUP came
@@ -228,15 +259,18 @@ private:
   std::string instancePath_;
   bool lost_ = false;
 
-  // The output and the work area.
-  int modeWidth_ = 0, modeHeight_ = 0;
-  int outputScale_ = 1;
-  int outputTransform_ = 0;
+  // The outputs and the work area. The program's coordinates are the
+  // layout's, with the keyboard's output's work area at `origin_`.
+  std::vector<Output> outputs_;
+  POINT origin_ = {0, 0};
   int screenWidth_ = 0, screenHeight_ = 0;
   LayerSurface probe_;
   bool probeLost_ = false;
   std::set<HWND> lostSurfaces_; // shown, closed by the compositor
   int workWidth_ = 0, workHeight_ = 0;
+  bool workMoved_ = false;
+  bool outputMoveDue_ = false; // dragged onto another output
+  bool menuEntered_ = false;   // the pointer came onto the menu's surface
 
   // Our windows and the pointer.
   std::map<HWND, RECT> rects_; // where each window of ours is

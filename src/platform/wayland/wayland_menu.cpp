@@ -175,6 +175,8 @@ void WaylandDriver::MenuPointer(const PointerEvent &event) {
   case PointerEvent::kEnter:
   case PointerEvent::kMotion:
     if (event.kind == PointerEvent::kEnter) {
+      if (event.surface == menuSurface_.surface)
+        menuEntered_ = true;
       pointerSurface_ = event.surface;
       if (event.surface == menuSurface_.surface)
         SetArrow(event.serial);
@@ -182,11 +184,21 @@ void WaylandDriver::MenuPointer(const PointerEvent &event) {
     pointerIn_ = nullptr;
     if (pointerSurface_ != menuSurface_.surface)
       return;
-    pointer_ = {LONG(event.x), LONG(event.y)};
+    pointer_ = {origin_.x + LONG(event.x), origin_.y + LONG(event.y)};
     if (m.placed && m.view.Motion(int(event.x) - m.x, int(event.y) - m.y))
       PaintMenu();
     return;
   case PointerEvent::kLeave:
+    // Off the menu's surface for no surface of ours (no enter follows in
+    // what was read with it), with several outputs: the pointer is on
+    // another output, where a click would not reach us, so the menu
+    // closes as at a click outside it.
+    if (event.surface == menuSurface_.surface && menuEntered_ &&
+        outputs_.size() > 1 &&
+        std::none_of(input_.begin(), input_.end(), [](const PointerEvent &e) {
+          return e.kind == PointerEvent::kEnter;
+        }))
+      CloseMenu();
     if (pointerSurface_ == event.surface)
       pointerSurface_ = nullptr;
     pointerIn_ = nullptr;
@@ -195,9 +207,10 @@ void WaylandDriver::MenuPointer(const PointerEvent &event) {
     if (pointerSurface_ != menuSurface_.surface || !m.placed)
       return;
     if (event.pressed)
-      m.view.Press(pointer_.x - m.x, pointer_.y - m.y);
+      m.view.Press(pointer_.x - origin_.x - m.x, pointer_.y - origin_.y - m.y);
     else
-      m.view.Release(pointer_.x - m.x, pointer_.y - m.y);
+      m.view.Release(pointer_.x - origin_.x - m.x,
+                     pointer_.y - origin_.y - m.y);
     return;
   }
 }
@@ -207,8 +220,10 @@ UINT WaylandDriver::TrackMenu(const std::vector<portable::MenuItem> &items,
   if (menu_ != nullptr || menuSurface_.surface == nullptr)
     return 0;
   Menu menu(items);
-  menu.wantX = x;
-  menu.wantY = y;
+  menuEntered_ = false;
+  // On the menu's surface, which covers the keyboard's output's work area.
+  menu.wantX = x - origin_.x;
+  menu.wantY = y - origin_.y;
   menu.pixels.Allocate(menu.view.width(), menu.view.height(), 32, false);
   menu_ = &menu;
   // The program's own pointer state: no key is under the pointer while the

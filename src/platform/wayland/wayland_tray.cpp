@@ -317,8 +317,10 @@ void WaylandDriver::TrayContextMenu(int x, int y) {
     ScreenSize(&w, &h);
     RECT work;
     WorkArea(&work);
-    const int top = h - work.bottom, left = w - work.right;
-    pointer_ = {x < left ? x - left : x, y < top ? y - top : y};
+    const int top = h - (work.bottom - work.top);
+    const int left = w - (work.right - work.left);
+    pointer_ = {origin_.x + (x < left ? x - left : x),
+                origin_.y + (y < top ? y - top : y)};
     pointerIn_ = nullptr;
   }
   portable::TrayClicked(WM_RBUTTONUP);

@@ -66,8 +66,12 @@ void WaylandDriver::OnLayerConfigure(zwlr_layer_surface_v1 *layer,
                                      uint32_t height) {
   zwlr_layer_surface_v1_ack_configure(layer, serial);
   if (layer == probe_.layer) {
-    const bool changed = workWidth_ != 0 && (int(width) != workWidth_ ||
-                                             int(height) != workHeight_);
+    // (After a move to another output the program looks again, whatever
+    // the size.)
+    const bool changed =
+        workMoved_ || (workWidth_ != 0 && (int(width) != workWidth_ ||
+                                           int(height) != workHeight_));
+    workMoved_ = false;
     workWidth_ = int(width);
     workHeight_ = int(height);
     // An empty commit acknowledges it; the probe stays without content.
@@ -144,9 +148,15 @@ void WaylandDriver::WindowDestroyed(HWND hwnd) {
 }
 
 void WaylandDriver::WindowShown(HWND hwnd, bool visible) {
-  if (visible)
+  if (visible) {
+    // Shown where another output is (a place kept from before): everything
+    // of ours goes to that output first.
+    auto r = rects_.find(hwnd);
+    Output *to = r != rects_.end() ? OutputFor(r->second) : nullptr;
+    if (to != nullptr && to->output != output_)
+      MoveToOutput(*to);
     MapSurface(hwnd);
-  else
+  } else
     UnmapSurface(hwnd);
   wl_display_flush(display_);
 }
@@ -175,7 +185,9 @@ void WaylandDriver::PlaceSurface(HWND hwnd, LayerSurface &s) {
   zwlr_layer_surface_v1_set_size(s.layer,
                                  uint32_t(std::max<LONG>(1, r.right - r.left)),
                                  uint32_t(std::max<LONG>(1, r.bottom - r.top)));
-  zwlr_layer_surface_v1_set_margin(s.layer, r.top, 0, 0, r.left);
+  // Placed on the keyboard's output, from the corner of its work area.
+  zwlr_layer_surface_v1_set_margin(s.layer, r.top - origin_.y, 0, 0,
+                                   r.left - origin_.x);
   if (!applied_.count(hwnd))
     applied_[hwnd] = {r.left, r.top};
 }
@@ -215,6 +227,16 @@ void WaylandDriver::WindowMoved(HWND hwnd, const RECT &rect) {
   LayerSurface *s = SurfaceOf(hwnd);
   if (s == nullptr)
     return;
+  // Moved (dragged, or put back by the program) onto another output: every
+  // surface of ours goes there.
+  Output *to = OutputFor(rect);
+  if (to != nullptr && to->output != output_) {
+    if (buttonsDown_ == 0) {
+      MoveToOutput(*to);
+      return;
+    }
+    outputMoveDue_ = true; // at the end of the drag
+  }
   PlaceSurface(hwnd, *s);
   const bool resized = rect.right - rect.left != before.right - before.left ||
                        rect.bottom - rect.top != before.bottom - before.top;
