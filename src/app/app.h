@@ -100,6 +100,9 @@ POINT LeastMoveInside(const RECT &rect, const RECT &area);
 // Whether the keyboard one unit larger still fits its monitor's work area.
 bool NextUnitFits(HWND keyboard);
 void KeepKeyboardInReach();
+// The first show of a keyboard placed in the corner by default (no stored
+// place): the corner of the monitor where the user works now.
+void PlaceForFirstShow();
 bool SetTranslucency(HWND window, bool on, int alpha);
 
 void KeepTargetForeground(HWND self);

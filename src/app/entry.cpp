@@ -32,6 +32,9 @@ struct ShellState {
   int32_t y = kUnsetPosition;
   int32_t winKey = 0;
   int32_t transparent = 0;
+  // Placed in a corner by default, and not shown yet: the first show puts
+  // it in the corner of the monitor where the user works then.
+  bool cornerPending = false;
 };
 ShellState shell;
 
@@ -123,6 +126,7 @@ void PlaceInitialWindow() {
     g_workArea = WorkingMonitorArea();
     g_x = g_workArea.right - size.cx;
     g_y = g_workArea.bottom - size.cy;
+    shell.cornerPending = true;
   }
 }
 
@@ -155,6 +159,24 @@ bool ReadWorkArea(RECT *area) {
   // Unreadable work area: the whole screen stands in for it.
   *area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   return false;
+}
+
+void PlaceForFirstShow() {
+  if (!shell.cornerPending)
+    return;
+  shell.cornerPending = false;
+  RECT r;
+  if (!GetWindowRect(g_keyboardWindow, &r))
+    return;
+  g_workArea = WorkingMonitorArea();
+  const LONG x = g_workArea.right - (r.right - r.left);
+  const LONG y = g_workArea.bottom - (r.bottom - r.top);
+  if (x == r.left && y == r.top)
+    return;
+  g_x = x;
+  g_y = y;
+  SetWindowPos(g_keyboardWindow, nullptr, x, y, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 RECT MonitorWorkArea(const RECT &rect) {

@@ -39,6 +39,7 @@ void ShowKeyboard() {
     SetTranslucency(g_keyboardWindow, true, kAlphaInitial);
   }
   g_keyboardShown = true;
+  PlaceForFirstShow();
   ShowWindow(g_keyboardWindow, SW_SHOWNOACTIVATE);
   // A re-creation that waited while the keyboard was hidden happens now.
   UpdateOwnerTimer();
