@@ -788,6 +788,21 @@ park="640 150"
 send move 640 150
 settle
 check "the pointer gone to the other output, the menu closes" wait_for 5 shows_sim
+# A first start while the user works on the second output: the keyboard
+# shows in that output's corner, above its bar.
+stop_flinto
+rm -f "$registry"
+swaymsg_ '[app_id="flinto-target"]' move container to output "$o2" >/dev/null
+swaymsg_ '[app_id="flinto-target"]' focus >/dev/null
+wait_for 5 target_focused
+start_flinto
+wait_for 20 item_registered
+activate_item
+KX=$((ox + ow - 474)) KY=$((oy + oh - (800 - work_h) - 156))
+park="$((ox + 100)) $((oy + 100))"
+check "a first start with the application on the second output: its corner" \
+  wait_for 10 shows_sim
+park="640 150"
 # (sway 1.7 cannot take a headless output away: the phase "unplugged"
 # does it with a nested sway.)
 send extent 1280 800

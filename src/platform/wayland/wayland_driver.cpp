@@ -99,8 +99,10 @@ void ToplevelAppId(void *data, zwlr_foreign_toplevel_handle_v1 *h,
                    const char *id) {
   Of(data)->OnToplevelAppId(h, id);
 }
-void ToplevelOutputEnter(void *, zwlr_foreign_toplevel_handle_v1 *,
-                         wl_output *) {}
+void ToplevelOutputEnter(void *data, zwlr_foreign_toplevel_handle_v1 *h,
+                         wl_output *output) {
+  Of(data)->OnToplevelOutput(h, output);
+}
 void ToplevelOutputLeave(void *, zwlr_foreign_toplevel_handle_v1 *,
                          wl_output *) {}
 void ToplevelState(void *data, zwlr_foreign_toplevel_handle_v1 *h,
@@ -577,11 +579,20 @@ void WaylandDriver::OnToplevelState(zwlr_foreign_toplevel_handle_v1 *h,
   toplevelList_[h].activated = activated;
 }
 
+void WaylandDriver::OnToplevelOutput(zwlr_foreign_toplevel_handle_v1 *h,
+                                     wl_output *output) {
+  toplevelList_[h].output = output;
+}
+
 void WaylandDriver::OnToplevelDone(zwlr_foreign_toplevel_handle_v1 *h) {
   Toplevel &t = toplevelList_[h];
   if (t.hwnd == nullptr)
     t.hwnd = portable::RegisterForeignWindow(
         t.appId.empty() ? "WaylandWindow" : t.appId, t.title, RECT{0, 0, 0, 0});
+  // Where it is, as far as a client can know: its output (so that the
+  // keyboard first shows on the monitor where the user works).
+  if (const Output *o = OutputOf(t.output))
+    portable::SetForeignWindowRect(t.hwnd, o->Rect());
   HWND now = foreground_;
   if (t.activated)
     now = t.hwnd;

@@ -140,6 +140,7 @@ public:
   void OnToplevelAppId(zwlr_foreign_toplevel_handle_v1 *h, const char *id);
   void OnToplevelState(zwlr_foreign_toplevel_handle_v1 *h, bool activated);
   void OnToplevelDone(zwlr_foreign_toplevel_handle_v1 *h);
+  void OnToplevelOutput(zwlr_foreign_toplevel_handle_v1 *h, wl_output *output);
   void OnToplevelClosed(zwlr_foreign_toplevel_handle_v1 *h);
   void OnToplevelsFinished();
 
@@ -219,6 +220,7 @@ private:
   // Every surface of ours made again on another output.
   void MoveToOutput(Output &to);
   void FollowLogical(Output &o);
+  void PlaceToplevels(const Output &o);
 
   // Keys (wayland_input.cpp).
   bool InitKeyboard(std::string *error);
@@ -296,6 +298,7 @@ private:
     HWND hwnd = nullptr;
     std::string title, appId;
     bool activated = false;
+    wl_output *output = nullptr; // the last it entered
   };
   std::map<zwlr_foreign_toplevel_handle_v1 *, Toplevel> toplevelList_;
   HWND foreground_ = nullptr;

@@ -87,8 +87,19 @@ void WaylandDriver::OnLogicalSize(zxdg_output_v1 *logical, int32_t width,
 // (Version 3 says it with the wl_output's done instead.)
 void WaylandDriver::OnLogicalDone(zxdg_output_v1 *logical) {
   for (Output &o : outputs_)
-    if (o.logical == logical && o.output == output_)
-      UpdateScreen();
+    if (o.logical == logical) {
+      PlaceToplevels(o);
+      if (o.output == output_)
+        UpdateScreen();
+    }
+}
+
+// The applications' windows on the output are where it is (as far as a
+// client can know where they are).
+void WaylandDriver::PlaceToplevels(const Output &o) {
+  for (const auto &[handle, t] : toplevelList_)
+    if (t.hwnd != nullptr && t.output == o.output)
+      portable::SetForeignWindowRect(t.hwnd, o.Rect());
 }
 
 RECT WaylandDriver::Output::Rect() const {
@@ -155,6 +166,7 @@ void WaylandDriver::OnOutputDone(wl_output *output) {
   Output *o = OutputOf(output);
   if (o == nullptr)
     return;
+  PlaceToplevels(*o);
   const bool first = !o->done;
   o->done = true;
   if (output == output_) {
@@ -189,7 +201,10 @@ void WaylandDriver::UpdateScreen() {
 void WaylandDriver::MoveToOutput(Output &to) {
   output_ = to.output;
   UpdateScreen();
-  workMoved_ = true; // the probe's first size is news
+  // The work area is the whole output until the new probe says, and its
+  // first size is news.
+  workWidth_ = workHeight_ = 0;
+  workMoved_ = true;
   DestroySurface(probe_);
   probeLost_ = false;
   MakeProbe();
