@@ -88,3 +88,25 @@ menu_middle() {
   read -r top bottom < <(menu_row "$1")
   echo $(((top + bottom) / 2))
 }
+
+# --- X11 windows, for the X11 end-to-end tests -----------------------------
+# window_of CLASS: "ID X Y W H" of the window of that class (its client
+# area on the screen); nothing when there is none.
+window_of() {
+  local id info
+  id=$(timeout 5 xdotool search --class "^$1\$" 2>/dev/null | tail -n1)
+  [ -n "$id" ] || return 1
+  info=$(timeout 5 xwininfo -id "$id" 2>/dev/null) || return 1
+  printf '0x%x %s %s %s %s\n' "$id" \
+    "$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")" \
+    "$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")" \
+    "$(sed -n 's/.*Width: *//p' <<<"$info")" \
+    "$(sed -n 's/.*Height: *//p' <<<"$info")"
+}
+# above A B: window A lies above window B among the root's children
+# (flinto-hostile of $build lists them).
+above() {
+  "$build/tests/x11/flinto-hostile" stack |
+    awk -v a="$(printf '0x%x' "$1")" -v b="$(printf '0x%x' "$2")" \
+      '$1 == a { ia = NR } $1 == b { ib = NR } END { exit !(ia && ib && ia > ib) }'
+}

@@ -125,17 +125,6 @@ x11_session() {
   bus_pid=$(head -n1 "$work/bus.pid")
   wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK
 }
-window_of() { # CLASS: "ID X Y W H", the window's client area on the screen
-  local id info
-  id=$(timeout 5 xdotool search --class "^$1\$" 2>/dev/null | tail -n1)
-  [ -n "$id" ] || return 1
-  info=$(timeout 5 xwininfo -id "$id" 2>/dev/null) || return 1
-  printf '0x%x %s %s %s %s\n' "$id" \
-    "$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Width: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Height: *//p' <<<"$info")"
-}
 keyboard_shown() {
   local id
   id=$(window_of FlintoFrame | cut -d' ' -f1)
@@ -185,11 +174,6 @@ candidate_list() {
     return 0
   done
   return 1
-}
-# above A B: A lies above B among the root's children.
-above() {
-  "$build/tests/x11/flinto-hostile" stack | awk -v a="$1" -v b="$2" \
-    '$1 == a { ia = NR } $1 == b { ib = NR } END { exit !(ia && ib && ia > ib) }'
 }
 # The keyboard's picture against flinto-sim's: the differing pixels.
 labels_differ() {

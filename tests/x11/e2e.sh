@@ -92,19 +92,6 @@ start_flinto() {
   wait_for 10 window_of FlintoTray
 }
 
-# A window found by its class: "ID X Y W H" (screen position of its
-# client area); nothing when there is none.
-window_of() {
-  local id info
-  id=$(timeout 5 xdotool search --class "^$1\$" 2>/dev/null | tail -n1)
-  [ -n "$id" ] || return 1
-  info=$(timeout 5 xwininfo -id "$id" 2>/dev/null) || return 1
-  printf '0x%x %s %s %s %s\n' "$id" \
-    "$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Width: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Height: *//p' <<<"$info")"
-}
 keyboard() { window_of FlintoFrame; }
 keyboard_viewable() {
   local id
@@ -474,13 +461,6 @@ top_of() {
     id=$parent
   done
   printf '0x%x\n' "$id"
-}
-# above A B: A lies above B among the root's children.
-above() {
-  local order
-  order=$("$hostile" stack | awk -v a="$(printf '0x%x' "$1")" -v b="$(printf '0x%x' "$2")" \
-    '$1 == a { ia = NR } $1 == b { ib = NR } END { if (ia && ib) print (ia > ib) }')
-  [ "$order" = 1 ]
 }
 # red_at X Y: the screen shows the popup's red there.
 red_at() { timeout 10 import -window root -crop "1x1+$1+$2" txt:- 2>/dev/null | grep -q ' red$'; }

@@ -40,17 +40,6 @@ pids+=($!)
 wait_for 10 grep -q "^ready" "$work/target.log"
 target_id=$(sed -n 's/^ready window=//p' "$work/target.log")
 
-window_of() { # CLASS: "ID X Y W H"
-  local id info
-  id=$(timeout 5 xdotool search --class "^$1\$" 2>/dev/null | tail -n1)
-  [ -n "$id" ] || return 1
-  info=$(timeout 5 xwininfo -id "$id" 2>/dev/null) || return 1
-  printf '0x%x %s %s %s %s\n' "$id" \
-    "$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Width: *//p' <<<"$info")" \
-    "$(sed -n 's/.*Height: *//p' <<<"$info")"
-}
 keyboard() { window_of FlintoFrame; }
 shown() {
   local id

@@ -214,6 +214,7 @@ private:
     RECT Rect() const; // in the layout: the mode over the scale, turned
   };
   Output *OutputOf(wl_output *output);
+  Output *LogicalOf(zxdg_output_v1 *logical);
   Output *CurrentOutput() { return OutputOf(output_); }
   // The output that holds most of the rectangle, or null.
   Output *OutputFor(const RECT &rect);

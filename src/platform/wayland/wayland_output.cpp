@@ -66,32 +66,36 @@ void WaylandDriver::FollowLogical(Output &o) {
   zxdg_output_v1_add_listener(o.logical, &kLogicalListener, this);
 }
 
+WaylandDriver::Output *WaylandDriver::LogicalOf(zxdg_output_v1 *logical) {
+  for (Output &o : outputs_)
+    if (o.logical == logical && logical != nullptr)
+      return &o;
+  return nullptr;
+}
+
 void WaylandDriver::OnLogicalPosition(zxdg_output_v1 *logical, int32_t x,
                                       int32_t y) {
-  for (Output &o : outputs_)
-    if (o.logical == logical) {
-      o.x = x;
-      o.y = y;
-    }
+  if (Output *o = LogicalOf(logical)) {
+    o->x = x;
+    o->y = y;
+  }
 }
 
 void WaylandDriver::OnLogicalSize(zxdg_output_v1 *logical, int32_t width,
                                   int32_t height) {
-  for (Output &o : outputs_)
-    if (o.logical == logical) {
-      o.logicalWidth = width;
-      o.logicalHeight = height;
-    }
+  if (Output *o = LogicalOf(logical)) {
+    o->logicalWidth = width;
+    o->logicalHeight = height;
+  }
 }
 
 // (Version 3 says it with the wl_output's done instead.)
 void WaylandDriver::OnLogicalDone(zxdg_output_v1 *logical) {
-  for (Output &o : outputs_)
-    if (o.logical == logical) {
-      PlaceToplevels(o);
-      if (o.output == output_)
-        UpdateScreen();
-    }
+  if (Output *o = LogicalOf(logical)) {
+    PlaceToplevels(*o);
+    if (o->output == output_)
+      UpdateScreen();
+  }
 }
 
 // The applications' windows on the output are where it is (as far as a
