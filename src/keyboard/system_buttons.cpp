@@ -23,7 +23,7 @@ bool PointInside(const KeyEntry &entry, LPARAM lParam) {
 } // namespace
 
 GlyphBox SystemButtonGlyphBox(const KeyEntry &entry) {
-  RECT box = KeyPixelRect(entry);
+  RECT box = KeyPictureRect(entry);
   InflateRect(&box, -4, -4);
   LONG w = box.right - box.left;
   LONG h = box.bottom - box.top;
@@ -93,7 +93,7 @@ int SystemButtonGlyph(char kind, LONG bw, LONG bh, POINT *out,
 }
 
 void PaintSystemButton(HDC dc, const KeyEntry &entry) {
-  RECT text = KeyPixelRect(entry);
+  RECT text = KeyPictureRect(entry);
   const bool down = (entry.flags & Down) != 0;
   DrawEdge(dc, &text, down ? EDGE_SUNKEN : EDGE_RAISED,
            BF_RECT | BF_MIDDLE | BF_ADJUST);

@@ -61,14 +61,15 @@ constexpr LONG kSnapDistance = 32;
 void Paint(HWND hwnd) {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd, &ps);
-  RECT client;
-  GetClientRect(hwnd, &client);
-  if (BackBuffer != nullptr && dc != nullptr) {
+  BITMAP picture;
+  if (BackBuffer != nullptr && dc != nullptr &&
+      GetObjectA(BackBuffer, sizeof picture, &picture) != 0) {
+    // (In the window's pixels, which the picture was made for.)
     HDC memory = CreateCompatibleDC(dc);
     if (memory != nullptr) {
       HGDIOBJ old = SelectObject(memory, BackBuffer);
-      BitBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top,
-             memory, 0, 0, SRCCOPY);
+      BitBlt(dc, 0, 0, picture.bmWidth, picture.bmHeight, memory, 0, 0,
+             SRCCOPY);
       SelectObject(memory, old);
       DeleteDC(memory);
     }
@@ -201,6 +202,14 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
   case WM_PAINT:
     Paint(hwnd);
     return 0;
+  case WM_DPICHANGED: {
+    // Another pixel density (a HiDPI monitor): the unit the user chose stays,
+    // the picture is drawn again for the new density.
+    const FaceDef &face = BuiltInFaces[g_face];
+    RebuildBackBuffer(hwnd, g_unit, face.bitmapFile, face.colourA, face.colourB,
+                      false, true, true);
+    return 0;
+  }
   case WM_CLOSE:
     SendMessageA(hwnd, WM_COMMAND, ID_EXIT, 0);
     return 0;

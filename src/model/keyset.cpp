@@ -53,11 +53,15 @@ KeyEntry *FindKey(uint32_t id) {
 }
 
 RECT KeyPixelRect(const KeyEntry &entry) {
+  return KeyPixelRectAt(entry, g_unit);
+}
+
+RECT KeyPixelRectAt(const KeyEntry &entry, int32_t unit) {
   RECT r;
-  r.left = g_unit * entry.x;
-  r.top = g_unit * entry.y;
-  r.right = g_unit * (entry.x + entry.width);
-  r.bottom = g_unit * entry.y + g_unit * entry.height;
+  r.left = unit * entry.x;
+  r.top = unit * entry.y;
+  r.right = unit * (entry.x + entry.width);
+  r.bottom = unit * entry.y + unit * entry.height;
   return r;
 }
 

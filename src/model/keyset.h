@@ -44,6 +44,7 @@ void BuildKeySet(const KeyDef *keys, int32_t keyCount);
 KeyEntry *FindKey(uint32_t id);
 KeyEntry *HitTestKey(int32_t x, int32_t y);
 RECT KeyPixelRect(const KeyEntry &entry); // at the current unit
+RECT KeyPixelRectAt(const KeyEntry &entry, int32_t unit);
 SIZE DefaultWindowSize();
 
 uint32_t GetCapturedKey();

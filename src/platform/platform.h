@@ -14,6 +14,9 @@
 
 // After <windows.h>, which it needs.
 #include <shellapi.h>
+
+// See the portable subset: a window's coordinates are its pixels here.
+inline UINT WindowPixelScale(HWND) { return 1; }
 #else
 #include "platform/portable/win32_subset.h"
 #endif

@@ -11,11 +11,14 @@
 HFONT LabelFont = nullptr;
 HFONT CaptionFont = nullptr;
 HBITMAP BackBuffer = nullptr;
+int32_t PictureScale = 1;
 
 const char kFontFaceName[14] =
     "\x82\x6c\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4e";
 
 namespace {
+
+int32_t fontsUnit = 0; // the picture unit the fonts were made for
 
 struct CaptionPass {
   int left;
@@ -93,6 +96,10 @@ POINT AnchoredPosition(const RECT &rect, const RECT &work, LONG width,
   return pos;
 }
 
+RECT KeyPictureRect(const KeyEntry &entry) {
+  return KeyPixelRectAt(entry, g_unit * PictureScale);
+}
+
 void DeleteFonts() {
   if (LabelFont != nullptr)
     DeleteObject(LabelFont);
@@ -114,16 +121,28 @@ void RebuildBackBuffer(HWND window, int32_t unit, const char *bitmapFile,
   g_unit = unit;
   if (resizeWindow)
     ResizeWindow(window, unit);
+  // Drawn at the window's pixel density: fonts and picture made for
+  // another density are made again.
+  const int32_t scale = int32_t(WindowPixelScale(window));
+  const int32_t pictureUnit = unit * scale;
+  if (scale != PictureScale && BackBuffer != nullptr) {
+    DeleteObject(BackBuffer);
+    BackBuffer = nullptr;
+  }
+  PictureScale = scale;
+  if (fontsUnit != pictureUnit)
+    DeleteFonts();
+  fontsUnit = pictureUnit;
   if (LabelFont == nullptr)
-    LabelFont = MakeFont(unit, 0);
+    LabelFont = MakeFont(pictureUnit, 0);
   if (CaptionFont == nullptr)
-    CaptionFont = MakeFont(unit, FW_BOLD);
+    CaptionFont = MakeFont(pictureUnit, FW_BOLD);
 
   if (BackBuffer == nullptr) {
     RECT client = {0, 0, 0, 0};
     GetClientRect(window, &client);
-    const LONG w = client.right - client.left;
-    const LONG h = client.bottom - client.top;
+    const LONG w = scale * (client.right - client.left);
+    const LONG h = scale * (client.bottom - client.top);
     HDC windowDc = GetDC(window);
     if (windowDc != nullptr) {
       HBITMAP picture;
@@ -132,7 +151,8 @@ void RebuildBackBuffer(HWND window, int32_t unit, const char *bitmapFile,
             LoadImageA(nullptr, bitmapFile, IMAGE_BITMAP, 0, 0,
                        LR_LOADFROMFILE | LR_CREATEDIBSECTION));
       else
-        picture = CreateGradientPicture(windowDc, w, h, unit, colourA, colourB);
+        picture = CreateGradientPicture(windowDc, w, h, pictureUnit, colourA,
+                                        colourB);
       if (picture != nullptr) {
         BackBuffer = CreateCompatibleBitmap(windowDc, w, h);
         HDC memory =
@@ -153,7 +173,7 @@ void RebuildBackBuffer(HWND window, int32_t unit, const char *bitmapFile,
             DeleteDC(source);
           }
           if (CaptionFont != nullptr)
-            DrawCaption(window, memory, unit, w, h);
+            DrawCaption(window, memory, pictureUnit, w, h);
           for (auto it = KeySet.begin(); it != KeySet.end();) {
             const uint32_t id = it->first;
             SendToKey(window, it->second, WM_PAINT, 0,
@@ -269,6 +289,8 @@ BOOL FillSolid(HDC dc, int x, int y, int width, int height, COLORREF colour) {
 
 void ResetRenderState() {
   DeleteFonts();
+  fontsUnit = 0;
+  PictureScale = 1;
   if (BackBuffer != nullptr)
     DeleteObject(BackBuffer);
   BackBuffer = nullptr;

@@ -56,7 +56,7 @@ void PaintKey(HDC dc, const KeyEntry &entry) {
   const COLORREF dark = Grey(red / 2);
   const COLORREF light = Grey(red / 2 + 128);
 
-  const RECT r = KeyPixelRect(entry);
+  const RECT r = KeyPictureRect(entry);
   const int left = r.left, top = r.top;
   const int w = r.right - r.left, h = r.bottom - r.top;
   const int right = left + w, bottom = top + h;

@@ -11,6 +11,12 @@
 extern HFONT LabelFont;
 extern HFONT CaptionFont;
 extern HBITMAP BackBuffer;
+// The BackBuffer's pixels per window coordinate (a HiDPI output's scale):
+// the picture is drawn at the unit times this, exactly as that unit draws.
+extern int32_t PictureScale;
+
+// Where a key lies in the BackBuffer.
+RECT KeyPictureRect(const KeyEntry &entry);
 
 // Face name "ＭＳ ゴシック" in Shift-JIS.
 extern const char kFontFaceName[14];

@@ -224,3 +224,89 @@ TEST_F(BackBufferTest, RedrawKeyInvalidatesOnlyItsRectangle) {
 }
 
 } // namespace
+
+// A HiDPI output's scale: the picture is the one of the multiplied unit,
+// pixel for pixel, while the window, its hit testing and the saved unit
+// stay in the window's own coordinates.
+namespace {
+
+struct Pictures {
+  std::string buffer, window, out;
+};
+
+Pictures PicturesOf(const std::string &before, int face, int unit,
+                    const std::string &after = "") {
+  const auto dir = FreshDir("scale");
+  const std::string script =
+      before + "setting Face dword " + std::to_string(face) +
+      "\nsetting Unit dword " + std::to_string(unit) + "\nstart\ntray left\n" +
+      after +
+      "click right key 0x10\npointer key 0x20\npress left\n"
+      "print state\ndump " +
+      (dir / "b.png").string() + "\ndump window " + (dir / "w.png").string() +
+      "\nrelease left\nend\n";
+  const ScenarioResult r = RunScript(script);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return {ReadFile(dir / "b.png"), ReadFile(dir / "w.png"), r.out};
+}
+
+std::string Line(const std::string &out, const std::string &start) {
+  const size_t at = out.find(start);
+  return at == std::string::npos ? "" : out.substr(at, out.find('\n', at) - at);
+}
+
+} // namespace
+
+TEST(PixelScale, EachFaceDrawsAsTheMultipliedUnit) {
+  for (int face = 0; face <= 2; ++face) {
+    const Pictures six = PicturesOf("", face, 6);
+    const Pictures three = PicturesOf("scale 2\n", face, 3);
+    const Pictures two = PicturesOf("scale 3\n", face, 2);
+    ASSERT_FALSE(six.buffer.empty());
+    ASSERT_FALSE(six.window.empty());
+    EXPECT_EQ(three.buffer, six.buffer) << "face " << face;
+    EXPECT_EQ(three.window, six.window) << "face " << face;
+    EXPECT_EQ(two.window, six.window) << "face " << face;
+    // The key under the pointer was found in window coordinates: Space is
+    // down and Shift latched in both.
+    EXPECT_TRUE(Contains(three.out, "down=0x10,0x20")) << three.out;
+    EXPECT_TRUE(Contains(three.out, "latched=0x10")) << three.out;
+    // The window keeps unit 3's size and unit 3 is saved.
+    const Pictures plain = PicturesOf("", face, 3);
+    EXPECT_EQ(Line(three.out, "state "), Line(plain.out, "state "));
+    EXPECT_EQ(Line(three.out, "saved "), Line(plain.out, "saved "));
+    EXPECT_NE(plain.window, six.window);
+  }
+}
+
+TEST(PixelScale, AScaleChangeWhileShownDrawsAgain) {
+  const Pictures six = PicturesOf("", 2, 6);
+  const Pictures three = PicturesOf("", 2, 3);
+  EXPECT_EQ(PicturesOf("", 2, 3, "scale 2\n").window, six.window);
+  EXPECT_EQ(PicturesOf("scale 2\n", 2, 3, "scale 1\n").window, three.window);
+}
+
+TEST_F(BackBufferTest, PaintAtScaleTwoCoversTheKeysPixels) {
+  portable::SetWindowScale(window, 2);
+  RebuildBackBuffer(window, 3, nullptr, 0x000080FF, 0x0080FFFF, true, false,
+                    false);
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  EXPECT_EQ(portable::WindowSurface(window)->width, 948);
+  EXPECT_EQ(portable::WindowSurface(window)->height, 312);
+  PAINTSTRUCT ps;
+  BeginPaint(window, &ps);
+  EndPaint(window, &ps);
+  KeyEntry &q = *FindKey(0x51);
+  q.flags = Down;
+  RedrawKey(window, q, false);
+  EXPECT_EQ(At(90, 156), 0u); // pressed: black outer top-left
+  // One pixel in is already the second, grey line: drawn at unit 6, not
+  // unit 3's pixels doubled.
+  EXPECT_EQ(At(91, 157), 0x7F7F7Fu);
+  BeginPaint(window, &ps);
+  EXPECT_EQ(ps.rcPaint.left, 90);
+  EXPECT_EQ(ps.rcPaint.top, 156);
+  EXPECT_EQ(ps.rcPaint.right, 138);
+  EXPECT_EQ(ps.rcPaint.bottom, 192);
+  EndPaint(window, &ps);
+}

@@ -189,7 +189,7 @@ TEST(SimDocs, EveryDocumentedFormIsTakenByTheRunner) {
                              "setting NAME absent,registry fail-read|"
                              "fail-write,registry disk-full,other-instance,"
                              "layered off,tray fail,font missing,hooks off,"
-                             "dpi N";
+                             "dpi N,scale N";
   for (const std::string &form : DocumentedForms()) {
     if (form == "start" || form == "end")
       continue;
@@ -199,6 +199,8 @@ TEST(SimDocs, EveryDocumentedFormIsTakenByTheRunner) {
         break;
       line += (line.empty() ? "" : " ") + sample(token);
     }
+    if (form == "scale N")
+      line = "scale 2"; // (1 to 8)
     const bool first = before.find(form) != std::string::npos &&
                        form.rfind("screen", 0) != 0 &&
                        form.rfind("workarea L", 0) != 0;

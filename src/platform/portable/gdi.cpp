@@ -222,6 +222,11 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
     return nullptr;
   std::memset(ps, 0, sizeof *ps);
   ps->rcPaint = w->invalid ? w->invalidRect : RECT{0, 0, 0, 0};
+  // The window's device context addresses its picture's pixels.
+  ps->rcPaint.left *= w->scale;
+  ps->rcPaint.top *= w->scale;
+  ps->rcPaint.right *= w->scale;
+  ps->rcPaint.bottom *= w->scale;
   w->invalid = false;
   ps->hdc = NewDc(hwnd, false);
   Dc *d = GetDcObject(ps->hdc);

@@ -68,5 +68,10 @@ void WindowMovedByHost(HWND hwnd, LONG x, LONG y);
 // WM_SETTINGCHANGE), as the system broadcasts them.
 void PostToTopLevelWindows(UINT msg, WPARAM wParam, LPARAM lParam);
 bool HasForegroundHook();
+// How many pixels of the window's picture one of its coordinates spans (a
+// HiDPI output's buffer scale, 1 to 8): the picture is made again at the
+// new size, all of it invalid, and a window made already is posted
+// WM_DPICHANGED.
+void SetWindowScale(HWND hwnd, int scale);
 
 } // namespace portable

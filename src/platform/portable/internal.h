@@ -85,7 +85,9 @@ struct Window {
   HWND owner = nullptr;
   bool visible = false;
   bool destroying = false;
-  Bitmap surface;
+  Bitmap surface; // scale x scale pixels for each window coordinate
+  int scale = 1;
+  bool created = false; // WM_CREATE has returned
   bool invalid = false;
   RECT invalidRect = {0, 0, 0, 0};
   uint64_t zorder = 0;

@@ -57,8 +57,8 @@ const uintptr_t kUser32Module = 0x7710000;
 Window *AnyWindow(HWND hwnd) { return g_windows.Get(hwnd); }
 
 void ResizeSurface(Window *w) {
-  const int width = std::max<LONG>(0, w->rect.right - w->rect.left);
-  const int height = std::max<LONG>(0, w->rect.bottom - w->rect.top);
+  const int width = w->scale * std::max<LONG>(0, w->rect.right - w->rect.left);
+  const int height = w->scale * std::max<LONG>(0, w->rect.bottom - w->rect.top);
   if (w->surface.width != width || w->surface.height != height)
     w->surface.Allocate(width, height, 32, false);
 }
@@ -104,6 +104,18 @@ const std::string *WindowClassName(HWND hwnd) {
 HWND WindowOwner(HWND hwnd) {
   Window *w = AnyWindow(hwnd);
   return w != nullptr ? w->owner : nullptr;
+}
+
+void SetWindowScale(HWND hwnd, int scale) {
+  Window *w = OwnWindow(hwnd);
+  scale = std::clamp(scale, 1, 8);
+  if (w == nullptr || w->scale == scale)
+    return;
+  w->scale = scale;
+  ResizeSurface(w);
+  InvalidateRect(hwnd, nullptr, FALSE);
+  if (w->created)
+    PostMessageA(hwnd, WM_DPICHANGED, MAKEWPARAM(96 * scale, 96 * scale), 0);
 }
 
 const Bitmap *WindowSurface(HWND hwnd) {
@@ -311,6 +323,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
     DestroyWindow(hwnd);
     return nullptr;
   }
+  if (Window *made = OwnWindow(hwnd))
+    made->created = true;
   if (style & WS_VISIBLE)
     ShowWindow(hwnd, SW_SHOWNOACTIVATE);
   return hwnd;
@@ -399,6 +413,11 @@ BOOL GetWindowRect(HWND hwnd, LPRECT rect) {
     return FALSE;
   *rect = w->rect;
   return TRUE;
+}
+
+UINT WindowPixelScale(HWND hwnd) {
+  Window *w = OwnWindow(hwnd);
+  return w != nullptr ? UINT(w->scale) : 1;
 }
 
 BOOL GetClientRect(HWND hwnd, LPRECT rect) {

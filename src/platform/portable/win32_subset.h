@@ -266,6 +266,7 @@ typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 #define WM_RBUTTONDBLCLK 0x0206
 #define WM_MBUTTONDOWN 0x0207
 #define WM_MBUTTONUP 0x0208
+#define WM_DPICHANGED 0x02E0
 #define WM_USER 0x0400
 
 #define PM_NOREMOVE 0x0000
@@ -600,6 +601,12 @@ int GetObjectA(HANDLE obj, int size, LPVOID out);
 #define LOGPIXELSY 90
 // The screen's pixels per inch (the device context is not looked at).
 int GetDeviceCaps(HDC dc, int index);
+// Not part of Win32: how many pixels of the window's picture one window
+// coordinate spans (the buffer scale of a HiDPI output, on hosts that scale
+// windows for the program); WM_DPICHANGED, posted, says it changed. Window
+// device contexts address the picture's pixels. On Windows it is always 1:
+// a DPI-aware window's coordinates are the screen's pixels.
+UINT WindowPixelScale(HWND hwnd);
 BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
             DWORD rop);
 BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,

@@ -157,6 +157,8 @@ void Runner::BeforeStart(const std::vector<std::string> &w) {
   if (MonitorCommand(w)) {
   } else if (c == "dpi" && w.size() == 2) {
     driver_.SetDpi(int(Number(w[1], 1, 10000)));
+  } else if (c == "scale" && w.size() == 2) {
+    driver_.SetScale(int(Number(w[1], 1, 8)));
   } else if (c == "screen" && w.size() == 3) {
     driver_.SetScreen(int(Number(w[1], 1, 16384)), int(Number(w[2], 1, 16384)));
   } else if (c == "workarea" && w.size() == 2 && w[1] == "fail") {
@@ -230,6 +232,10 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     const WPARAM id = WPARAM(Number(w[2], 0, 0xFFFFFFFFL));
     PostMessageA(w[1] == "owner" ? g_ownerWindow : g_keyboardWindow, WM_COMMAND,
                  id, 0);
+  } else if (c == "scale" && w.size() == 2) {
+    // The keyboard goes to an output of another scale.
+    driver_.SetScale(int(Number(w[1], 1, 8)));
+    portable::SetWindowScale(g_keyboardWindow, int(Number(w[1], 1, 8)));
   } else if (MonitorCommand(w)) {
     // A monitor plugged in or taken away: as a change of the display.
     portable::PostToTopLevelWindows(WM_DISPLAYCHANGE, 24, 0);
@@ -320,6 +326,11 @@ void Runner::AfterStart(const std::vector<std::string> &w) {
     const portable::Bitmap *bitmap = portable::BitmapOf(BackBuffer);
     if (bitmap == nullptr || !portable::WritePng(*bitmap, w[1]))
       Fail("cannot dump the keyboard to " + w[1]);
+  } else if (c == "dump" && w.size() == 3 && w[1] == "window") {
+    // What the host shows: the window's picture as the program painted it.
+    const portable::Bitmap *bitmap = portable::WindowSurface(g_keyboardWindow);
+    if (bitmap == nullptr || !portable::WritePng(*bitmap, w[2]))
+      Fail("cannot dump the keyboard's window to " + w[2]);
   } else if (c == "message" && w.size() == 3 && w[1] == "close") {
     if (w[2] != "keyboard" && w[2] != "owner")
       Fail("message close keyboard|owner");

@@ -355,6 +355,7 @@ void SimDriver::WindowCreated(HWND hwnd) {
   if (!keyboards_.empty())
     log_ << "recreate\n";
   keyboards_[hwnd] = false;
+  portable::SetWindowScale(hwnd, scale_);
 }
 
 void SimDriver::WindowDestroyed(HWND hwnd) {

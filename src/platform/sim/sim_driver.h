@@ -35,6 +35,8 @@ public:
   // Scenario controls.
   void SetScreen(int width, int height);
   void SetDpi(int dpi) { dpi_ = dpi; }
+  // The keyboard's pixels per coordinate, as a HiDPI output scales it.
+  void SetScale(int scale) { scale_ = scale; }
   void SetWorkArea(const RECT &area) {
     workArea_ = area, workAreaFails_ = false;
   }
@@ -112,6 +114,7 @@ private:
   RECT workArea_ = {0, 0, 1280, 760};
   std::vector<Monitor> monitors_;
   int dpi_ = 96;
+  int scale_ = 1;
   bool workAreaFails_ = false;
   bool layered_ = true;
   bool trayFails_ = false;
