@@ -68,3 +68,64 @@ TEST(MenuView, EitherReleaseChoosesOnceArmedButNotSeparatorsOrGreyItems) {
 }
 
 } // namespace
+
+namespace {
+
+// The rows of the picture, between `top` and `bottom`, that hold a pixel
+// of the colour.
+int RowsWith(const portable::Bitmap &b, int top, int bottom, uint32_t rgb) {
+  int rows = 0;
+  for (int y = top; y < bottom; ++y)
+    for (int x = 0; x < b.width; ++x)
+      if (b.Get(x, y) == rgb) {
+        ++rows;
+        break;
+      }
+  return rows;
+}
+
+uint32_t Rgb(int index) {
+  const COLORREF c = GetSysColor(index);
+  return (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) |
+         GetBValue(c);
+}
+
+TEST(MenuView, AtScaleTwoTheLayoutStaysAndThePictureHasTwiceThePixels) {
+  const linuxhost::MenuView one(ContextMenu());
+  const linuxhost::MenuView two(ContextMenu(), 2);
+  // Laid out in its own pixels: the same rows, the pointer read alike.
+  EXPECT_EQ(two.height(), one.height());
+  EXPECT_NEAR(two.width(), one.width(), 1);
+  for (size_t i = 0; i < ContextMenu().size(); ++i) {
+    EXPECT_EQ(two.Top(i), one.Top(i));
+    EXPECT_EQ(two.Bottom(i), one.Bottom(i));
+  }
+  EXPECT_EQ(two.ItemAt(10, 23), 0);
+  EXPECT_EQ(two.ItemAt(10, 24), 1);
+  portable::Bitmap a, b;
+  a.Allocate(one.width(), one.height(), 32, false);
+  b.Allocate(two.width() * 2, two.height() * 2, 32, false);
+  one.Draw(a);
+  two.Draw(b);
+  // The frame's lines are two pixels wide.
+  EXPECT_EQ(a.Get(1, 1), Rgb(COLOR_BTNHIGHLIGHT));
+  EXPECT_EQ(b.Get(1, 1), Rgb(COLOR_3DLIGHT));
+  EXPECT_EQ(b.Get(3, 3), Rgb(COLOR_BTNHIGHLIGHT));
+  EXPECT_EQ(b.Get(b.width - 1, b.height / 2), Rgb(COLOR_3DDKSHADOW));
+  EXPECT_EQ(b.Get(b.width - 2, b.height / 2), Rgb(COLOR_3DDKSHADOW));
+  // The text is drawn at the density, not enlarged: the first item's ink
+  // spans about twice the rows, and not all of its rows come in pairs.
+  const int inkOne =
+      RowsWith(a, one.Top(0), one.Bottom(0), Rgb(COLOR_MENUTEXT));
+  const int inkTwo =
+      RowsWith(b, 2 * two.Top(0), 2 * two.Bottom(0), Rgb(COLOR_MENUTEXT));
+  ASSERT_GT(inkOne, 8);
+  EXPECT_GE(inkTwo, 2 * inkOne - 4);
+  bool unpaired = false;
+  for (int y = 2 * two.Top(0); y < 2 * two.Bottom(0); y += 2)
+    for (int x = 0; x < b.width; ++x)
+      unpaired = unpaired || b.Get(x, y) != b.Get(x, y + 1);
+  EXPECT_TRUE(unpaired);
+}
+
+} // namespace

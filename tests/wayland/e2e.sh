@@ -735,6 +735,164 @@ check "the position saved counts from the work area's corner: 398, 0" top_saved
 
 fi
 
+# --- HiDPI outputs ----------------------------------------------------------
+if phase hidpi; then
+# A session of its own, its output at scale 2 and then 1.5.
+wl_stop_session
+wait 2>/dev/null
+rm -rf "$XDG_CONFIG_HOME/flinto"
+wl_start_session yes || exit 1
+spawn "$work/bin/flinto-wl-target" "$target_log"
+pids+=($!)
+wait_for 10 target_focused
+# at_scale S: the output at scale S, the pointer's extent and the work area
+# (logical) as sway then says.
+at_scale() {
+  swaymsg_ output HEADLESS-1 scale "$1" >/dev/null
+  scale_taken() {
+    swaymsg_ -t get_outputs | python3 -c '
+import json, sys
+sys.exit(json.load(sys.stdin)[0]["scale"] != float(sys.argv[1]))' "$1"
+  }
+  wait_for 5 scale_taken "$1" || return 1
+  read -r out_w out_h < <(swaymsg_ -t get_outputs | python3 -c '
+import json, sys
+r = json.load(sys.stdin)[0]["rect"]
+print(r["width"], r["height"])')
+  read -r work_x work_y work_w work_h < <(swaymsg_ -t get_workspaces |
+    python3 -c '
+import json, sys
+r = json.load(sys.stdin)[0]["rect"]
+print(r["x"], r["y"], r["width"], r["height"])')
+  send extent "$out_w" "$out_h"
+  settle
+}
+# shot_at S FILE X,Y WxH: the logical rectangle at S pixels per point.
+shot_at() { as_user grim -s "$1" -g "$3 $4" "$2"; }
+# sharp_as_sim UNIT S: the keyboard at (KX, KY) is flinto-sim's picture at
+# UNIT x S, pixel for pixel, in a screenshot at S pixels per point.
+sharp_as_sim() {
+  send move $park
+  settle
+  printf 'setting Unit dword %s\nstart\ndump %s\n' $(($1 * $2)) "$work/sim.png" |
+    "$sim" >/dev/null
+  shot_at "$2" "$work/kb.png" "$KX,$KY" "$((158 * $1))x$((52 * $1))"
+  [ "$(pixels_differ "$work/kb.png" "$work/sim.png")" = "0" ]
+}
+# fine_detail FILE: the picture has detail finer than 2 x 2 pixels (it is
+# not a picture of half the size enlarged).
+fine_detail() {
+  convert "$1" -sample 50% -sample 200% "$work/coarse.png"
+  local n
+  n=$(pixels_differ "$1" "$work/coarse.png")
+  [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 100 ]
+}
+# Shown at scale 1, then the output goes to scale 2.
+: >"$flinto_log"
+FLINTO_TRACE=1 start_flinto
+wait_for 20 item_registered
+activate_item
+KX=$((work_w - 474)) KY=$((work_h - 156))
+wait_for 10 shows_sim
+check "the output goes to scale 2" at_scale 2
+park="$((out_w - 20)) 20"
+KX=$((work_w - 474)) KY=$((work_y + work_h - 156))
+check "the output going to scale 2 ($out_w x $out_h points), the keyboard shown is drawn again at unit 3 x 2 (flinto-sim's unit 6 picture) and moved into the smaller screen's corner" \
+  wait_for 10 sharp_as_sim 3 2
+stop_flinto
+rm -f "$registry"
+send move $park
+settle
+as_user grim -s 2 "$work/desktop2.png"
+: >"$flinto_log"
+FLINTO_TRACE=1 start_flinto
+wait_for 20 item_registered
+activate_item
+check "a first start at scale 2: the corner, drawn at unit 3 x 2" \
+  wait_for 10 sharp_as_sim 3 2
+layout_of "" >"$work/layout"
+before=$(log_lines)
+click_key 0x41
+check "a click on A at its place in points types a" wait_for 3 logged "$before" "^press.* text=a$"
+# The menu: drawn at the output's density too.
+click $((KX + 2)) $((KY + 30)) 3
+# (Where it opens: at the point, flipped where it would pass the work
+# area's right or bottom edge.)
+mx=$((KX + 2)) my=$((KY + 30))
+[ $((mx + menu_w)) -gt "$work_w" ] && mx=$((mx - menu_w))
+[ $((my + menu_h)) -gt "$work_h" ] && my=$((my - menu_h))
+[ "$my" -lt 0 ] && my=0
+menu_at_scale() {
+  send move $park
+  settle
+  shot_at 2 "$work/menu2.png" "$mx,$((work_y + my))" "${menu_w}x$menu_h"
+  convert "$work/desktop2.png" -crop "$((2 * menu_w))x$((2 * menu_h))+$((2 * mx))+$((2 * (work_y + my)))" \
+    +repage "$work/no-menu.png"
+  [ "$(pixels_differ "$work/menu2.png" "$work/no-menu.png")" != 0 ] &&
+    fine_detail "$work/menu2.png"
+}
+check "its menu opens, drawn at scale 2 (detail finer than two pixels)" \
+  wait_for 5 menu_at_scale
+click $park
+check "a click outside closes it" wait_for 5 sharp_as_sim 3 2
+# The arrow over the keyboard: the theme's picture for scale 2 (48 pixels
+# for the usual 24 points), said to be at scale 2, its hot spot in points.
+send move $((KX + 100)) $((KY + 30))
+settle
+arrow_at_two() {
+  local cursor
+  cursor=$(grep -Eo 'set_cursor\([0-9]+, wl_surface@[0-9]+, [0-9]+, [0-9]+\)' \
+    "$flinto_log" | tail -n1)
+  [[ "$cursor" =~ wl_surface@([0-9]+),\ ([0-9]+),\ ([0-9]+) ]] || return 1
+  [ "${BASH_REMATCH[2]}" -le 12 ] && [ "${BASH_REMATCH[3]}" -le 12 ] &&
+    grep -q "wl_surface@${BASH_REMATCH[1]}\.set_buffer_scale(2)" "$flinto_log" &&
+    grep -Eq 'create_buffer\(new id wl_buffer@[0-9]+, [0-9]+, 48, 48, 192,' "$flinto_log"
+}
+check "the arrow over it is the theme's picture for scale 2" wait_for 5 arrow_at_two
+# Scale 1.5: the compositor says 2 and scales the picture down; the screen
+# is its logical size.
+stop_flinto
+rm -f "$registry"
+check "the output goes to scale 1.5" at_scale 1.5
+park="$((out_w - 20)) 20"
+: >"$flinto_log"
+FLINTO_TRACE=1 start_flinto
+wait_for 20 item_registered
+activate_item
+KX=$((work_w - 474)) KY=$((work_y + work_h - 156))
+check "at scale 1.5 the screen is $out_w x $out_h points" test "$out_w" -eq 853
+buffers_at_two() {
+  grep -Eq 'wl_surface@[0-9]+\.set_buffer_scale\(2\)' "$flinto_log" &&
+    grep -Eq 'create_buffer\(new id wl_buffer@[0-9]+, 0, 948, 312, 3792,' "$flinto_log"
+}
+check "the keyboard's buffer has scale 2: 948 x 312 pixels for 474 x 156 points" \
+  wait_for 10 buffers_at_two
+# Seen at 1.5, it is nearer flinto-sim's unit 6 picture made smaller than
+# its unit 3 picture made larger.
+nearer_sharp() {
+  send move $park
+  settle
+  shot_at 1.5 "$work/kb15.png" "$KX,$KY" 474x156
+  local size
+  size=$(identify -format '%wx%h' "$work/kb15.png") || return 1
+  printf 'setting Unit dword 6\nstart\ndump %s\n' "$work/six.png" | "$sim" >/dev/null
+  printf 'start\ndump %s\n' "$work/three.png" | "$sim" >/dev/null
+  convert "$work/six.png" -resize "$size!" "$work/six15.png"
+  convert "$work/three.png" -filter point -resize "$size!" "$work/three15.png"
+  local a b
+  a=$(compare -metric RMSE "$work/kb15.png" "$work/six15.png" null: 2>&1 | cut -d' ' -f1)
+  b=$(compare -metric RMSE "$work/kb15.png" "$work/three15.png" null: 2>&1 | cut -d' ' -f1)
+  echo "RMSE to the sharp picture $a, to the enlarged one $b"
+  awk -v a="$a" -v b="$b" 'BEGIN { exit !(a + 0 < b + 0) }'
+}
+check "seen at 1.5 it is the sharp picture scaled down, not unit 3 enlarged" \
+  wait_for 10 nearer_sharp
+before=$(log_lines)
+click_key 0x53
+check "a click on S types s" wait_for 3 logged "$before" "^press.* text=s$"
+stop_flinto
+fi
+
 # --- A second output ------------------------------------------------------
 if phase outputs; then
 # In a session of its own, the last: sway 1.7 cannot take a headless

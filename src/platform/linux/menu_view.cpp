@@ -40,11 +40,12 @@ std::string StripMnemonic(const std::string &text, int *marked) {
 
 } // namespace
 
-MenuView::MenuView(const std::vector<MenuItem> &items) : items_(items) {
+MenuView::MenuView(const std::vector<MenuItem> &items, int scale)
+    : items_(items), scale_(std::clamp(scale, 1, 8)) {
   LOGFONTA lf;
   std::memset(&lf, 0, sizeof lf);
-  lf.lfHeight = 16;
-  lf.lfWidth = 8;
+  lf.lfHeight = 16 * scale_;
+  lf.lfWidth = 8 * scale_;
   lf.lfCharSet = SHIFTJIS_CHARSET;
   std::memcpy(lf.lfFaceName, kFace, sizeof kFace);
   font_ = OpenFontFace(lf);
@@ -66,7 +67,8 @@ void MenuView::Layout() {
     if (font_ != nullptr) {
       int marked;
       const std::string text = StripMnemonic(item.text, &marked);
-      textWidth = std::max(textWidth, MeasureText(*font_, text));
+      const int scaled = MeasureText(*font_, text);
+      textWidth = std::max(textWidth, (scaled + scale_ - 1) / scale_);
     }
   }
   width_ = kBorder * 2 + kTextLeft + textWidth + kTextRight;
@@ -104,9 +106,12 @@ int MenuView::ItemAt(int x, int y) const {
 
 void MenuView::Draw(Bitmap &b) const {
   const int hover = hover_;
+  const int s = scale_;
+  // Lines and marks in the menu's own pixels, each s x s on the picture;
+  // the text is drawn at the picture's own density.
   auto fill = [&](int x0, int y0, int x1, int y1, uint32_t rgb) {
-    for (int y = std::max(0, y0); y < std::min(b.height, y1); ++y)
-      for (int x = std::max(0, x0); x < std::min(b.width, x1); ++x)
+    for (int y = std::max(0, y0 * s); y < std::min(b.height, y1 * s); ++y)
+      for (int x = std::max(0, x0 * s); x < std::min(b.width, x1 * s); ++x)
         b.Set(x, y, rgb);
   };
   auto rgb = [](int index) { return ColorrefToRgb(GetSysColor(index)); };
@@ -154,20 +159,23 @@ void MenuView::Draw(Bitmap &b) const {
     int marked;
     const std::string text = StripMnemonic(item.text, &marked);
     auto drawText = [&](int dx, int dy, uint32_t colour) {
-      RECT r = {kBorder + kTextLeft + dx, top + dy, width_ - kBorder + dx,
-                top + rowHeight_ + dy};
+      RECT r = {(kBorder + kTextLeft + dx) * s, (top + dy) * s,
+                (width_ - kBorder + dx) * s, (top + rowHeight_ + dy) * s};
       const COLORREF c =
           ((colour & 0xFF) << 16) | (colour & 0xFF00) | ((colour >> 16) & 0xFF);
       DrawTextOn(b, nullptr, *font_, text.data(), int(text.size()), &r,
                  DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX, c, TRANSPARENT, 0);
       if (marked >= 0) {
-        // The access key's character is underlined.
+        // The access key's character is underlined (measured on the
+        // picture, so the line is as long as the character is wide).
         const int x0 =
             r.left + MeasureText(*font_, text.substr(0, size_t(marked)));
         const int x1 =
             r.left + MeasureText(*font_, text.substr(0, size_t(marked) + 1));
-        const int y = top + dy + (rowHeight_ + 16) / 2;
-        fill(x0, y, x1, y + 1, colour);
+        const int y = (top + dy + (rowHeight_ + 16) / 2) * s;
+        for (int py = std::max(0, y); py < std::min(b.height, y + s); ++py)
+          for (int px = std::max(0, x0); px < std::min(b.width, x1); ++px)
+            b.Set(px, py, colour);
       }
     };
     if (grey) {

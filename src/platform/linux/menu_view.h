@@ -22,7 +22,9 @@ using portable::MenuItem;
 
 class MenuView {
 public:
-  explicit MenuView(const std::vector<MenuItem> &items);
+  // Drawn with `scale` x `scale` pixels for each of its own (a HiDPI
+  // output's); everything else is in its own pixels.
+  explicit MenuView(const std::vector<MenuItem> &items, int scale = 1);
 
   int width() const { return width_; }
   int height() const { return height_; }
@@ -32,6 +34,8 @@ public:
   int Top(size_t item) const { return tops_[item]; }
   int Bottom(size_t item) const;
   const std::vector<MenuItem> &items() const { return items_; }
+  int scale() const { return scale_; }
+  // Into a picture of width() x height() times the scale.
   void Draw(Bitmap &target) const;
 
   // The pointer, in menu pixels (outside the menu too). Each returns
@@ -47,8 +51,9 @@ private:
   void Layout();
 
   std::vector<MenuItem> items_;
-  std::vector<int> tops_; // y of each item
-  std::shared_ptr<FontFace> font_;
+  std::vector<int> tops_;          // y of each item
+  std::shared_ptr<FontFace> font_; // at the scale
+  int scale_ = 1;
   int width_ = 0;
   int height_ = 0;
   int rowHeight_ = 0;

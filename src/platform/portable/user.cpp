@@ -111,8 +111,18 @@ void SetWindowScale(HWND hwnd, int scale) {
   scale = std::clamp(scale, 1, 8);
   if (w == nullptr || w->scale == scale)
     return;
+  // Until the window draws itself again its old picture stands in,
+  // stretched to the new size.
+  const Bitmap old = w->surface;
+  const int oldScale = w->scale;
   w->scale = scale;
   ResizeSurface(w);
+  for (int y = 0; y < w->surface.height; ++y)
+    for (int x = 0; x < w->surface.width; ++x) {
+      const int ox = x * oldScale / scale, oy = y * oldScale / scale;
+      if (old.Contains(ox, oy))
+        w->surface.Set(x, y, old.Get(ox, oy));
+    }
   InvalidateRect(hwnd, nullptr, FALSE);
   if (w->created)
     PostMessageA(hwnd, WM_DPICHANGED, MAKEWPARAM(96 * scale, 96 * scale), 0);

@@ -519,15 +519,24 @@ void WaylandDriver::HandlePointer(const PointerEvent &event) {
 void WaylandDriver::SetArrow(uint32_t serial) {
   if (pointerDevice_ == nullptr)
     return;
+  // At the output's scale, as the compositor draws its own.
+  const int scale = Scale();
+  if (cursorTheme_ != nullptr && cursorScale_ != scale) {
+    wl_cursor_theme_destroy(cursorTheme_);
+    cursorTheme_ = nullptr;
+  }
+  const char *size = std::getenv("XCURSOR_SIZE");
+  const int px = size != nullptr ? std::atoi(size) : 0;
+  const int wanted = (px > 0 && px <= 256 ? px : 24) * scale;
   if (cursorTheme_ == nullptr) {
     // The user's theme and size, else the library's own arrow.
-    const char *size = std::getenv("XCURSOR_SIZE");
-    const int px = size != nullptr ? std::atoi(size) : 0;
-    cursorTheme_ = wl_cursor_theme_load(std::getenv("XCURSOR_THEME"),
-                                        px > 0 && px <= 256 ? px : 24, shm_);
+    cursorTheme_ =
+        wl_cursor_theme_load(std::getenv("XCURSOR_THEME"), wanted, shm_);
     if (cursorTheme_ == nullptr)
       return;
-    cursorSurface_ = wl_compositor_create_surface(compositor_);
+    cursorScale_ = scale;
+    if (cursorSurface_ == nullptr)
+      cursorSurface_ = wl_compositor_create_surface(compositor_);
   }
   wl_cursor *arrow = wl_cursor_theme_get_cursor(cursorTheme_, "left_ptr");
   if (arrow == nullptr)
@@ -538,12 +547,22 @@ void WaylandDriver::SetArrow(uint32_t serial) {
   wl_buffer *buffer = wl_cursor_image_get_buffer(image);
   if (buffer == nullptr)
     return;
+  // A theme without the size gives the nearest it has (the library's own
+  // arrow has one size): a picture much smaller than asked for is shown at
+  // scale 1, which the compositor enlarges.
+  const int imageScale = image->width * 4 >= unsigned(wanted) * 3 &&
+                                 image->width % unsigned(scale) == 0 &&
+                                 image->height % unsigned(scale) == 0
+                             ? scale
+                             : 1;
+  wl_surface_set_buffer_scale(cursorSurface_, imageScale);
   wl_surface_attach(cursorSurface_, buffer, 0, 0);
   wl_surface_damage_buffer(cursorSurface_, 0, 0, int32_t(image->width),
                            int32_t(image->height));
   wl_surface_commit(cursorSurface_);
   wl_pointer_set_cursor(pointerDevice_, serial, cursorSurface_,
-                        int32_t(image->hotspot_x), int32_t(image->hotspot_y));
+                        int32_t(image->hotspot_x) / imageScale,
+                        int32_t(image->hotspot_y) / imageScale);
 }
 
 HWND WaylandDriver::WindowAt(POINT point) {

@@ -67,8 +67,12 @@ struct LayerSurface {
   Buffer buffers[2];
   wl_callback *frame = nullptr; // a frame callback outstanding
   bool redrawDue = false;       // a paint waits for the frame or a buffer
-  RECT damage = {0, 0, 0, 0};
+  RECT damage = {0, 0, 0, 0};   // in the buffer's pixels
+  int bufferScale = 1;          // as the compositor was last told
 };
+
+// Damage that covers any picture.
+constexpr RECT kWholePicture = {0, 0, 1 << 24, 1 << 24};
 
 class WaylandDriver : public portable::Driver {
 public:
@@ -216,6 +220,13 @@ private:
   Output *OutputOf(wl_output *output);
   Output *LogicalOf(zxdg_output_v1 *logical);
   Output *CurrentOutput() { return OutputOf(output_); }
+  // The keyboard's output's buffer scale: an integer, the compositor
+  // scales down for a fractional one.
+  int Scale() {
+    const Output *o = CurrentOutput();
+    return o != nullptr ? o->scale : 1;
+  }
+  static void SetBufferScale(LayerSurface &s, int scale);
   // The output that holds most of the rectangle, or null.
   Output *OutputFor(const RECT &rect);
   // Every surface of ours made again on another output.
@@ -292,6 +303,7 @@ private:
   bool menuSurfaceLost_ = false;
   Buffer menuBlank_; // the menu surface's picture between menus
   wl_cursor_theme *cursorTheme_ = nullptr;
+  int cursorScale_ = 1; // the scale the theme was loaded for
   wl_surface *cursorSurface_ = nullptr;
 
   // Foreign toplevels.

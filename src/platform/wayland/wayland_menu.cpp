@@ -23,7 +23,8 @@
 namespace wayland {
 
 struct WaylandDriver::Menu {
-  explicit Menu(const std::vector<portable::MenuItem> &items) : view(items) {}
+  Menu(const std::vector<portable::MenuItem> &items, int scale)
+      : view(items, scale) {}
   linuxhost::MenuView view;
   int wantX = 0, wantY = 0; // the point it was asked at
   int x = 0, y = 0;         // its top-left corner on the surface
@@ -92,6 +93,7 @@ void WaylandDriver::BlankMenuSurface() {
     return;
   if (menuBlank_.buffer == nullptr && !MakeBuffer(menuBlank_, 1, 1))
     return;
+  SetBufferScale(c, 1); // (a picture's size is a multiple of its scale)
   wl_region *none = wl_compositor_create_region(compositor_);
   wl_surface_set_input_region(c.surface, none);
   wl_region_destroy(none);
@@ -114,7 +116,8 @@ bool WaylandDriver::OnMenuBufferRelease(wl_buffer *buffer) {
 }
 
 // Only the menu's rectangle is ever written: the rest of each buffer stays
-// as the shared memory starts, transparent.
+// as the shared memory starts, transparent. Places are in the surface's
+// coordinates; the buffers have the menu's scale.
 void WaylandDriver::PaintMenu() {
   Menu &m = *menu_;
   LayerSurface &c = menuSurface_;
@@ -122,6 +125,8 @@ void WaylandDriver::PaintMenu() {
   const int width = int(c.configuredWidth), height = int(c.configuredHeight);
   if (!c.configured || width <= 0 || height <= 0)
     return;
+  const int scale = m.view.scale();
+  const int bufferWidth = width * scale, bufferHeight = height * scale;
   if (!m.placed) {
     // Kept on the surface: flipped to the other side of the point when it
     // would run off the right or the bottom; a point outside the surface
@@ -136,14 +141,14 @@ void WaylandDriver::PaintMenu() {
   Buffer *b = nullptr;
   for (Buffer &candidate : c.buffers)
     if (!candidate.busy && candidate.buffer != nullptr &&
-        candidate.width == width && candidate.height == height) {
+        candidate.width == bufferWidth && candidate.height == bufferHeight) {
       b = &candidate;
       break;
     }
   if (b == nullptr)
     for (Buffer &candidate : c.buffers)
       if (!candidate.busy) {
-        if (!MakeBuffer(candidate, width, height))
+        if (!MakeBuffer(candidate, bufferWidth, bufferHeight))
           return;
         b = &candidate;
         break;
@@ -152,17 +157,19 @@ void WaylandDriver::PaintMenu() {
     return; // painted when one is released
   m.view.Draw(m.pixels);
   wl_surface_set_input_region(c.surface, nullptr); // all of it
-  const int w = std::min(m.view.width(), width - m.x);
-  const int h = std::min(m.view.height(), height - m.y);
+  const int w = std::min(m.pixels.width, (width - m.x) * scale);
+  const int h = std::min(m.pixels.height, (height - m.y) * scale);
+  const int x0 = m.x * scale, y0 = m.y * scale;
   for (int y = 0; y < h; ++y) {
     const uint32_t *from = reinterpret_cast<const uint32_t *>(
         m.pixels.data.data() + size_t(y) * m.pixels.stride);
-    uint32_t *to = b->pixels + size_t(m.y + y) * size_t(width) + m.x;
+    uint32_t *to = b->pixels + size_t(y0 + y) * size_t(bufferWidth) + x0;
     for (int x = 0; x < w; ++x)
       to[x] = 0xFF000000u | (from[x] & 0xFFFFFFu);
   }
+  SetBufferScale(c, scale);
   wl_surface_attach(c.surface, b->buffer, 0, 0);
-  wl_surface_damage_buffer(c.surface, m.x, m.y, w, h);
+  wl_surface_damage_buffer(c.surface, x0, y0, w, h);
   wl_surface_commit(c.surface);
   b->busy = true;
   c.redrawDue = false;
@@ -219,12 +226,13 @@ UINT WaylandDriver::TrackMenu(const std::vector<portable::MenuItem> &items,
                               int x, int y, HWND) {
   if (menu_ != nullptr || menuSurface_.surface == nullptr)
     return 0;
-  Menu menu(items);
+  Menu menu(items, Scale());
   menuEntered_ = false;
   // On the menu's surface, which covers the keyboard's output's work area.
   menu.wantX = x - origin_.x;
   menu.wantY = y - origin_.y;
-  menu.pixels.Allocate(menu.view.width(), menu.view.height(), 32, false);
+  menu.pixels.Allocate(menu.view.width() * menu.view.scale(),
+                       menu.view.height() * menu.view.scale(), 32, false);
   menu_ = &menu;
   // The program's own pointer state: no key is under the pointer while the
   // menu covers the keyboard.

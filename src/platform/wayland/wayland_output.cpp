@@ -191,6 +191,10 @@ void WaylandDriver::UpdateScreen() {
   if (w <= 0 || h <= 0)
     return;
   origin_ = {r.left, r.top};
+  // Our windows are drawn at the output's scale (each draws again when it
+  // changes).
+  for (const auto &[hwnd, rect] : rects_)
+    portable::SetWindowScale(hwnd, o->scale);
   const bool changed =
       screenWidth_ != 0 && (w != screenWidth_ || h != screenHeight_);
   screenWidth_ = w;

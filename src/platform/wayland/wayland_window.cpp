@@ -86,8 +86,7 @@ void WaylandDriver::OnLayerConfigure(zwlr_layer_surface_v1 *layer,
     s.configured = true;
     s.configuredWidth = width;
     s.configuredHeight = height;
-    const RECT &r = rects_[hwnd];
-    s.damage = {0, 0, r.right - r.left, r.bottom - r.top};
+    s.damage = kWholePicture;
     Draw(hwnd, s);
     return;
   }
@@ -133,6 +132,8 @@ void WaylandDriver::WindowCreated(HWND hwnd) {
   GetWindowRect(hwnd, &r);
   rects_[hwnd] = r;
   alpha_[hwnd] = 255;
+  // Drawn at the output's density from the first picture on.
+  portable::SetWindowScale(hwnd, Scale());
   const std::string *cls = portable::WindowClassName(hwnd);
   if (cls != nullptr && *cls == "FlintoHidden")
     ListenForInstances();
@@ -192,6 +193,13 @@ void WaylandDriver::PlaceSurface(HWND hwnd, LayerSurface &s) {
     applied_[hwnd] = {r.left, r.top};
 }
 
+void WaylandDriver::SetBufferScale(LayerSurface &s, int scale) {
+  if (s.bufferScale != scale && s.surface != nullptr) {
+    wl_surface_set_buffer_scale(s.surface, scale);
+    s.bufferScale = scale;
+  }
+}
+
 void WaylandDriver::DestroySurface(LayerSurface &s) {
   if (s.frame != nullptr)
     wl_callback_destroy(s.frame);
@@ -240,10 +248,8 @@ void WaylandDriver::WindowMoved(HWND hwnd, const RECT &rect) {
   PlaceSurface(hwnd, *s);
   const bool resized = rect.right - rect.left != before.right - before.left ||
                        rect.bottom - rect.top != before.bottom - before.top;
-  if (resized) {
-    // Drawn at the new size once the program paints it.
-    s->damage = {0, 0, rect.right - rect.left, rect.bottom - rect.top};
-  }
+  if (resized)
+    s->damage = kWholePicture; // drawn at the new size once painted
   wl_surface_commit(s->surface);
   // Pointer events the compositor sent before it took the new place are
   // relative to the old one: the new place counts once a round trip says
@@ -276,8 +282,7 @@ bool WaylandDriver::SetAlpha(HWND hwnd, BYTE alpha) {
     return true;
   alpha_[hwnd] = alpha;
   if (LayerSurface *s = SurfaceOf(hwnd)) {
-    const RECT &r = rects_[hwnd];
-    s->damage = {0, 0, r.right - r.left, r.bottom - r.top};
+    s->damage = kWholePicture;
     Draw(hwnd, *s);
   }
   return true;
@@ -407,8 +412,14 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
     }
   }
   RECT d = s.damage;
+  d = {std::max<LONG>(d.left, 0), std::max<LONG>(d.top, 0),
+       std::min<LONG>(d.right, picture->width),
+       std::min<LONG>(d.bottom, picture->height)};
   if (d.left >= d.right || d.top >= d.bottom)
     d = {0, 0, picture->width, picture->height};
+  // The picture has the window's pixel scale (the output's, once the
+  // program has drawn for it): the compositor is told with the buffer.
+  SetBufferScale(s, int(WindowPixelScale(hwnd)));
   wl_surface_attach(s.surface, b->buffer, 0, 0);
   wl_surface_damage_buffer(s.surface, d.left, d.top, d.right - d.left,
                            d.bottom - d.top);
