@@ -46,14 +46,19 @@ void StopTick(HWND hwnd) {
   g_timerRunning = false;
 }
 
-// Whether the next tick can have work: the pointer is over the keyboard
-// (repeat, fade in), a key owns the pointer (release on leaving), a fade
-// out is under way, or nothing reports modifier changes (polling). A
-// latched or locked key with the pointer away waits: its repeat holds.
+// Whether the next tick can have work: a key owns the pointer (repeat,
+// release on leaving), a repeat is due with the pointer over the keyboard
+// (a latched or locked key with the pointer away waits: its repeat holds),
+// the keyboard is translucent (it fades in while the pointer is over it
+// and out when it leaves), or nothing reports modifier changes (polling).
+// A pointer resting on an opaque keyboard with nothing held gives none:
+// its next move starts the tick again.
 bool TickHasWork(bool pointerOver) {
-  if (!g_keyboardHooked || pointerOver || IsAnyKeyCaptured())
+  if (!g_keyboardHooked || IsAnyKeyCaptured())
     return true;
-  return g_transparent != 0 && g_alpha > kAlphaMin;
+  if (pointerOver && g_repeatCountdown > 0)
+    return true;
+  return g_transparent != 0 && (pointerOver || g_alpha > kAlphaMin);
 }
 
 constexpr LONG kSnapDistance = 32;
