@@ -31,6 +31,9 @@ struct Bitmap {
   bool Contains(int x, int y) const {
     return x >= 0 && y >= 0 && x < width && y < height;
   }
+  // The first byte of row y (as seen, top row 0), of bpp / 8 bytes a pixel.
+  uint8_t *Row(int y) { return const_cast<uint8_t *>(Pixel(0, y)); }
+  const uint8_t *Row(int y) const { return Pixel(0, y); }
 
 private:
   const uint8_t *Pixel(int x, int y) const {

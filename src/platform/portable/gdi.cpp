@@ -459,16 +459,34 @@ BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
   }
   if (to.left >= to.right || to.top >= to.bottom)
     return TRUE;
-  std::vector<uint32_t> row(static_cast<size_t>(to.right - to.left));
+  // Pixels are 3 or 4 bytes, blue, green, red first; only those three are
+  // copied. A source pixel outside the source is black.
+  const size_t width = size_t(to.right - to.left);
+  const int from = sb->bpp / 8, into = db->bpp / 8;
+  std::vector<uint8_t> row(width * 3);
   for (LONG ty = to.top; ty < to.bottom; ++ty) {
     const int sy = y1 + rows[size_t(ty - y)];
+    const uint8_t *source = sy >= 0 && sy < sb->height ? sb->Row(sy) : nullptr;
     // Read before written: the source may be the target itself.
-    for (LONG tx = to.left; tx < to.right; ++tx) {
+    uint8_t *r = row.data();
+    for (LONG tx = to.left; tx < to.right; ++tx, r += 3) {
       const int sx = x1 + columns[size_t(tx - x)];
-      row[size_t(tx - to.left)] = sb->Contains(sx, sy) ? sb->Get(sx, sy) : 0;
+      if (source != nullptr && sx >= 0 && sx < sb->width) {
+        const uint8_t *p = source + size_t(sx) * size_t(from);
+        r[0] = p[0];
+        r[1] = p[1];
+        r[2] = p[2];
+      } else {
+        r[0] = r[1] = r[2] = 0;
+      }
     }
-    for (LONG tx = to.left; tx < to.right; ++tx)
-      db->Set(int(tx), int(ty), row[size_t(tx - to.left)]);
+    uint8_t *target = db->Row(int(ty)) + size_t(to.left) * size_t(into);
+    r = row.data();
+    for (size_t i = 0; i < width; ++i, r += 3, target += into) {
+      target[0] = r[0];
+      target[1] = r[1];
+      target[2] = r[2];
+    }
   }
   NoteDirty(dd, to);
   return TRUE;
