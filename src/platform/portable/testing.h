@@ -17,4 +17,9 @@ bool HasKeyboardHook();
 // Drops every window, timer, message and GDI object (between test runs).
 void ResetAll();
 
+// How many times fontconfig has been asked for a font, and forgetting the
+// answers this run has had (those kept in the font cache file stay).
+int FontconfigQueries();
+void ForgetFontMatches();
+
 } // namespace portable

@@ -16,7 +16,9 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "platform/portable/font_cache.h"
 #include "platform/portable/internal.h"
+#include "platform/portable/testing.h"
 #include "platform/portable/text.h"
 
 namespace portable {
@@ -61,6 +63,7 @@ struct MatchResult {
   bool found = false;
 };
 std::map<MatchKey, MatchResult> matchCache;
+int fontconfigQueries = 0;
 
 std::u32string Decode(const char *text, size_t count) {
   std::u32string out;
@@ -101,7 +104,12 @@ MatchResult Match(const std::string &family, bool bold) {
   if (cached != matchCache.end())
     return cached->second;
   MatchResult result;
-  if (FcInit()) {
+  FontChoice kept;
+  if (RecallFontChoice(family, bold, &kept)) {
+    result.file = kept.file;
+    result.index = kept.index;
+    result.found = true;
+  } else if (FcInit()) {
     FcPattern *pattern = FcPatternCreate();
     FcPatternAddString(pattern, FC_FAMILY,
                        reinterpret_cast<const FcChar8 *>(family.c_str()));
@@ -113,6 +121,7 @@ MatchResult Match(const std::string &family, bool bold) {
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult status = FcResultNoMatch;
+    ++fontconfigQueries;
     FcPattern *match = FcFontMatch(nullptr, pattern, &status);
     if (match != nullptr) {
       FcChar8 *file = nullptr;
@@ -128,6 +137,7 @@ MatchResult Match(const std::string &family, bool bold) {
         result.file = reinterpret_cast<const char *>(file);
         result.index = index;
         result.found = true;
+        RememberFontChoice(family, bold, {result.file, result.index});
       }
       FcPatternDestroy(match);
     }
@@ -308,6 +318,9 @@ std::vector<std::pair<FaceKey, std::shared_ptr<FontFace>>> recentFaces;
 constexpr size_t kRecentFaces = 6;
 
 } // namespace
+
+int FontconfigQueries() { return fontconfigQueries; }
+void ForgetFontMatches() { matchCache.clear(); }
 
 std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf) {
   if (!fontsEnabled)
