@@ -47,7 +47,8 @@ check "it depends on a Japanese font" grep -q "fonts-ipafont-gothic | fonts-japa
 links() { grep -q "libx11-6" <<<"$depends" && grep -q "libfreetype6" <<<"$depends"; }
 check "and on the libraries it links (from dpkg-shlibdeps)" links
 dpkg-deb -x "$deb" "$work/root"
-for f in usr/bin/flinto usr/share/man/man1/flinto.1.gz \
+for f in usr/bin/flinto usr/libexec/flinto/flinto-wayland \
+  usr/share/man/man1/flinto.1.gz \
   usr/share/doc/flinto/copyright usr/share/doc/flinto/changelog.gz \
   usr/share/applications/flinto.desktop \
   usr/share/icons/hicolor/48x48/apps/flinto.png \
@@ -55,11 +56,16 @@ for f in usr/bin/flinto usr/share/man/man1/flinto.1.gz \
   usr/share/metainfo/org.flinto.Flinto.metainfo.xml; do
   check "it holds /$f" test -s "$work/root/$f"
 done
-check "the program is stripped" not sh -c "file '$work/root/usr/bin/flinto' | grep -q 'not stripped'"
-check "and hardened: bound at start, read-only relocations" \
-  sh -c "readelf -d '$work/root/usr/bin/flinto' | grep -q 'BIND_NOW' && readelf -l '$work/root/usr/bin/flinto' | grep -q GNU_RELRO"
-check "with the stack protector and checked buffer functions" \
-  sh -c "readelf -W --dyn-syms '$work/root/usr/bin/flinto' | grep -q __stack_chk_fail && readelf -W --dyn-syms '$work/root/usr/bin/flinto' | grep -q '__snprintf_chk'"
+for p in usr/bin/flinto usr/libexec/flinto/flinto-wayland; do
+  f="$work/root/$p"
+  check "/$p is stripped" not sh -c "file '$f' | grep -q 'not stripped'"
+  check "and hardened: bound at start, read-only relocations" \
+    sh -c "readelf -d '$f' | grep -q 'BIND_NOW' && readelf -l '$f' | grep -q GNU_RELRO"
+  check "with the stack protector and checked buffer functions" \
+    sh -c "readelf -W --dyn-syms '$f' | grep -q __stack_chk_fail && readelf -W --dyn-syms '$f' | grep -q '__snprintf_chk'"
+done
+check "the X11 program loads no Wayland nor D-Bus library" \
+  not sh -c "readelf -d '$work/root/usr/bin/flinto' | grep -E 'NEEDED.*(wayland|systemd|xkbcommon)'"
 lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1
 check "lintian finds no error and no warning" test $? -eq 0 || cat "$work/lintian.log"
 appstreamcli validate --no-net \

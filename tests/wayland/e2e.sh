@@ -38,6 +38,13 @@ says() { [ "$status" -eq 1 ] && grep -q "$1" <<<"$out"; }
 check "FLINTO_HOST=wayland without a compositor: a clear error, status 1" \
   says 'FLINTO_HOST=wayland, but cannot connect'
 check "in one line" test "$(wc -l <<<"$out")" -eq 1
+# Not chosen: the Wayland program hands the start back to the X11 one,
+# whose one line says why neither runs.
+out=$(WAYLAND_DISPLAY=wayland-none as_user "$work/bin/flinto" 2>&1)
+status=$?
+check "a compositor that cannot be reached and no X display: both reasons, status 1" \
+  says 'cannot connect to the Wayland compositor "wayland-none", and cannot open the X display'
+check "in one line" test "$(wc -l <<<"$out")" -eq 1
 out=$(FLINTO_HOST=beos as_user "$work/bin/flinto" 2>&1)
 status=$?
 check "an unknown FLINTO_HOST: status 1" says 'must be x11 or wayland'

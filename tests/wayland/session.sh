@@ -35,7 +35,8 @@ wl_prepare() {
     runner=(setpriv --reuid=flinto-test --regid=flinto-test --init-groups)
   fi
   mkdir -p "$work/bin" "$work/run" "$work/config"
-  cp "$build/flinto" "$build/tests/wayland/flinto-wl-input" \
+  cp "$build/flinto" "$build/flinto-wayland" \
+    "$build/tests/wayland/flinto-wl-input" \
     "$build/tests/wayland/flinto-wl-target" "$build/tests/x11/flinto-target" \
     "$work/bin/" || return 1
   chmod 777 "$work" "$work/config"

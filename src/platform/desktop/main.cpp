@@ -3,6 +3,16 @@
 // otherwise on X11 ($DISPLAY, Xwayland included); FLINTO_HOST=x11 or
 // FLINTO_HOST=wayland chooses. One line on stderr says which and why.
 // --help and --version answer without touching any display.
+//
+// Built twice: "flinto" holds the X11 host and "flinto-wayland", installed
+// beside it, the Wayland host, so that neither loads the other's libraries
+// (a start on X11 would spend a third of its time loading the Wayland and
+// D-Bus stack it never uses). flinto hands a Wayland session to
+// flinto-wayland, which hands it back, with the reason, when the
+// compositor is not one it can run on.
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,10 +20,35 @@
 #include "app/app.h"
 #include "keyboard/keyboard.h"
 #include "platform/portable/registry.h"
+#ifdef FLINTO_WAYLAND_PROGRAM
 #include "platform/wayland/wayland_driver.h"
+#else
 #include "platform/x11/x11_driver.h"
+#endif
 
 namespace {
+
+// Why the Wayland host did not run, as flinto-wayland hands it back.
+constexpr char kRefusedVariable[] = "FLINTO_WAYLAND_REFUSED";
+
+// Runs the other program of the two: beside this one (as built), else
+// where it is installed relative to this one. Returns only when neither
+// runs.
+void ExecOther(const char *name, char **argv) {
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0)
+    return;
+  self[n] = '\0';
+  std::string folder(self);
+  folder.resize(folder.rfind('/') + 1);
+  for (const std::string &path :
+       {folder + name, folder + FLINTO_OTHER_INSTALLED}) {
+    std::string program = path;
+    argv[0] = program.data();
+    execv(program.c_str(), argv);
+  }
+}
 
 // SIGTERM, SIGINT, SIGHUP: the usual way out, as the close button takes it
 // (keys released, tray icon removed, settings saved).
@@ -97,7 +132,6 @@ int main(int argc, char **argv) {
     return status;
   const char *forced = std::getenv("FLINTO_HOST");
   const char *waylandName = std::getenv("WAYLAND_DISPLAY");
-  const char *displayName = std::getenv("DISPLAY");
   const std::string host = forced != nullptr ? forced : "";
   if (!host.empty() && host != "x11" && host != "wayland") {
     std::fprintf(stderr,
@@ -105,10 +139,13 @@ int main(int argc, char **argv) {
                  host.c_str());
     return 1;
   }
+  const bool waylandWanted =
+      host == "wayland" ||
+      (host.empty() && waylandName != nullptr && *waylandName != '\0');
 
-  std::string waylandError;
-  if (host == "wayland" ||
-      (host.empty() && waylandName != nullptr && *waylandName != '\0')) {
+#ifdef FLINTO_WAYLAND_PROGRAM
+  std::string waylandError = "WAYLAND_DISPLAY is not set";
+  if (waylandWanted) {
     std::unique_ptr<wayland::WaylandDriver> driver =
         wayland::WaylandDriver::Open(&waylandError);
     if (driver != nullptr) {
@@ -119,6 +156,27 @@ int main(int argc, char **argv) {
                                 : "FLINTO_HOST=wayland");
       return Run(std::move(driver));
     }
+  }
+  if (host == "wayland") {
+    std::fprintf(stderr, "flinto: FLINTO_HOST=wayland, but %s\n",
+                 waylandError.c_str());
+    return 1;
+  }
+  // X11, with the reason.
+  setenv(kRefusedVariable, waylandError.c_str(), 1);
+  ExecOther("flinto", argv);
+  std::fprintf(stderr, "flinto: %s, and the X11 host (flinto) cannot be run\n",
+               waylandError.c_str());
+  return 1;
+#else
+  const char *displayName = std::getenv("DISPLAY");
+  std::string waylandError;
+  if (const char *refused = std::getenv(kRefusedVariable)) {
+    waylandError = refused;
+    unsetenv(kRefusedVariable);
+  } else if (waylandWanted) {
+    ExecOther("flinto-wayland", argv);
+    waylandError = "the Wayland host (flinto-wayland) cannot be run";
     if (host == "wayland") {
       std::fprintf(stderr, "flinto: FLINTO_HOST=wayland, but %s\n",
                    waylandError.c_str());
@@ -148,4 +206,5 @@ int main(int argc, char **argv) {
   std::fprintf(stderr, "flinto: running on X11 (%s): %s\n",
                Quoted(displayName).c_str(), why.c_str());
   return Run(std::move(driver));
+#endif
 }
