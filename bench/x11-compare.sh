@@ -1,116 +1,175 @@
 #!/usr/bin/env bash
-# Flinto beside two other on-screen keyboards from Debian (xvkbd and
-# matchbox-keyboard), each alone under one Xvfb with openbox: start-up to
-# the first mapped window, memory (RSS, PSS), CPU time and wake-ups over
-# 30 s idle with the keyboard shown and hidden, and the time from a click on
-# the "a" key to the KeyPress in a target client. Prints a Markdown table.
+# Flinto beside the on-screen keyboards Debian has for X11 (matchbox-keyboard
+# and xvkbd, those installed), under one Xvfb (1280 x 800, jp106) with
+# openbox and a target client. Prints Markdown tables, with the date, the
+# commit and the machine:
+# - start-up: from the fork to the first window mapped (bench/first-map),
+#   in interleaved rounds (A B C A B C ...), min and median; warm (the
+#   font caches as the system has them) and cold (fontconfig with an empty
+#   cache of its own, as after a font package changed);
+# - memory once up: RSS, private dirty and PSS; Flinto at units 3 and 6;
+# - CPU per click on "a" (the process's own accounting,
+#   /proc/PID/schedstat), and CPU per second with the pointer resting on a
+#   key; Flinto at units 3 and 6.
 #
-# usage: bench/x11-compare.sh [BUILD_DIR] [IDLE_SECONDS] [NAMES]
+# usage: bench/x11-compare.sh [BUILD_DIR] [ROUNDS] [NAMES]
+#   (ROUNDS: 15 unless said; NAMES: flinto matchbox-keyboard xvkbd)
 set -u
 build="$(cd "${1:-build}" && pwd)"
-idle="${2:-30}"
+rounds="${2:-15}"
+names="${3:-flinto matchbox-keyboard xvkbd}"
 work="$(mktemp -d /tmp/flinto-compare.XXXXXX)"
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-wait_for() { for ((i = 0; i < $1 * 100; i++)); do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.01; done; return 1; }
-now_us() { echo $(( $(date +%s%N) / 1000 )); }
-cpu_ms() { # utime + stime of PID, in milliseconds
-  awk -v hz="$(getconf CLK_TCK)" '{print int(($14 + $15) * 1000 / hz)}' "/proc/$1/stat"
+. "$(dirname "$0")/../tests/checks.sh"
+first_map="$build/bench/first-map"
+[ -x "$first_map" ] || {
+  echo "no $first_map: configure with -DFLINTO_BENCH=ON and build" >&2
+  exit 1
 }
-switches() { awk '/ctxt_switches/ {n += $2} END {print n}' "/proc/$1/status"; }
-rss_pss() { awk '/^Rss:/ {r=$2} /^Pss:/ {p=$2} END {printf "%d %d", r/1024*10/10, p/1024*10/10}' "/proc/$1/smaps_rollup"; }
-mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
-
-measure() { # NAME SEARCH A_X A_Y COMMAND... (SEARCH: xdotool search
-  # arguments that find its window; A_X, A_Y: the "a" key, relative)
-  local name="$1" search="$2" ax="$3" ay="$4"
-  shift 4
-  exec 5>"$work/display"
-  Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-  local xvfb=$!
-  wait_for 10 test -s "$work/display"
-  export DISPLAY=":$(head -n1 "$work/display")"
-  : >"$work/display"
-  setxkbmap -model jp106 -layout jp
-  openbox --sm-disable >/dev/null 2>&1 &
-  local wm=$!
-  wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK
-  TARGET_TIMES=1 "$build/tests/x11/flinto-target" "$work/target.log" &
-  local target=$!
-  wait_for 10 grep -q "focus in" "$work/target.log"
-
-  local t0 t1 pid win
-  t0=$(now_us)
-  XDG_CONFIG_HOME="$work/config-$name" "$@" >/dev/null 2>&1 &
-  pid=$!
-  wait_for 20 xdotool search --onlyvisible $search
-  t1=$(now_us)
-  win=$(xdotool search --onlyvisible $search | head -n1)
-  local startup=$(( (t1 - t0) / 1000 ))
-  sleep 2
-  local memory
-  memory=$(awk '/^Rss:/ {r=$2} /^Pss:/ {p=$2} END {print r, p}' "/proc/$pid/smaps_rollup")
-
-  # Idle, shown.
-  xdotool mousemove 5 5
-  local c0 s0 c1 s1
-  c0=$(cpu_ms "$pid"); s0=$(switches "$pid")
-  sleep "$idle"
-  c1=$(cpu_ms "$pid"); s1=$(switches "$pid")
-  local shownCpu=$((c1 - c0)) shownWake=$((s1 - s0))
-
-  # Click-to-KeyPress on "a", ten times.
-  eval "$(xdotool getwindowgeometry --shell "$win")"
-  local total=0 count=0
-  for i in 1 2 3 4 5 6 7 8 9 10; do
-    local before t
-    before=$(grep -c '^at' "$work/target.log")
-    t=$(now_us)
-    xdotool mousemove $((X + ax)) $((Y + ay)) click 1
-    if wait_for 2 sh -c "[ \$(grep -c '^at' '$work/target.log') -gt $before ]"; then
-      local got
-      got=$(grep '^at' "$work/target.log" | sed -n "$((before + 1))p" | cut -d' ' -f2)
-      total=$((total + got - t))
-      count=$((count + 1))
-    fi
-    sleep 0.2
-  done
-  local latency="n/a"
-  [ "$count" -gt 0 ] && latency="$(awk -v t="$total" -v n="$count" 'BEGIN {printf "%.1f", t / n / 1000}') ms"
-  local focus="yes"
-  [ "$(xprop -root _NET_ACTIVE_WINDOW | sed 's/.*# //')" = "$(sed -n 's/^ready window=//p' "$work/target.log")" ] || focus="no"
-
-  # Idle, hidden: Flinto by its own hide button, the others unmapped.
-  if [ "$name" = flinto ]; then
-    xdotool mousemove $((X + 438)) $((Y + 13)) click 1
-  else
-    xdotool windowunmap "$win"
-  fi
-  xdotool mousemove 5 5
-  sleep 1
-  c0=$(cpu_ms "$pid"); s0=$(switches "$pid")
-  sleep "$idle"
-  c1=$(cpu_ms "$pid"); s1=$(switches "$pid")
-  local hiddenCpu=$((c1 - c0)) hiddenWake=$((s1 - s0))
-
-  kill "$pid" "$target" "$wm" 2>/dev/null
-  wait "$pid" "$target" "$wm" 2>/dev/null
-  kill "$xvfb"
-  wait "$xvfb" 2>/dev/null
-  rm -f "$work/target.log"
-  read -r rss pss <<<"$memory"
-  printf '| %s | %d ms | %s MiB | %s MiB | %d ms, %d | %d ms, %d | %s | %s |\n' \
-    "$name" "$startup" "$(mib "$rss")" "$(mib "$pss")" "$shownCpu" "$shownWake" \
-    "$hiddenCpu" "$hiddenWake" "$latency" "$focus"
-}
-
-echo "| Keyboard | Start-up to mapped window | RSS | PSS | Idle ${idle} s shown: CPU, wake-ups | Idle ${idle} s hidden: CPU, wake-ups | Click to KeyPress | Target keeps focus |"
-echo "|---|---|---|---|---|---|---|---|"
-which="${3:-flinto xvkbd matchbox-keyboard}"
-for name in $which; do
+present=()
+for name in $names; do
   case "$name" in
-  flinto) measure flinto "--class ^FlintoFrame$" 63 105 "$build/flinto" ;;
-  xvkbd) measure xvkbd "--class ^xvkbd$" 78 91 xvkbd ;;
-  # matchbox-keyboard's window has no class, only its name.
-  matchbox-keyboard) measure matchbox-keyboard "--name ^Keyboard$" 119 162 matchbox-keyboard ;;
+  flinto) present+=(flinto) ;;
+  *) command -v "$name" >/dev/null && present+=("$name") ||
+    echo "($name is not installed: left out)" >&2 ;;
   esac
+done
+
+exec 5>"$work/display"
+Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+wait_for 10 test -s "$work/display"
+export DISPLAY=":$(head -n1 "$work/display")"
+setxkbmap -model jp106 -layout jp
+openbox --sm-disable >/dev/null 2>&1 &
+wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK
+"$build/tests/x11/flinto-target" "$work/target.log" >/dev/null 2>&1 &
+wait_for 10 grep -q "focus in" "$work/target.log"
+
+# Flinto's settings: the unit, and the place (the bottom-right corner).
+settings() { # UNIT
+  mkdir -p "$work/config/flinto"
+  printf '[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"Unit"=dword:%08x\n' "$1" \
+    >"$work/config/flinto/registry.txt"
+}
+command_of() { # NAME
+  case "$1" in
+  flinto) echo "$build/flinto" ;;
+  *) echo "$1" ;;
+  esac
+}
+# start NAME [cold]: "MICROSECONDS PID".
+start() {
+  if [ "${2:-}" = cold ]; then
+    rm -rf "$work/cache" "$work/empty"
+    mkdir -p "$work/cache" "$work/empty"
+    [ -d "$HOME/.cache/flinto" ] && cp -r "$HOME/.cache/flinto" "$work/cache/"
+    env XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
+      unshare -m sh -c 'mount --bind "$0" /var/cache/fontconfig && exec "$@"' \
+      "$work/empty" "$first_map" "$(command_of "$1")"
+  else
+    env XDG_CONFIG_HOME="$work/config" "$first_map" "$(command_of "$1")"
+  fi
+}
+stop() { kill "$1" 2>/dev/null; wait_for 5 sh -c "! kill -0 $1"; }
+stats() { # numbers on stdin: "min median"
+  sort -n | awk '{v[NR] = $1} END {printf "%.1f %.1f", v[1] / 1000, (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1000}'
+}
+
+# --- Start-up ------------------------------------------------------------
+# Cold: no fontconfig cache of the system's nor of the user's (an empty
+# folder over the system's, in a mount namespace of the start's own; a
+# fresh XDG_CACHE_HOME), its configuration and the fonts as they were, so
+# what Flinto keeps of fontconfig's answers stays (copied to the fresh
+# folder). Root only (the mount).
+kinds=(warm)
+[ "$(id -u)" -eq 0 ] && kinds+=(cold)
+for kind in "${kinds[@]}"; do
+  for name in "${present[@]}"; do : >"$work/start-$kind-$name"; done
+  for ((r = 0; r < rounds; r++)); do
+    for name in "${present[@]}"; do
+      settings 3
+      read -r us pid < <(start "$name" "$kind")
+      [ "$us" != "-" ] && echo "$us" >>"$work/start-$kind-$name"
+      sleep 0.3
+      stop "$pid"
+    done
+  done
+done
+
+# --- Memory and CPU --------------------------------------------------------
+ns_on_cpu() { cut -d' ' -f1 "/proc/$1/schedstat"; }
+memory() { # PID: "RSS PRIVATE_DIRTY PSS" in KiB
+  awk '/^Rss:/ {r=$2} /^Private_Dirty:/ {d=$2} /^Pss:/ {p=$2} END {print r, d, p}' \
+    "/proc/$1/smaps_rollup"
+}
+# The "a" key's centre in each keyboard's window.
+a_key() { # NAME UNIT
+  case "$1" in
+  flinto) echo $((21 * $2)) $((35 * $2)) ;;
+  matchbox-keyboard) echo 119 162 ;;
+  xvkbd) echo 78 91 ;;
+  esac
+}
+window_of() { # NAME
+  case "$1" in
+  flinto) xdotool search --onlyvisible --class '^FlintoFrame$' ;;
+  matchbox-keyboard) xdotool search --onlyvisible --name '^Keyboard$' ;;
+  xvkbd) xdotool search --onlyvisible --class '^xvkbd$' ;;
+  esac 2>/dev/null | head -n1
+}
+measure() { # NAME UNIT
+  local name="$1" unit="$2" us pid win ax ay
+  [ "$unit" != - ] && settings "$unit"
+  read -r us pid < <(start "$name")
+  sleep 1.5
+  win=$(window_of "$name")
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  read -r ax ay < <(a_key "$name" "$unit")
+  read -r rss dirty pss < <(memory "$pid")
+  # Resting on the key: CPU over 5 s.
+  xdotool mousemove $((X + ax)) $((Y + ay))
+  sleep 1
+  local c0 c1
+  c0=$(ns_on_cpu "$pid")
+  sleep 5
+  c1=$(ns_on_cpu "$pid")
+  local resting=$(((c1 - c0) / 5))
+  # Twenty clicks, each with the pointer already on the key; the time
+  # between them, resting, is taken off.
+  local clicks=20
+  c0=$(ns_on_cpu "$pid")
+  for ((i = 0; i < clicks; i++)); do
+    xdotool click 1
+    sleep 0.25
+  done
+  c1=$(ns_on_cpu "$pid")
+  local per_click=$(((c1 - c0 - resting * clicks / 4) / clicks))
+  xdotool mousemove 5 5
+  awk -v n="$name" -v u="$unit" -v r="$rss" -v d="$dirty" -v p="$pss" \
+    -v c="$per_click" -v s="$resting" 'BEGIN {
+      printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms | %.2f ms/s |\n",
+        n, u, r / 1024, d / 1024, p / 1024, c / 1e6, s / 1e6 }'
+  stop "$pid"
+}
+
+echo "Measured $(date -u +%Y-%m-%d) at $(git -C "$(dirname "$0")" rev-parse --short HEAD 2>/dev/null || echo '?') on $(nproc) x $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1), $rounds rounds."
+echo
+echo "| Keyboard | Start-up warm, min / median | Start-up cold fontconfig, min / median |"
+echo "|---|---|---|"
+for name in "${present[@]}"; do
+  read -r wmin wmed < <(stats <"$work/start-warm-$name")
+  cmin="-" cmed="-"
+  [ -s "$work/start-cold-$name" ] && read -r cmin cmed < <(stats <"$work/start-cold-$name")
+  echo "| $name | $wmin / $wmed ms | $cmin / $cmed ms |"
+done
+echo
+echo "| Keyboard | Unit | RSS | Private dirty | PSS | CPU per click | CPU resting on a key |"
+echo "|---|---|---|---|---|---|---|"
+for name in "${present[@]}"; do
+  if [ "$name" = flinto ]; then
+    measure flinto 3
+    measure flinto 6
+  else
+    measure "$name" -
+  fi
 done
