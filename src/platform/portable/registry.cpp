@@ -34,6 +34,19 @@ namespace portable {
 namespace {
 
 constexpr size_t kMaxFileBytes = 4u << 20;
+
+// At most `limit` bytes of the stream, read a piece at a time: a settings
+// file is a few hundred bytes, and making room for the largest one first
+// (4 MiB, every page of it touched) took longer than the rest of a start.
+void ReadUpTo(std::istream &in, size_t limit, std::string *text) {
+  text->clear();
+  char piece[16384];
+  while (text->size() < limit && in) {
+    const size_t want = std::min(sizeof piece, limit - text->size());
+    in.read(piece, static_cast<std::streamsize>(want));
+    text->append(piece, static_cast<size_t>(in.gcount()));
+  }
+}
 constexpr size_t kMaxLineBytes = 64u << 10;
 constexpr size_t kMaxDepth = 32;
 constexpr size_t kMaxNameBytes = 255;
@@ -535,9 +548,8 @@ void EnsureLoaded() {
     loadFailed = true;
     return;
   }
-  std::string text(kMaxFileBytes, '\0');
-  in.read(&text[0], static_cast<std::streamsize>(kMaxFileBytes));
-  text.resize(static_cast<size_t>(in.gcount()));
+  std::string text;
+  ReadUpTo(in, kMaxFileBytes, &text);
   ParseRegistry(text);
 }
 
@@ -661,9 +673,7 @@ bool ReadCurrent(const std::string &path, std::string *text, bool *exists,
     *why = path + " cannot be read";
     return false;
   }
-  text->assign(kMaxFileBytes + 1, '\0');
-  in.read(&(*text)[0], static_cast<std::streamsize>(text->size()));
-  text->resize(static_cast<size_t>(in.gcount()));
+  ReadUpTo(in, kMaxFileBytes + 1, text);
   if (in.bad() || text->size() > kMaxFileBytes) {
     *why = path + " cannot be read whole";
     return false;
