@@ -463,6 +463,36 @@ BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
   // copied. A source pixel outside the source is black.
   const size_t width = size_t(to.right - to.left);
   const int from = sb->bpp / 8, into = db->bpp / 8;
+  // The usual case, a copy of pixels that are all there from one picture
+  // into another (a paint, the background): whole rows, four bytes at a
+  // time between 32-bit pictures (their fourth byte kept).
+  const int sx0 = x1 + columns[size_t(to.left - x)];
+  if (sb != db && cx == cx1 && sx0 >= 0 && sx0 + LONG(width) <= sb->width) {
+    for (LONG ty = to.top; ty < to.bottom; ++ty) {
+      const int sy = y1 + rows[size_t(ty - y)];
+      uint8_t *target = db->Row(int(ty)) + size_t(to.left) * size_t(into);
+      if (sy < 0 || sy >= sb->height) {
+        for (size_t i = 0; i < width; ++i)
+          std::memset(target + i * size_t(into), 0, 3);
+        continue;
+      }
+      const uint8_t *source = sb->Row(sy) + size_t(sx0) * size_t(from);
+      if (from == 4 && into == 4) {
+        for (size_t i = 0; i < width; ++i) {
+          uint32_t s4, t4;
+          std::memcpy(&s4, source + 4 * i, 4);
+          std::memcpy(&t4, target + 4 * i, 4);
+          t4 = (t4 & 0xFF000000u) | (s4 & 0x00FFFFFFu);
+          std::memcpy(target + 4 * i, &t4, 4);
+        }
+      } else {
+        for (size_t i = 0; i < width; ++i)
+          std::memcpy(target + i * size_t(into), source + i * size_t(from), 3);
+      }
+    }
+    NoteDirty(dd, to);
+    return TRUE;
+  }
   std::vector<uint8_t> row(width * 3);
   for (LONG ty = to.top; ty < to.bottom; ++ty) {
     const int sy = y1 + rows[size_t(ty - y)];
