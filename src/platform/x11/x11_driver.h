@@ -113,6 +113,7 @@ private:
   // failure decides what to do next.
   int TakeXError();
   std::string InstanceSelection() const;
+  void InternAtoms();
   bool IsFlintoOwner(::Window xid);
   void SelectionLost(const XSelectionClearEvent &event);
   void WindowTakenAway(::Window xid);
