@@ -262,9 +262,9 @@ bool WaylandDriver::Init(std::string *error) {
              "(zwp_virtual_keyboard_manager_v1)";
     return false;
   }
-  if (!InitKeyboard(error))
-    return false;
-
+  // The virtual keyboard and its keymap come after the first frame (see
+  // Wait): compiling the keymap takes longer than the rest of a start, and
+  // the compositor takes its time with it.
   MakeProbe();
   MakeMenuSurface(); // before any keyboard surface: above them
   Roundtrip();
@@ -356,7 +356,15 @@ bool WaylandDriver::DeliverQueuedPointer() {
   return false;
 }
 
-void WaylandDriver::Wait(uint64_t deadline) { PumpEvents(deadline); }
+void WaylandDriver::Wait(uint64_t deadline) {
+  // Idle for the first time with no first frame awaited: the virtual
+  // keyboard is made now (or at the first key, if that comes sooner).
+  if (!keyboardTried_ &&
+      std::all_of(surfaces_.begin(), surfaces_.end(),
+                  [](const auto &entry) { return entry.second.drawn; }))
+    EnsureKeyboard();
+  PumpEvents(deadline);
+}
 
 // The compositor's events are read between queued messages too: a program
 // busy with a long queue (a flood of show and hide requests) that left them

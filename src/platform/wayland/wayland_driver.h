@@ -69,6 +69,7 @@ struct LayerSurface {
   bool redrawDue = false;       // a paint waits for the frame or a buffer
   RECT damage = {0, 0, 0, 0};   // in the buffer's pixels
   int bufferScale = 1;          // as the compositor was last told
+  bool drawn = false;           // a picture has been committed
 };
 
 // Damage that covers any picture.
@@ -236,6 +237,10 @@ private:
 
   // Keys (wayland_input.cpp).
   bool InitKeyboard(std::string *error);
+  // The virtual keyboard made, once (InitKeyboard; a failure is said on
+  // stderr, and no key can be typed).
+  void EnsureKeyboard();
+  bool keyboardTried_ = false;
   // The listeners kept beside their handlers, for the files that bind or
   // make what they listen to.
   static const wl_output_listener *OutputListener();

@@ -7,6 +7,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -98,6 +99,16 @@ bool WaylandDriver::InitKeyboard(std::string *error) {
   return true;
 }
 
+void WaylandDriver::EnsureKeyboard() {
+  if (keyboardTried_)
+    return;
+  keyboardTried_ = true;
+  std::string error;
+  if (!InitKeyboard(&error))
+    std::fprintf(stderr, "flinto: %s: no key can be typed\n", error.c_str());
+  wl_display_flush(display_);
+}
+
 void WaylandDriver::DropKeyboard() {
   if (keyboard_ != nullptr) {
     // Nothing stays down behind us.
@@ -135,6 +146,7 @@ void WaylandDriver::SendModifiers() {
 }
 
 void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
+  EnsureKeyboard();
   if (keyboard_ == nullptr)
     return;
   const unsigned code = linuxhost::EvdevCodeForVirtualKey(vk, scan, flags);

@@ -429,6 +429,7 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   b->busy = true;
   s.damage = {0, 0, 0, 0};
   s.redrawDue = false;
+  s.drawn = true;
   wl_display_flush(display_);
 }
 
