@@ -56,6 +56,9 @@ struct Buffer {
   size_t bytes = 0;
   int width = 0, height = 0;
   bool busy = false; // attached and not yet released by the compositor
+  // Where it differs from the window's picture as last drawn (in the
+  // buffer's pixels; all of it when new).
+  RECT stale = {0, 0, 1 << 24, 1 << 24};
 };
 
 // A layer surface of ours.

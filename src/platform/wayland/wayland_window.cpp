@@ -391,18 +391,40 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   Buffer *b = FreeBuffer(s, picture->width, picture->height);
   if (b == nullptr)
     return; // drawn when one is released
-  // The other buffer may hold an older picture: the whole picture is
-  // copied, only the damage is announced.
+  RECT d = s.damage;
+  d = {std::max<LONG>(d.left, 0), std::max<LONG>(d.top, 0),
+       std::min<LONG>(d.right, picture->width),
+       std::min<LONG>(d.bottom, picture->height)};
+  if (d.left >= d.right || d.top >= d.bottom)
+    d = {0, 0, picture->width, picture->height};
+  // What this buffer lacks: the damage, and what changed since it was
+  // last drawn (the other buffer's frames). Only that is copied, only the
+  // damage is announced.
+  auto unite = [](RECT &into, const RECT &r) {
+    if (r.left >= r.right || r.top >= r.bottom)
+      return;
+    if (into.left >= into.right || into.top >= into.bottom) {
+      into = r;
+      return;
+    }
+    into = {std::min(into.left, r.left), std::min(into.top, r.top),
+            std::max(into.right, r.right), std::max(into.bottom, r.bottom)};
+  };
+  RECT copy = b->stale;
+  unite(copy, d);
+  copy = {std::max<LONG>(copy.left, 0), std::max<LONG>(copy.top, 0),
+          std::min<LONG>(copy.right, picture->width),
+          std::min<LONG>(copy.bottom, picture->height)};
   const uint32_t a = alpha_[hwnd];
-  for (int y = 0; y < picture->height; ++y) {
+  for (int y = int(copy.top); y < int(copy.bottom); ++y) {
     const uint32_t *from = reinterpret_cast<const uint32_t *>(
         picture->data.data() + size_t(y) * picture->stride);
     uint32_t *to = b->pixels + size_t(y) * size_t(picture->width);
     if (a == 255) {
-      for (int x = 0; x < picture->width; ++x)
+      for (int x = int(copy.left); x < int(copy.right); ++x)
         to[x] = 0xFF000000u | (from[x] & 0xFFFFFFu);
     } else {
-      for (int x = 0; x < picture->width; ++x) {
+      for (int x = int(copy.left); x < int(copy.right); ++x) {
         const uint32_t c = from[x];
         const uint32_t r = ((c >> 16) & 0xFF) * a / 255;
         const uint32_t g = ((c >> 8) & 0xFF) * a / 255;
@@ -411,12 +433,10 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
       }
     }
   }
-  RECT d = s.damage;
-  d = {std::max<LONG>(d.left, 0), std::max<LONG>(d.top, 0),
-       std::min<LONG>(d.right, picture->width),
-       std::min<LONG>(d.bottom, picture->height)};
-  if (d.left >= d.right || d.top >= d.bottom)
-    d = {0, 0, picture->width, picture->height};
+  b->stale = {0, 0, 0, 0};
+  for (Buffer &other : s.buffers)
+    if (&other != b)
+      unite(other.stale, d);
   // The picture has the window's pixel scale (the output's, once the
   // program has drawn for it): the compositor is told with the buffer.
   SetBufferScale(s, int(WindowPixelScale(hwnd)));
