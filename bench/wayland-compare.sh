@@ -1,120 +1,140 @@
 #!/usr/bin/env bash
-# Flinto beside another on-screen keyboard for Wayland from Debian (wvkbd),
-# each alone under the same headless sway (no bar, so Flinto shows itself):
-# start-up to the first buffer attached to a surface (by the client's own
-# protocol log), memory (RSS, PSS), CPU time and wake-ups over 30 s idle with
-# the keyboard shown and hidden, and the time from the press of a button on
-# the "a" key to the key event in a native target. Prints a Markdown table.
+# Flinto beside the on-screen keyboard Debian has for Wayland (wvkbd, when
+# installed) under one headless sway (1280 x 800, no bar, so Flinto shows
+# itself), with a native target client. Prints Markdown tables, with the
+# date, the commit and the machine:
+# - start-up: from the fork to the first buffer attached to a surface, as
+#   the client's own protocol log says (bench/first-frame), in interleaved
+#   rounds, min and median;
+# - memory once up: RSS, private dirty and PSS; Flinto at units 3 and 6;
+# - CPU per click on "a" and per second with the pointer resting on a key
+#   (/proc/PID/schedstat); Flinto at units 3 and 6.
 #
-# usage: bench/wayland-compare.sh [BUILD_DIR] [IDLE_SECONDS] [NAMES]
+# usage: bench/wayland-compare.sh [BUILD_DIR] [ROUNDS] [NAMES]
+#   (ROUNDS: 15 unless said; NAMES: flinto wvkbd)
 set -u
 build="$(cd "${1:-build}" && pwd)"
-idle="${2:-30}"
+rounds="${2:-15}"
+names="${3:-flinto wvkbd}"
 . "$(dirname "$0")/../tests/checks.sh"
 . "$(dirname "$0")/../tests/wayland/session.sh"
 work="$(mktemp -d /tmp/flinto-wl-compare.XXXXXX)"
 trap 'wl_stop_session; kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-wl_prepare "$work" "$build" || exit 1
-now_us() { echo $(($(date +%s%N) / 1000)); }
-cpu_ms() { # utime + stime of PID, in milliseconds
-  awk -v hz="$(getconf CLK_TCK)" '{print int(($14 + $15) * 1000 / hz)}' "/proc/$1/stat"
+[ -x "$build/bench/first-frame" ] || {
+  echo "no $build/bench/first-frame: configure with -DFLINTO_BENCH=ON and build" >&2
+  exit 1
 }
-switches() { awk '/ctxt_switches/ {n += $2} END {print n}' "/proc/$1/status"; }
-mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
+wl_prepare "$work" "$build" || exit 1
+cp "$build/bench/first-frame" "$work/bin/"
+present=()
+for name in $names; do
+  case "$name" in
+  flinto) present+=(flinto) ;;
+  wvkbd) command -v wvkbd-mobintl >/dev/null && present+=(wvkbd) ||
+    echo "(wvkbd is not installed: left out)" >&2 ;;
+  esac
+done
+wl_start_session no || exit 1
+log="$work/run/target.log"
+spawn "$work/bin/flinto-wl-target" "$log"
+wl_pids+=($!)
+wait_for 10 grep -q "focus in" "$log"
 
-measure() { # NAME A_X A_Y COMMAND... (A_X, A_Y: the "a" key on the screen)
-  local name="$1" ax="$2" ay="$3"
-  shift 3
-  wl_start_session no || return 1
-  local log="$work/run/target.log"
-  rm -f "$log"
-  TARGET_TIMES=1 spawn env TARGET_TIMES=1 "$work/bin/flinto-wl-target" "$log"
-  wl_pids+=($!)
-  wait_for 10 grep -q "focus in" "$log"
-  rm -rf "$work/config/flinto"
+command_of() {
+  case "$1" in
+  flinto) echo "$work/bin/flinto" ;;
+  wvkbd) echo wvkbd-mobintl ;;
+  esac
+}
+settings() { # UNIT
+  mkdir -p "$work/config/flinto"
+  printf '[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"Unit"=dword:%08x\n' "$1" \
+    >"$work/config/flinto/registry.txt"
+  chmod -R a+rwX "$work/config"
+}
+stop() { kill "$1" 2>/dev/null; wait_for 5 sh -c "! kill -0 $1"; }
+stats() { # numbers on stdin: "min median"
+  sort -n | awk '{v[NR] = $1} END {printf "%.1f %.1f", v[1] / 1000, (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1000}'
+}
 
-  local t0 t1 pid debug="$work/run/$name.wayland"
-  t0=$(now_us)
-  WAYLAND_DEBUG=1 spawn "$@" >/dev/null 2>"$debug"
-  pid=$!
-  # The first buffer attached to a surface, as the client logs it.
-  for ((i = 0; i < 5000; i++)); do
-    grep -q 'wl_surface@[0-9]*\.attach(wl_buffer@' "$debug" 2>/dev/null && break
-    sleep 0.002
+# --- Start-up --------------------------------------------------------------
+for name in "${present[@]}"; do : >"$work/start-$name"; done
+for ((r = 0; r < rounds; r++)); do
+  for name in "${present[@]}"; do
+    settings 3
+    read -r us pid < <(as_user "$work/bin/first-frame" "$(command_of "$name")")
+    [ "$us" != "-" ] && echo "$us" >>"$work/start-$name"
+    sleep 0.3
+    stop "$pid"
   done
-  t1=$(now_us)
-  local startup=$(((t1 - t0) / 1000))
-  sleep 2
-  local rss pss
-  read -r rss pss < <(awk '/^Rss:/ {r=$2} /^Pss:/ {p=$2} END {print r, p}' "/proc/$pid/smaps_rollup")
+done
 
-  # Idle, shown.
-  send move 640 100
+# --- Memory and CPU --------------------------------------------------------
+ns_on_cpu() { cut -d' ' -f1 "/proc/$1/schedstat"; }
+memory() { # PID: "RSS PRIVATE_DIRTY PSS" in KiB
+  awk '/^Rss:/ {r=$2} /^Private_Dirty:/ {d=$2} /^Pss:/ {p=$2} END {print r, d, p}' \
+    "/proc/$1/smaps_rollup"
+}
+a_key() { # NAME UNIT: the "a" key on the screen
+  case "$1" in
+  # The Full face at the bottom-right corner of 1280 x 800.
+  flinto) echo $((1280 - 158 * $2 + 21 * $2)) $((800 - 52 * $2 + 35 * $2)) ;;
+  # wvkbd's default layout, full width at the bottom.
+  wvkbd) echo 183 700 ;;
+  esac
+}
+# (flinto hands a Wayland session to flinto-wayland in the same process.)
+measure() { # NAME UNIT
+  local name="$1" unit="$2" pid ax ay
+  [ "$unit" != - ] && settings "$unit"
+  spawn "$(command_of "$name")" >/dev/null 2>&1
+  pid=$!
+  sleep 1.5
+  read -r rss dirty pss < <(memory "$pid")
+  read -r ax ay < <(a_key "$name" "${unit/-/3}")
+  send move "$ax" "$ay"
   settle
   sleep 1
-  local c0 s0 c1 s1
-  c0=$(cpu_ms "$pid")
-  s0=$(switches "$pid")
-  sleep "$idle"
-  c1=$(cpu_ms "$pid")
-  s1=$(switches "$pid")
-  local shownCpu=$((c1 - c0)) shownWake=$((s1 - s0))
-
-  # From the click on "a" (its press and release sent together) to the key
-  # event, ten times.
-  local total=0 count=0 before t got
-  for i in 1 2 3 4 5 6 7 8 9 10; do
-    send move "$ax" "$ay"
-    settle
-    before=$(grep -c '^at' "$log")
-    t=$(now_us)
+  local c0 c1
+  c0=$(ns_on_cpu "$pid")
+  sleep 5
+  c1=$(ns_on_cpu "$pid")
+  local resting=$(((c1 - c0) / 5))
+  local clicks=20
+  c0=$(ns_on_cpu "$pid")
+  for ((i = 0; i < clicks; i++)); do
     send press 1
     send release 1
     settle
-    if wait_for 2 sh -c "[ \$(grep -c '^at' '$log') -gt $before ]"; then
-      got=$(grep '^at' "$log" | sed -n "$((before + 1))p" | cut -d' ' -f2)
-      total=$((total + got - t))
-      count=$((count + 1))
-    fi
-    sleep 0.2
+    sleep 0.25
   done
-  local latency="n/a"
-  [ "$count" -gt 0 ] && latency="$(awk -v t="$total" -v n="$count" 'BEGIN {printf "%.1f", t / n / 1000}') ms"
-  local focus="yes"
-  [ "$(focused)" = "flinto-target" ] || focus="no"
-
-  # Idle, hidden: Flinto by its own hide button, wvkbd by its signal.
-  if [ "$name" = flinto ]; then
-    click $((1280 - 474 + 438)) $((800 - 156 + 13))
-  else
-    kill -USR1 "$pid"
-  fi
+  c1=$(ns_on_cpu "$pid")
+  local per_click=$(((c1 - c0 - resting * clicks / 4) / clicks))
   send move 640 100
   settle
-  sleep 1
-  c0=$(cpu_ms "$pid")
-  s0=$(switches "$pid")
-  sleep "$idle"
-  c1=$(cpu_ms "$pid")
-  s1=$(switches "$pid")
-  local hiddenCpu=$((c1 - c0)) hiddenWake=$((s1 - s0))
-
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  wl_stop_session
-  wait 2>/dev/null
-  printf '| %s | %d ms | %s MiB | %s MiB | %d ms, %d | %d ms, %d | %s | %s |\n' \
-    "$name" "$startup" "$(mib "$rss")" "$(mib "$pss")" "$shownCpu" "$shownWake" \
-    "$hiddenCpu" "$hiddenWake" "$latency" "$focus"
+  awk -v n="$name" -v u="$unit" -v r="$rss" -v d="$dirty" -v p="$pss" \
+    -v c="$per_click" -v s="$resting" 'BEGIN {
+      printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms | %.2f ms/s |\n",
+        n, u, r / 1024, d / 1024, p / 1024, c / 1e6, s / 1e6 }'
+  stop "$pid"
 }
 
-echo "| Keyboard | Start-up to first buffer | RSS | PSS | Idle ${idle} s shown: CPU, wake-ups | Idle ${idle} s hidden: CPU, wake-ups | Click to key event | Target keeps focus |"
-echo "|---|---|---|---|---|---|---|---|"
-for name in ${3:-flinto wvkbd}; do
-  case "$name" in
-  # The "a" key of the Full face at the bottom-right corner of 1280 x 800.
-  flinto) measure flinto $((1280 - 474 + 63)) $((800 - 156 + 105)) "$work/bin/flinto" ;;
-  # wvkbd's default layout, full width at the bottom.
-  wvkbd) measure wvkbd 183 700 wvkbd-mobintl ;;
-  esac
+echo "Measured $(date -u +%Y-%m-%d) at $(git -C "$(dirname "$0")" rev-parse --short HEAD 2>/dev/null || echo '?') on $(nproc) x $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1), $rounds rounds, sway $(sway --version 2>/dev/null | awk '{print $3}')."
+echo
+echo "| Keyboard | Start-up to the first buffer, min / median |"
+echo "|---|---|"
+for name in "${present[@]}"; do
+  read -r smin smed < <(stats <"$work/start-$name")
+  echo "| $name | $smin / $smed ms |"
+done
+echo
+echo "| Keyboard | Unit | RSS | Private dirty | PSS | CPU per click | CPU resting on a key |"
+echo "|---|---|---|---|---|---|---|"
+for name in "${present[@]}"; do
+  if [ "$name" = flinto ]; then
+    measure flinto 3
+    measure flinto 6
+  else
+    measure "$name" -
+  fi
 done
