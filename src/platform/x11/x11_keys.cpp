@@ -281,6 +281,12 @@ void X11Driver::HandleXkb(XEvent &event) {
     }
     break;
   case XkbMapNotify:
+    // Each key whose repeat is turned on or off (each click on a key that
+    // repeats) changes only the map's explicit components, on every
+    // keyboard device: nothing read from the map changes with it.
+    if ((xkb.map.changed & ~unsigned(XkbExplicitComponentsMask)) != 0)
+      ReadKeyboardMap();
+    break;
   case XkbNewKeyboardNotify:
     ReadKeyboardMap();
     break;
