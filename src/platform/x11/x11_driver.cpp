@@ -4,13 +4,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput.h>
-#include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,7 +164,6 @@ bool X11Driver::Init(const char *name, std::string *error) {
                   visual_->green_mask == 0xFF00 && visual_->blue_mask == 0xFF &&
                   ImageByteOrder(dpy_) == LSBFirst;
   gc_ = XCreateGC(dpy_, root_, 0, nullptr);
-  useShm_ = XShmQueryExtension(dpy_) == True;
   InternAtoms();
 
   int event, errorBase, major, minor;
@@ -226,8 +222,6 @@ X11Driver::~X11Driver() {
     RestoreServerRepeat();
     if (trayWindow_ != 0)
       XDestroyWindow(dpy_, trayWindow_);
-    while (!shared_.empty())
-      DropSharedImage(shared_.begin()->first);
     for (auto &[hwnd, xid] : own_)
       XDestroyWindow(dpy_, xid);
     if (gc_ != nullptr)

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <X11/Xlib.h>
-#include <X11/extensions/XShm.h>
 
 #include <cstdint>
 #include <functional>
@@ -137,14 +136,6 @@ private:
   void PublishNoRepeatKeys();
   void ReadWindowManager();
   void TrayLost();
-  // A shared-memory image of a window's size, where the server reads the
-  // pixels without their travelling through the connection.
-  struct SharedImage {
-    XShmSegmentInfo info = {};
-    XImage *image = nullptr;
-  };
-  SharedImage *SharedImageFor(HWND hwnd, int width, int height);
-  void DropSharedImage(HWND hwnd);
 
   Display *dpy_ = nullptr;
   std::string displayName_;
@@ -153,8 +144,6 @@ private:
   Visual *visual_ = nullptr;
   int depth_ = 0;
   bool directPixels_ = false; // the visual takes our 32-bit pixels as they are
-  bool useShm_ = false;       // MIT-SHM, on a local server
-  std::map<HWND, std::unique_ptr<SharedImage>> shared_;
   GC gc_ = nullptr;
   int xkbEvent_ = 0;
   bool wmPresent_ = false;

@@ -3,9 +3,6 @@
 // shared memory where the server is local).
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 
 #include <algorithm>
 #include <cstring>
@@ -109,7 +106,6 @@ void X11Driver::WindowCreated(HWND hwnd) {
 }
 
 void X11Driver::WindowDestroyed(HWND hwnd) {
-  DropSharedImage(hwnd);
   auto it = own_.find(hwnd);
   if (it == own_.end())
     return;
@@ -340,69 +336,6 @@ void X11Driver::PutPixels(::Window window, const uint32_t *pixels, int width,
   XDestroyImage(image);
 }
 
-void X11Driver::DropSharedImage(HWND hwnd) {
-  auto it = shared_.find(hwnd);
-  if (it == shared_.end())
-    return;
-  SharedImage &shared = *it->second;
-  XShmDetach(dpy_, &shared.info);
-  XSync(dpy_, False);
-  XDestroyImage(shared.image);
-  shmdt(shared.info.shmaddr);
-  shared_.erase(it);
-}
-
-X11Driver::SharedImage *X11Driver::SharedImageFor(HWND hwnd, int width,
-                                                  int height) {
-  auto it = shared_.find(hwnd);
-  if (it != shared_.end()) {
-    if (it->second->image->width == width &&
-        it->second->image->height == height)
-      return it->second.get();
-    DropSharedImage(hwnd);
-  }
-  if (!useShm_ || width <= 0 || height <= 0)
-    return nullptr;
-  auto shared = std::make_unique<SharedImage>();
-  shared->image =
-      XShmCreateImage(dpy_, visual_, unsigned(depth_), ZPixmap, nullptr,
-                      &shared->info, unsigned(width), unsigned(height));
-  if (shared->image == nullptr)
-    return nullptr;
-  shared->info.shmid =
-      shmget(IPC_PRIVATE,
-             size_t(shared->image->bytes_per_line) * shared->image->height,
-             IPC_CREAT | 0600);
-  if (shared->info.shmid < 0) {
-    XDestroyImage(shared->image);
-    useShm_ = false;
-    return nullptr;
-  }
-  shared->info.shmaddr =
-      static_cast<char *>(shmat(shared->info.shmid, nullptr, 0));
-  shmctl(shared->info.shmid, IPC_RMID, nullptr); // gone once both detach
-  if (shared->info.shmaddr == reinterpret_cast<char *>(-1)) {
-    XDestroyImage(shared->image);
-    useShm_ = false;
-    return nullptr;
-  }
-  shared->image->data = shared->info.shmaddr;
-  shared->info.readOnly = True;
-  TakeXError();
-  XShmAttach(dpy_, &shared->info);
-  XSync(dpy_, False);
-  if (TakeXError() != 0) { // a server on another machine: plain images then
-    shmdt(shared->info.shmaddr);
-    shared->image->data = nullptr;
-    XDestroyImage(shared->image);
-    useShm_ = false;
-    return nullptr;
-  }
-  SharedImage *raw = shared.get();
-  shared_[hwnd] = std::move(shared);
-  return raw;
-}
-
 void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
                         const RECT &dirty) {
   const ::Window xid = XidOf(hwnd);
@@ -413,23 +346,9 @@ void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
                   std::min<LONG>(surface.height, dirty.bottom)};
   if (r.left >= r.right || r.top >= r.bottom)
     return;
-  if (directPixels_) {
-    if (SharedImage *shared =
-            SharedImageFor(hwnd, surface.width, surface.height)) {
-      XImage *image = shared->image;
-      for (LONG y = r.top; y < r.bottom; ++y)
-        std::memcpy(
-            image->data + size_t(y) * image->bytes_per_line + r.left * 4,
-            surface.data.data() + size_t(y) * surface.stride + r.left * 4,
-            size_t(r.right - r.left) * 4);
-      XShmPutImage(dpy_, xid, gc_, image, r.left, r.top, r.left, r.top,
-                   unsigned(r.right - r.left), unsigned(r.bottom - r.top),
-                   False);
-      // The next paint writes the same memory: the server must be done.
-      XSync(dpy_, False);
-      return;
-    }
-  }
+  // Straight from the window's picture (the request carries the pixels):
+  // a copy in shared memory would keep a third picture of the keyboard
+  // for a gain only whole repaints see.
   const uint32_t *origin =
       reinterpret_cast<const uint32_t *>(surface.data.data() +
                                          size_t(r.top) * surface.stride) +
