@@ -145,20 +145,24 @@ void RebuildBackBuffer(HWND window, int32_t unit, const char *bitmapFile,
     const LONG h = scale * (client.bottom - client.top);
     HDC windowDc = GetDC(window);
     if (windowDc != nullptr) {
-      HBITMAP picture;
-      if (bitmapFile != nullptr && bitmapFile[0] != '\0')
+      // The generated background is made in the back buffer itself (a
+      // picture of 24-bit pixels); a picture file is stretched into it.
+      BYTE *bits = nullptr;
+      HBITMAP picture = nullptr;
+      const bool generated = bitmapFile == nullptr || bitmapFile[0] == '\0';
+      if (!generated)
         picture = static_cast<HBITMAP>(
             LoadImageA(nullptr, bitmapFile, IMAGE_BITMAP, 0, 0,
                        LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-      else
-        picture = CreateGradientPicture(windowDc, w, h, pictureUnit, colourA,
-                                        colourB);
-      if (picture != nullptr) {
-        BackBuffer = CreateCompatibleBitmap(windowDc, w, h);
-        HDC memory =
-            BackBuffer != nullptr ? CreateCompatibleDC(windowDc) : nullptr;
-        if (memory != nullptr) {
-          HGDIOBJ oldBuffer = SelectObject(memory, BackBuffer);
+      if (generated || picture != nullptr)
+        BackBuffer = CreatePicture(windowDc, w, h, &bits);
+      HDC memory =
+          BackBuffer != nullptr ? CreateCompatibleDC(windowDc) : nullptr;
+      if (memory != nullptr) {
+        HGDIOBJ oldBuffer = SelectObject(memory, BackBuffer);
+        if (generated && bits != nullptr) {
+          FillGradient(bits, w, h, pictureUnit, colourA, colourB);
+        } else if (picture != nullptr) {
           HDC source = CreateCompatibleDC(windowDc);
           if (source != nullptr) {
             HGDIOBJ oldPicture = SelectObject(source, picture);
@@ -172,27 +176,27 @@ void RebuildBackBuffer(HWND window, int32_t unit, const char *bitmapFile,
             SelectObject(source, oldPicture);
             DeleteDC(source);
           }
-          if (CaptionFont != nullptr)
-            DrawCaption(window, memory, pictureUnit, w, h);
-          for (auto it = KeySet.begin(); it != KeySet.end();) {
-            const uint32_t id = it->first;
-            SendToKey(window, it->second, WM_PAINT, 0,
-                      reinterpret_cast<LPARAM>(memory));
-            it = KeySet.upper_bound(id);
-          }
-          SelectObject(memory, oldBuffer);
-          DeleteDC(memory);
         }
-        DeleteObject(picture);
+        if (CaptionFont != nullptr)
+          DrawCaption(window, memory, pictureUnit, w, h);
+        for (auto it = KeySet.begin(); it != KeySet.end();) {
+          const uint32_t id = it->first;
+          SendToKey(window, it->second, WM_PAINT, 0,
+                    reinterpret_cast<LPARAM>(memory));
+          it = KeySet.upper_bound(id);
+        }
+        SelectObject(memory, oldBuffer);
+        DeleteDC(memory);
       }
+      if (picture != nullptr)
+        DeleteObject(picture);
       ReleaseDC(window, windowDc);
     }
   }
   InvalidateRect(window, nullptr, FALSE);
 }
 
-HBITMAP CreateGradientPicture(HDC dc, int width, int height, int unit,
-                              uint32_t colourA, uint32_t colourB) {
+HBITMAP CreatePicture(HDC dc, int width, int height, BYTE **bits) {
   BITMAPINFO info;
   std::memset(&info, 0, sizeof info);
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -201,13 +205,10 @@ HBITMAP CreateGradientPicture(HDC dc, int width, int height, int unit,
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
-  void *bits = nullptr;
+  void *data = nullptr;
   HBITMAP picture =
-      CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (picture == nullptr || bits == nullptr)
-    return picture;
-  FillGradient(static_cast<BYTE *>(bits), width, height, unit, colourA,
-               colourB);
+      CreateDIBSection(dc, &info, DIB_RGB_COLORS, &data, nullptr, 0);
+  *bits = static_cast<BYTE *>(data);
   return picture;
 }
 

@@ -37,8 +37,9 @@ POINT AnchoredPosition(const RECT &rect, const RECT &work, LONG width,
 // The generated background: 24-bit pixels, bottom-up rows padded to 4 bytes.
 void FillGradient(BYTE *bits, int width, int height, int unit, uint32_t colourA,
                   uint32_t colourB);
-HBITMAP CreateGradientPicture(HDC dc, int width, int height, int unit,
-                              uint32_t colourA, uint32_t colourB);
+// A picture of 24-bit pixels, bottom-up rows padded to 4 bytes; `bits`
+// points at them.
+HBITMAP CreatePicture(HDC dc, int width, int height, BYTE **bits);
 
 // Key painting.
 void PaintKey(HDC dc, const KeyEntry &entry);
