@@ -188,6 +188,17 @@ menu_item() {
   click $(($1 + 40)) $((top + $(menu_middle "$3")))
 }
 saved() { grep -q "^\"$1\"=dword:$2\$" "$registry" 2>/dev/null; }
+# fresh_session BAR: a session of its own (BAR: yes, top or no), no
+# settings, the native target in front.
+fresh_session() {
+  wl_stop_session
+  wait 2>/dev/null
+  rm -rf "$XDG_CONFIG_HOME/flinto"
+  wl_start_session "$1" || exit 1
+  spawn "$work/bin/flinto-wl-target" "$target_log"
+  pids+=($!)
+  wait_for 10 target_focused
+}
 # The size and place the drags of the menu phase leave the keyboard at.
 moved=(2 0 $((work_h - 104)))
 
@@ -700,13 +711,7 @@ fi
 # --- A bar at the top -------------------------------------------------------
 if phase top_bar; then
 # Positions count from the work area's top-left corner, below the bar.
-wl_stop_session
-wait 2>/dev/null
-rm -rf "$XDG_CONFIG_HOME/flinto"
-wl_start_session top || exit 1
-spawn "$work/bin/flinto-wl-target" "$target_log"
-pids+=($!)
-wait_for 10 target_focused
+fresh_session top
 send move 640 150
 settle
 shot "$work/desktop.png"
@@ -755,13 +760,7 @@ fi
 # --- HiDPI outputs ----------------------------------------------------------
 if phase hidpi; then
 # A session of its own, its output at scale 2 and then 1.5.
-wl_stop_session
-wait 2>/dev/null
-rm -rf "$XDG_CONFIG_HOME/flinto"
-wl_start_session yes || exit 1
-spawn "$work/bin/flinto-wl-target" "$target_log"
-pids+=($!)
-wait_for 10 target_focused
+fresh_session yes
 # at_scale S: the output at scale S, the pointer's extent and the work area
 # (logical) as sway then says.
 at_scale() {
@@ -914,13 +913,7 @@ fi
 if phase outputs; then
 # In a session of its own, the last: sway 1.7 cannot take a headless
 # output away again.
-wl_stop_session
-wait 2>/dev/null
-rm -rf "$XDG_CONFIG_HOME/flinto"
-wl_start_session yes || exit 1
-spawn "$work/bin/flinto-wl-target" "$target_log"
-pids+=($!)
-wait_for 10 target_focused
+fresh_session yes
 KX=$((work_w - 474)) KY=$((work_h - 156))
 park="640 150"
 shown
