@@ -18,6 +18,7 @@ rounds="${2:-15}"
 names="${3:-flinto wvkbd}"
 . "$(dirname "$0")/../tests/checks.sh"
 . "$(dirname "$0")/../tests/wayland/session.sh"
+. "$(dirname "$0")/lib.sh"
 work="$(mktemp -d /tmp/flinto-wl-compare.XXXXXX)"
 trap 'wl_stop_session; kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 [ -x "$build/bench/first-frame" ] || {
@@ -46,16 +47,6 @@ command_of() {
   wvkbd) echo wvkbd-mobintl ;;
   esac
 }
-settings() { # UNIT
-  mkdir -p "$work/config/flinto"
-  printf '[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"Unit"=dword:%08x\n' "$1" \
-    >"$work/config/flinto/registry.txt"
-  chmod -R a+rwX "$work/config"
-}
-stop() { kill "$1" 2>/dev/null; wait_for 5 sh -c "! kill -0 $1"; }
-stats() { # numbers on stdin: "min median"
-  sort -n | awk '{v[NR] = $1} END {printf "%.1f %.1f", v[1] / 1000, (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1000}'
-}
 
 # --- Start-up --------------------------------------------------------------
 for name in "${present[@]}"; do : >"$work/start-$name"; done
@@ -70,11 +61,6 @@ for ((r = 0; r < rounds; r++)); do
 done
 
 # --- Memory and CPU --------------------------------------------------------
-ns_on_cpu() { cut -d' ' -f1 "/proc/$1/schedstat"; }
-memory() { # PID: "RSS PRIVATE_DIRTY PSS" in KiB
-  awk '/^Rss:/ {r=$2} /^Private_Dirty:/ {d=$2} /^Pss:/ {p=$2} END {print r, d, p}' \
-    "/proc/$1/smaps_rollup"
-}
 a_key() { # NAME UNIT: the "a" key on the screen
   case "$1" in
   # The Full face at the bottom-right corner of 1280 x 800.
@@ -82,6 +68,11 @@ a_key() { # NAME UNIT: the "a" key on the screen
   # wvkbd's default layout, full width at the bottom.
   wvkbd) echo 183 700 ;;
   esac
+}
+click_here() {
+  send press 1
+  send release 1
+  settle
 }
 # (flinto hands a Wayland session to flinto-wayland in the same process.)
 measure() { # NAME UNIT
@@ -94,32 +85,14 @@ measure() { # NAME UNIT
   read -r ax ay < <(a_key "$name" "${unit/-/3}")
   send move "$ax" "$ay"
   settle
-  sleep 1
-  local c0 c1
-  c0=$(ns_on_cpu "$pid")
-  sleep 5
-  c1=$(ns_on_cpu "$pid")
-  local resting=$(((c1 - c0) / 5))
-  local clicks=20
-  c0=$(ns_on_cpu "$pid")
-  for ((i = 0; i < clicks; i++)); do
-    send press 1
-    send release 1
-    settle
-    sleep 0.25
-  done
-  c1=$(ns_on_cpu "$pid")
-  local per_click=$(((c1 - c0 - resting * clicks / 4) / clicks))
+  read -r resting per_click < <(cpu_costs "$pid" click_here)
   send move 640 100
   settle
-  awk -v n="$name" -v u="$unit" -v r="$rss" -v d="$dirty" -v p="$pss" \
-    -v c="$per_click" -v s="$resting" 'BEGIN {
-      printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms | %.2f ms/s |\n",
-        n, u, r / 1024, d / 1024, p / 1024, c / 1e6, s / 1e6 }'
+  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$resting"
   stop "$pid"
 }
 
-echo "Measured $(date -u +%Y-%m-%d) at $(git -C "$(dirname "$0")" rev-parse --short HEAD 2>/dev/null || echo '?') on $(nproc) x $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1), $rounds rounds, sway $(sway --version 2>/dev/null | awk '{print $3}')."
+measured ", sway $(sway --version 2>/dev/null | awk '{print $3}')"
 echo
 echo "| Keyboard | Start-up to the first buffer, min / median |"
 echo "|---|---|"
@@ -128,8 +101,7 @@ for name in "${present[@]}"; do
   echo "| $name | $smin / $smed ms |"
 done
 echo
-echo "| Keyboard | Unit | RSS | Private dirty | PSS | CPU per click | CPU resting on a key |"
-echo "|---|---|---|---|---|---|---|"
+cost_header
 for name in "${present[@]}"; do
   if [ "$name" = flinto ]; then
     measure flinto 3

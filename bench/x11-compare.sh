@@ -21,6 +21,7 @@ names="${3:-flinto matchbox-keyboard xvkbd}"
 work="$(mktemp -d /tmp/flinto-compare.XXXXXX)"
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 . "$(dirname "$0")/../tests/checks.sh"
+. "$(dirname "$0")/lib.sh"
 first_map="$build/bench/first-map"
 [ -x "$first_map" ] || {
   echo "no $first_map: configure with -DFLINTO_BENCH=ON and build" >&2
@@ -45,12 +46,6 @@ wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK
 "$build/tests/x11/flinto-target" "$work/target.log" >/dev/null 2>&1 &
 wait_for 10 grep -q "focus in" "$work/target.log"
 
-# Flinto's settings: the unit, and the place (the bottom-right corner).
-settings() { # UNIT
-  mkdir -p "$work/config/flinto"
-  printf '[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"Unit"=dword:%08x\n' "$1" \
-    >"$work/config/flinto/registry.txt"
-}
 command_of() { # NAME
   case "$1" in
   flinto) echo "$build/flinto" ;;
@@ -69,10 +64,6 @@ start() {
   else
     env XDG_CONFIG_HOME="$work/config" "$first_map" "$(command_of "$1")"
   fi
-}
-stop() { kill "$1" 2>/dev/null; wait_for 5 sh -c "! kill -0 $1"; }
-stats() { # numbers on stdin: "min median"
-  sort -n | awk '{v[NR] = $1} END {printf "%.1f %.1f", v[1] / 1000, (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1000}'
 }
 
 # --- Start-up ------------------------------------------------------------
@@ -97,11 +88,6 @@ for kind in "${kinds[@]}"; do
 done
 
 # --- Memory and CPU --------------------------------------------------------
-ns_on_cpu() { cut -d' ' -f1 "/proc/$1/schedstat"; }
-memory() { # PID: "RSS PRIVATE_DIRTY PSS" in KiB
-  awk '/^Rss:/ {r=$2} /^Private_Dirty:/ {d=$2} /^Pss:/ {p=$2} END {print r, d, p}' \
-    "/proc/$1/smaps_rollup"
-}
 # The "a" key's centre in each keyboard's window.
 a_key() { # NAME UNIT
   case "$1" in
@@ -126,33 +112,15 @@ measure() { # NAME UNIT
   eval "$(xdotool getwindowgeometry --shell "$win")"
   read -r ax ay < <(a_key "$name" "$unit")
   read -r rss dirty pss < <(memory "$pid")
-  # Resting on the key: CPU over 5 s.
+  # Resting on the key, then clicks with the pointer already there.
   xdotool mousemove $((X + ax)) $((Y + ay))
-  sleep 1
-  local c0 c1
-  c0=$(ns_on_cpu "$pid")
-  sleep 5
-  c1=$(ns_on_cpu "$pid")
-  local resting=$(((c1 - c0) / 5))
-  # Twenty clicks, each with the pointer already on the key; the time
-  # between them, resting, is taken off.
-  local clicks=20
-  c0=$(ns_on_cpu "$pid")
-  for ((i = 0; i < clicks; i++)); do
-    xdotool click 1
-    sleep 0.25
-  done
-  c1=$(ns_on_cpu "$pid")
-  local per_click=$(((c1 - c0 - resting * clicks / 4) / clicks))
+  read -r resting per_click < <(cpu_costs "$pid" xdotool click 1)
   xdotool mousemove 5 5
-  awk -v n="$name" -v u="$unit" -v r="$rss" -v d="$dirty" -v p="$pss" \
-    -v c="$per_click" -v s="$resting" 'BEGIN {
-      printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms | %.2f ms/s |\n",
-        n, u, r / 1024, d / 1024, p / 1024, c / 1e6, s / 1e6 }'
+  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$resting"
   stop "$pid"
 }
 
-echo "Measured $(date -u +%Y-%m-%d) at $(git -C "$(dirname "$0")" rev-parse --short HEAD 2>/dev/null || echo '?') on $(nproc) x $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1), $rounds rounds."
+measured ""
 echo
 echo "| Keyboard | Start-up warm, min / median | Start-up cold fontconfig, min / median |"
 echo "|---|---|---|"
@@ -163,8 +131,7 @@ for name in "${present[@]}"; do
   echo "| $name | $wmin / $wmed ms | $cmin / $cmed ms |"
 done
 echo
-echo "| Keyboard | Unit | RSS | Private dirty | PSS | CPU per click | CPU resting on a key |"
-echo "|---|---|---|---|---|---|---|"
+cost_header
 for name in "${present[@]}"; do
   if [ "$name" = flinto ]; then
     measure flinto 3

@@ -1,0 +1,51 @@
+# What the comparisons with other keyboards share, sourced by them.
+
+stop() { kill "$1" 2>/dev/null; wait_for 5 sh -c "! kill -0 $1"; }
+# Numbers (microseconds) on stdin: "MIN MEDIAN" in milliseconds.
+stats() {
+  sort -n | awk '{v[NR] = $1} END {printf "%.1f %.1f", v[1] / 1000, (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1000}'
+}
+ns_on_cpu() { cut -d' ' -f1 "/proc/$1/schedstat"; }
+memory() { # PID: "RSS PRIVATE_DIRTY PSS" in KiB
+  awk '/^Rss:/ {r=$2} /^Private_Dirty:/ {d=$2} /^Pss:/ {p=$2} END {print r, d, p}' \
+    "/proc/$1/smaps_rollup"
+}
+# Flinto's settings: the unit (the place is the default corner).
+settings() { # UNIT
+  mkdir -p "$work/config/flinto"
+  printf '[HKEY_CURRENT_USER\\Software\\Orsel\\Flinto]\n"Unit"=dword:%08x\n' "$1" \
+    >"$work/config/flinto/registry.txt"
+  chmod -R a+rwX "$work/config"
+}
+# CPU of PID resting (per second, over 5 s), then per click (CLICK: a
+# command that clicks once where the pointer is), the resting share of the
+# time between clicks taken off: "RESTING_NS PER_CLICK_NS".
+cpu_costs() { # PID CLICK...
+  local pid="$1" c0 c1 i
+  shift
+  sleep 1
+  c0=$(ns_on_cpu "$pid")
+  sleep 5
+  c1=$(ns_on_cpu "$pid")
+  local resting=$(((c1 - c0) / 5)) clicks=20
+  c0=$(ns_on_cpu "$pid")
+  for ((i = 0; i < clicks; i++)); do
+    "$@"
+    sleep 0.25
+  done
+  c1=$(ns_on_cpu "$pid")
+  echo "$resting $(((c1 - c0 - resting * clicks / 4) / clicks))"
+}
+# One row of the memory and CPU table.
+cost_row() { # NAME UNIT RSS DIRTY PSS PER_CLICK_NS RESTING_NS
+  awk -v n="$1" -v u="$2" -v r="$3" -v d="$4" -v p="$5" -v c="$6" -v s="$7" 'BEGIN {
+    printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms | %.2f ms/s |\n",
+      n, u, r / 1024, d / 1024, p / 1024, c / 1e6, s / 1e6 }'
+}
+measured() { # what else to say
+  echo "Measured $(date -u +%Y-%m-%d) at $(git -C "$(dirname "$0")" rev-parse --short HEAD 2>/dev/null || echo '?') on $(nproc) x $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1), $rounds rounds$1."
+}
+cost_header() {
+  echo "| Keyboard | Unit | RSS | Private dirty | PSS | CPU per click | CPU resting on a key |"
+  echo "|---|---|---|---|---|---|---|"
+}
