@@ -2,6 +2,8 @@
 // bounds, and the poll timeout.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <vector>
 
 #include "platform/linux/key_policy.h"
@@ -112,6 +114,29 @@ TEST(LinuxHosts, ThePollTimeoutToADeadline) {
   EXPECT_EQ(linuxhost::PollTimeout(60005, 5), 60000);
   EXPECT_EQ(linuxhost::PollTimeout(60006, 5), 60000);
   EXPECT_EQ(linuxhost::PollTimeout(60004, 5), 59999);
+}
+
+TEST(KeyLetGo, AHeldKeyIsLetGoAtTheBoundAndOnlyOnce) {
+  // "a" (30) pressed at 1000, "s" (31) at 1200, "d" (32) already let go.
+  const std::map<unsigned, uint64_t> pressed = {
+      {30, 1000}, {31, 1200}, {32, 900}};
+  const std::set<unsigned> letGo = {32};
+  const uint64_t bound = 1000 + linuxhost::kLetGoAfterMs;
+  linuxhost::LetGo before =
+      linuxhost::HeldKeysToLetGo(pressed, letGo, bound - 1);
+  EXPECT_TRUE(before.now.empty());
+  EXPECT_EQ(before.next, bound);
+  linuxhost::LetGo at = linuxhost::HeldKeysToLetGo(pressed, letGo, bound);
+  EXPECT_EQ(at.now, std::vector<unsigned>{30});
+  EXPECT_EQ(at.next, 1200 + linuxhost::kLetGoAfterMs);
+  linuxhost::LetGo after =
+      linuxhost::HeldKeysToLetGo(pressed, letGo, bound + 1);
+  EXPECT_EQ(after.now, std::vector<unsigned>{30});
+  // Once let go, a key is not let go again; with none left, nothing is due.
+  linuxhost::LetGo done =
+      linuxhost::HeldKeysToLetGo(pressed, {30, 31, 32}, bound + 1000);
+  EXPECT_TRUE(done.now.empty());
+  EXPECT_EQ(done.next, UINT64_MAX);
 }
 
 } // namespace

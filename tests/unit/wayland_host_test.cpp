@@ -54,31 +54,6 @@ TEST(WaylandKeymap, NoKeyRepeatsAndEveryKeyTypesWhatItDid) {
 
 } // namespace
 
-namespace {
-
-TEST(WaylandLetGo, AHeldKeyIsLetGoAtTheBoundAndOnlyOnce) {
-  // "a" (30) pressed at 1000, "s" (31) at 1200, "d" (32) already let go.
-  const std::map<unsigned, uint64_t> pressed = {
-      {30, 1000}, {31, 1200}, {32, 900}};
-  const std::set<unsigned> letGo = {32};
-  const uint64_t bound = 1000 + wayland::kLetGoAfterMs;
-  wayland::LetGo before = wayland::HeldKeysToLetGo(pressed, letGo, bound - 1);
-  EXPECT_TRUE(before.now.empty());
-  EXPECT_EQ(before.next, bound);
-  wayland::LetGo at = wayland::HeldKeysToLetGo(pressed, letGo, bound);
-  EXPECT_EQ(at.now, std::vector<unsigned>{30});
-  EXPECT_EQ(at.next, 1200 + wayland::kLetGoAfterMs);
-  wayland::LetGo after = wayland::HeldKeysToLetGo(pressed, letGo, bound + 1);
-  EXPECT_EQ(after.now, std::vector<unsigned>{30});
-  // Once let go, a key is not let go again; with none left, nothing is due.
-  wayland::LetGo done =
-      wayland::HeldKeysToLetGo(pressed, {30, 31, 32}, bound + 1000);
-  EXPECT_TRUE(done.now.empty());
-  EXPECT_EQ(done.next, UINT64_MAX);
-}
-
-} // namespace
-
 TEST(WaylandInstance, TheSocketOnlyInAFolderNoOtherUserReaches) {
   const auto dir = std::filesystem::temp_directory_path() /
                    ("flinto-private-" + std::to_string(::getpid()));

@@ -1,5 +1,7 @@
 #include "platform/linux/key_policy.h"
 
+#include <algorithm>
+
 namespace linuxhost {
 
 bool IsPadDigit(unsigned vk) {
@@ -35,6 +37,20 @@ std::vector<KeyStep> KeySteps(const KeyFacts &key) {
     steps.push_back(KeyStep::kRelease);
   steps.push_back(KeyStep::kPress);
   return steps;
+}
+
+LetGo HeldKeysToLetGo(const std::map<unsigned, uint64_t> &pressedAt,
+                      const std::set<unsigned> &letGo, uint64_t now) {
+  LetGo result;
+  for (const auto &[code, at] : pressedAt) {
+    if (letGo.count(code))
+      continue;
+    if (now >= at + kLetGoAfterMs)
+      result.now.push_back(code);
+    else
+      result.next = std::min(result.next, at + kLetGoAfterMs);
+  }
+  return result;
 }
 
 } // namespace linuxhost

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/key_policy.h"
 #include "platform/portable/driver.h"
 
 struct wl_display;
@@ -342,22 +343,6 @@ private:
   // The tray.
   std::unique_ptr<StatusItem> tray_;
 };
-
-// Some applications repeat a key held down whatever the keymap says (X11
-// applications under Xwayland repeat at the compositor's rate): a key that
-// repeats, held down for Flinto's own reasons (latched, locked, or pressed
-// with the pointer gone), is let go for the compositor once it has been
-// down this long, shorter than any usual repeat delay. Flinto's own
-// repeats, every 100 ms, press it again; its release then sends nothing.
-constexpr uint64_t kLetGoAfterMs = 400;
-struct LetGo {
-  std::vector<unsigned> now;  // keys to let go now
-  uint64_t next = UINT64_MAX; // when the next one is due
-};
-// Of the keys pressed at the times given (evdev codes), those not let go
-// yet and down for kLetGoAfterMs or longer at `now`.
-LetGo HeldKeysToLetGo(const std::map<unsigned, uint64_t> &pressedAt,
-                      const std::set<unsigned> &letGo, uint64_t now);
 
 // Whether `dir` is a folder of the user's own with mode 0700, where no
 // other user can reach a socket; else says why not.

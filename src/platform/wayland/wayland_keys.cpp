@@ -215,28 +215,16 @@ void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   wl_display_flush(display_);
 }
 
-LetGo HeldKeysToLetGo(const std::map<unsigned, uint64_t> &pressedAt,
-                      const std::set<unsigned> &letGo, uint64_t now) {
-  LetGo result;
-  for (const auto &[code, at] : pressedAt) {
-    if (letGo.count(code))
-      continue;
-    if (now >= at + kLetGoAfterMs)
-      result.now.push_back(code);
-    else
-      result.next = std::min(result.next, at + kLetGoAfterMs);
-  }
-  return result;
-}
-
 uint64_t WaylandDriver::NextLetGo() {
-  const LetGo due = HeldKeysToLetGo(pressedAt_, releasedEarly_, Now());
+  const linuxhost::LetGo due =
+      linuxhost::HeldKeysToLetGo(pressedAt_, releasedEarly_, Now());
   return due.now.empty() ? due.next : 0;
 }
 
 void WaylandDriver::LetGoHeldKeys() {
   const uint64_t now = Now();
-  const LetGo due = HeldKeysToLetGo(pressedAt_, releasedEarly_, now);
+  const linuxhost::LetGo due =
+      linuxhost::HeldKeysToLetGo(pressedAt_, releasedEarly_, now);
   for (unsigned code : due.now) {
     zwp_virtual_keyboard_v1_key(keyboard_, uint32_t(now), code,
                                 WL_KEYBOARD_KEY_STATE_RELEASED);
