@@ -5,7 +5,7 @@
 FLINTO_BUILD_PACKAGES=(cmake make g++ pkg-config libfreetype-dev
   libfontconfig-dev libpng-dev fonts-ipafont-gothic libx11-dev libxtst-dev
   libxi-dev libxrandr-dev libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev
-  libsystemd-dev)
+  libsystemd-dev plasma-wayland-protocols)
 
 # The Windows cross build and its tests under Wine.
 FLINTO_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
@@ -24,6 +24,13 @@ FLINTO_PACKAGE_PACKAGES=(lintian appstream desktop-file-utils dpkg-dev file
 # What the Wayland end-to-end tests use: a headless sway (its bar hosts the
 # tray), Xwayland for the X11 target, grim for screenshots, a session bus.
 FLINTO_WAYLAND_PACKAGES=(sway xwayland grim dbus dbus-bin)
+
+# What the tests on GNOME's and KDE's compositors use: headless mutter and
+# KWin, the desktop portal with both backends (KDE's needs Qt's Wayland
+# platform), the accessibility bus that answers the portal's dialog, gdbus.
+FLINTO_DESKTOPS_PACKAGES=(mutter kwin-wayland xdg-desktop-portal
+  xdg-desktop-portal-gnome xdg-desktop-portal-kde qtwayland5 at-spi2-core
+  gir1.2-atspi-2.0 python3-gi libglib2.0-bin xdotool x11-utils imagemagick)
 
 # What the input method tests use: fcitx5 and IBus with Mozc, their GTK3
 # modules, and a GTK3 text view written in Python.

@@ -94,6 +94,10 @@ constexpr char kUsage[] =
     "                   surfaces and virtual keyboards (wlroots compositors)\n"
     "  DISPLAY          the X display, used otherwise (Xwayland included)\n"
     "  FLINTO_HOST      x11 or wayland: use that host and no other\n"
+    "  FLINTO_INJECT    xtest, portal or kwin: on X11, how keys are typed\n"
+    "                   (by default XTest, or under Xwayland on GNOME and\n"
+    "                   KDE the compositor's fake input, else the desktop\n"
+    "                   portal's remote desktop session)\n"
     "  XDG_CONFIG_HOME  where the settings live: $XDG_CONFIG_HOME/flinto/\n"
     "                   registry.txt, or ~/.config/flinto/registry.txt\n";
 
@@ -205,6 +209,16 @@ int main(int argc, char **argv) {
     why = "WAYLAND_DISPLAY is not set";
   std::fprintf(stderr, "flinto: running on X11 (%s): %s\n",
                Quoted(displayName).c_str(), why.c_str());
+  // Under Xwayland on a compositor the Wayland host cannot run on, XTest
+  // reaches X11 applications only: the compositor's own ways are tried.
+  std::string keys;
+  const bool refused = !waylandError.empty() && host != "x11";
+  if (!driver->ChooseKeyPath(refused, &keys)) {
+    std::fprintf(stderr, "flinto: %s\n", keys.c_str());
+    return 1;
+  }
+  if (!keys.empty())
+    std::fprintf(stderr, "flinto: %s\n", keys.c_str());
   return Run(std::move(driver));
 #endif
 }

@@ -22,6 +22,7 @@
 #include "platform/portable/host.h"
 #include "platform/portable/text.h"
 #include "platform/resources/icon.h"
+#include "platform/x11/compositor_keys.h"
 
 namespace x11 {
 
@@ -218,6 +219,7 @@ bool X11Driver::Init(const char *name, std::string *error) {
 }
 
 X11Driver::~X11Driver() {
+  DropKeyPath();
   if (dpy_ != nullptr) {
     RestoreServerRepeat();
     if (trayWindow_ != 0)
@@ -264,10 +266,17 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
         deadline = look;
       focusLookDue_ = true;
     }
+    deadline = std::min(deadline, NextLetGo());
     const int timeout = linuxhost::PollTimeout(deadline, Now());
-    pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0},
-                     {signalFd_, POLLIN, 0}};
-    const int n = poll(fds, 2, timeout);
+    pollfd fds[3] = {{ConnectionNumber(dpy_), POLLIN, 0},
+                     {signalFd_, POLLIN, 0},
+                     {-1, 0, 0}};
+    if (keyPath_ != nullptr)
+      fds[2] = {keyPathApi_->fd(keyPath_), keyPathApi_->events(keyPath_), 0};
+    const int n = poll(fds, 3, timeout);
+    if (n > 0 && fds[2].revents != 0)
+      ProcessKeyPath();
+    LetGoHeldKeys();
     if (n > 0 && (fds[1].revents & POLLIN) &&
         linuxhost::TerminationRequested() && onTerminate)
       onTerminate();

@@ -16,6 +16,9 @@
 
 #include "platform/portable/driver.h"
 
+struct FlintoKeyPath;
+struct FlintoKeyPathApi;
+
 namespace x11 {
 
 class PopupMenu;
@@ -79,6 +82,12 @@ public:
   void PutPixels(::Window window, const uint32_t *pixels, int width, int height,
                  int stride, int x, int y, int w, int h);
   Time lastEventTime() const { return lastTime_; }
+
+  // Chooses the way keys go (XTest, or the compositor's when the Wayland
+  // host refused the compositor, or as FLINTO_INJECT says) and says which
+  // in `line`; false, with the reason in `line`, when FLINTO_INJECT is
+  // wrong.
+  bool ChooseKeyPath(bool compositorRefused, std::string *line);
   ::Atom atom(const char *name);
   // A property of 32-bit items (as longs), empty when it cannot be read.
   std::vector<long> Property(::Window window, const char *name, ::Atom type,
@@ -133,6 +142,16 @@ public:
 
 private:
   void SetKeyRepeat(unsigned keycode, bool on);
+  // The compositor's way of typing (x11_key_path.cpp).
+  void ProcessKeyPath();
+  void FallBackToXTest();
+  void DropKeyPath();
+  void ShowKeyPathState();
+  bool KeysWaitForGrant() const;
+  void SendKeyEvent(unsigned keycode, bool down);
+  int CompositorLocks(); // -1: keys go by XTest
+  uint64_t NextLetGo();  // UINT64_MAX: no held key to let go
+  void LetGoHeldKeys();
   void PublishNoRepeatKeys();
   void ReadWindowManager();
   void TrayLost();
@@ -186,6 +205,15 @@ private:
   bool focusLookDue_ = false;
   int xtestKeyboard_ = -1;
   bool xtestRepeated_ = false;
+
+  // Keys through the compositor (null: by XTest).
+  const FlintoKeyPathApi *keyPathApi_ = nullptr;
+  FlintoKeyPath *keyPath_ = nullptr;
+  std::string keyPathKind_;
+  int keyPathState_ = 0;
+  int ownLocks_ = 0; // the locks as Flinto's presses left them
+  std::map<unsigned, uint64_t> pressedAt_; // repeating keys held, since
+  std::set<unsigned> releasedEarly_;       // held keys let go already
 
   // Tray icon.
   ::Window trayWindow_ = 0;

@@ -14,6 +14,7 @@
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
 #include "platform/portable/keymap.h"
+#include "platform/x11/compositor_keys.h"
 #include "platform/x11/x11_driver.h"
 
 namespace x11 {
@@ -112,6 +113,7 @@ void X11Driver::RecoverFromKilledInstance() {
 void X11Driver::LetGoAfterLoss() {
   // Once: losing the new connection too ends up here again.
   static bool tried = false;
+  DropKeyPath(); // its keys are let go its own way
   if (tried || (held_.empty() && noRepeat_.empty() && numLockedFor_.empty() &&
                 !xtestRepeated_))
     return;
@@ -190,7 +192,9 @@ void X11Driver::ReadKeyboardMap() {
 
 void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   const unsigned keycode = KeycodeForVirtualKey(vk, scan, flags);
-  if (keycode == 0)
+  // Until the desktop grants the session, nothing is typed, and nothing is
+  // kept to be typed later.
+  if (keycode == 0 || KeysWaitForGrant())
     return;
   linuxhost::KeyFacts facts;
   facts.vk = vk;
@@ -200,6 +204,7 @@ void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   facts.numLockOn = numLockMask_ == 0 || (xkbLocked_ & numLockMask_) != 0;
   facts.lastToHoldNumLock =
       numLockedFor_.count(keycode) != 0 && numLockedFor_.size() == 1;
+  facts.letGoEarly = releasedEarly_.count(keycode) != 0;
   for (const linuxhost::KeyStep step : linuxhost::KeySteps(facts)) {
     switch (step) {
     case linuxhost::KeyStep::kLockNumLock:
@@ -208,17 +213,25 @@ void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
       numLockedFor_.insert(keycode);
       break;
     case linuxhost::KeyStep::kRelease:
-      XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
+      SendKeyEvent(keycode, false);
       break;
     case linuxhost::KeyStep::kPress:
-      if (!facts.held && facts.keymapRepeats && !noRepeat_.count(keycode)) {
+      // (Through the compositor the key reaches the server later, by
+      // another way: it is let go before any repeat instead.)
+      if (!facts.held && facts.keymapRepeats && !noRepeat_.count(keycode) &&
+          keyPath_ == nullptr) {
         // The core keyboard must not repeat it while we hold it.
         SetKeyRepeat(keycode, false);
         noRepeat_.insert(keycode);
         PublishNoRepeatKeys();
       }
-      XTestFakeKeyEvent(dpy_, keycode, True, CurrentTime);
+      SendKeyEvent(keycode, true);
       held_.insert(keycode);
+      releasedEarly_.erase(keycode);
+      // The compositor repeats a key held down: it is let go for the
+      // compositor before its repeat begins.
+      if (keyPath_ != nullptr && facts.keymapRepeats)
+        pressedAt_[keycode] = Now();
       break;
     case linuxhost::KeyStep::kUnlockNumLock:
       XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, 0);
@@ -230,6 +243,8 @@ void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
   }
   if (!facts.down) {
     held_.erase(keycode);
+    pressedAt_.erase(keycode);
+    releasedEarly_.erase(keycode);
     numLockedFor_.erase(keycode);
     if (noRepeat_.erase(keycode)) {
       SetKeyRepeat(keycode, true);
@@ -248,12 +263,20 @@ bool X11Driver::KeyRepeats(unsigned keycode) const {
 }
 
 SHORT X11Driver::AsyncKeyState(int vk) {
-  if (vk == 0x10)
-    return (xkbMods_ & ShiftMask) ? SHORT(0x8000) : SHORT(0);
-  return 0;
+  if (vk != 0x10)
+    return 0;
+  // Through the compositor, the X server sees the keys only while an X11
+  // window has the focus: Flinto's own Shift counts too.
+  const bool ownShift =
+      keyPath_ != nullptr && ((held_.count(50) && !releasedEarly_.count(50)) ||
+                              (held_.count(62) && !releasedEarly_.count(62)));
+  return (xkbMods_ & ShiftMask) || ownShift ? SHORT(0x8000) : SHORT(0);
 }
 
 SHORT X11Driver::KeyState(int vk) {
+  const int compositorLocks = CompositorLocks();
+  if (vk == 0x14 && compositorLocks >= 0)
+    return (compositorLocks & kKeyPathCapsLock) ? 1 : 0;
   if (vk == 0x14)
     return (xkbLocked_ & LockMask) ? 1 : 0;
   if (vk == 0x15)
@@ -271,6 +294,9 @@ void X11Driver::HandleXkb(XEvent &event) {
       xkbMods_ = xkb.state.mods;
       xkbLocked_ = xkb.state.locked_mods;
       xkbGroup_ = unsigned(xkb.state.group);
+      // What the server knows of the locks is the truth while it knows.
+      ownLocks_ = ((xkbLocked_ & LockMask) ? kKeyPathCapsLock : 0) |
+                  ((numLockMask_ & xkbLocked_) ? kKeyPathNumLock : 0);
       portable::KeyEventSeen(0x10, 0, 0); // modifiers changed: look again
     }
     break;

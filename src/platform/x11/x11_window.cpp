@@ -353,8 +353,25 @@ void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
       reinterpret_cast<const uint32_t *>(surface.data.data() +
                                          size_t(r.top) * surface.stride) +
       r.left;
-  PutPixels(xid, origin, surface.width - r.left, surface.height - r.top,
-            surface.stride, r.left, r.top, r.right - r.left, r.bottom - r.top);
+  if (KeysWaitForGrant() && keyboards_.count(xid)) {
+    // Until the desktop grants the session the keyboard looks greyed: its
+    // keys type nothing yet.
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    std::vector<uint32_t> grey(size_t(w) * size_t(h));
+    for (int y = 0; y < h; ++y) {
+      const uint32_t *row = reinterpret_cast<const uint32_t *>(
+          reinterpret_cast<const uint8_t *>(origin) +
+          size_t(y) * surface.stride);
+      for (int x = 0; x < w; ++x)
+        grey[size_t(y) * size_t(w) + size_t(x)] =
+            (row[x] & 0xFF000000u) | (((row[x] >> 1) & 0x7F7F7Fu) + 0x404040u);
+    }
+    PutPixels(xid, grey.data(), w, h, w * 4, r.left, r.top, w, h);
+  } else {
+    PutPixels(xid, origin, surface.width - r.left, surface.height - r.top,
+              surface.stride, r.left, r.top, r.right - r.left,
+              r.bottom - r.top);
+  }
   XFlush(dpy_);
 }
 

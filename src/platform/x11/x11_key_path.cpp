@@ -1,0 +1,223 @@
+// Which way keys go: XTest, or, under Xwayland on a desktop whose
+// compositor takes no virtual keyboard (GNOME, KDE), the compositor's own
+// interfaces, which reach native Wayland applications too. One way at a
+// time: XTest and the compositor together would type twice into X11
+// applications. The compositor's ways are in a module loaded only here
+// (compositor_keys.h).
+#include <dlfcn.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/linux/key_policy.h"
+#include "platform/portable/bitmap.h"
+#include "platform/portable/host.h"
+#include "platform/x11/compositor_keys.h"
+#include "platform/x11/x11_driver.h"
+
+namespace x11 {
+namespace {
+
+// The module: beside the program (as built), else where it is installed.
+const FlintoKeyPathApi *LoadKeyPathModule(std::string *error) {
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) {
+    *error = "the program's own path is unknown";
+    return nullptr;
+  }
+  self[n] = '\0';
+  std::string folder(self);
+  folder.resize(folder.rfind('/') + 1);
+  for (const std::string &path :
+       {folder + "flinto-compositor-keys.so", folder + FLINTO_KEYS_INSTALLED}) {
+    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr)
+      continue;
+    using Entry = const FlintoKeyPathApi *(*)();
+    auto entry = reinterpret_cast<Entry>(dlsym(module, FLINTO_KEY_PATH_ENTRY));
+    const FlintoKeyPathApi *api = entry != nullptr ? entry() : nullptr;
+    if (api != nullptr && api->version == FLINTO_KEY_PATH_API_VERSION)
+      return api;
+    dlclose(module);
+  }
+  *error = "the module for the compositor's keys (flinto-compositor-keys.so) "
+           "cannot be loaded";
+  return nullptr;
+}
+
+std::string StateFolder() {
+  const char *state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/')
+    return std::string(state) + "/flinto";
+  const char *home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/')
+    return std::string(home) + "/.local/state/flinto";
+  return "";
+}
+
+constexpr char kXTestNotice[] =
+    "typing by XTest: only X11 applications will receive keys";
+
+} // namespace
+
+bool X11Driver::ChooseKeyPath(bool compositorRefused, std::string *line) {
+  const char *forced = std::getenv("FLINTO_INJECT");
+  const std::string inject = forced != nullptr ? forced : "";
+  if (!inject.empty() && inject != "xtest" && inject != "portal" &&
+      inject != "kwin") {
+    *line =
+        "FLINTO_INJECT is \"" + inject + "\"; it must be xtest, portal or kwin";
+    return false;
+  }
+  if (inject == "xtest") {
+    *line = "typing by XTest: FLINTO_INJECT=xtest";
+    return true;
+  }
+  if (inject.empty() && !compositorRefused)
+    return true; // plain X11: nothing to say
+  // The compositor's ways, the one that asks nothing first.
+  std::string why;
+  keyPathApi_ = LoadKeyPathModule(&why);
+  const std::string state = StateFolder();
+  for (const char *kind : {"kwin", "portal"}) {
+    if (keyPathApi_ == nullptr || (!inject.empty() && inject != kind))
+      continue;
+    char error[256] = "";
+    keyPath_ = keyPathApi_->open(kind, state.c_str(), error, sizeof error);
+    if (keyPath_ != nullptr) {
+      keyPathKind_ = kind;
+      keyPathState_ = keyPathApi_->process(keyPath_);
+      break;
+    }
+    why += why.empty() ? "" : "; ";
+    why += error;
+  }
+  if (keyPath_ == nullptr) {
+    *line = std::string(kXTestNotice) + " (" + why + ")";
+    return true;
+  }
+  if (keyPathKind_ == "kwin") {
+    *line = "typing through the compositor's fake input";
+  } else {
+    *line = "typing through the desktop portal's remote desktop session, "
+            "once it is granted";
+  }
+  if (keyPathState_ == kKeyPathClosed) {
+    *line = std::string(kXTestNotice) + " (" + keyPathApi_->why(keyPath_) + ")";
+    DropKeyPath();
+  }
+  return true;
+}
+
+void X11Driver::ProcessKeyPath() {
+  if (keyPath_ == nullptr)
+    return;
+  const int before = keyPathState_;
+  keyPathState_ = keyPathApi_->process(keyPath_);
+  if (keyPathState_ == before)
+    return;
+  if (keyPathState_ == kKeyPathReady) {
+    std::fprintf(stderr, "flinto: the remote desktop session was granted: "
+                         "keys reach every application\n");
+    ShowKeyPathState();
+  } else if (keyPathState_ == kKeyPathClosed) {
+    std::fprintf(stderr, "flinto: %s: %s\n", keyPathApi_->why(keyPath_),
+                 kXTestNotice);
+    FallBackToXTest();
+  }
+}
+
+void X11Driver::FallBackToXTest() {
+  DropKeyPath();
+  // The keys Flinto holds (a locked Shift) were let go with the session:
+  // they go down again the other way, as the keyboard shows them.
+  for (unsigned keycode : held_)
+    if (!releasedEarly_.count(keycode))
+      XTestFakeKeyEvent(dpy_, keycode, True, CurrentTime);
+  pressedAt_.clear();
+  releasedEarly_.clear();
+  XFlush(dpy_);
+  ShowKeyPathState();
+}
+
+void X11Driver::DropKeyPath() {
+  if (keyPath_ == nullptr)
+    return;
+  keyPathApi_->close(keyPath_); // every key still down is let go first
+  keyPath_ = nullptr;
+  keyPathState_ = kKeyPathClosed;
+}
+
+void X11Driver::ShowKeyPathState() {
+  for (const auto &[hwnd, xid] : own_) {
+    if (!keyboards_.count(xid))
+      continue;
+    if (const portable::Bitmap *surface = portable::WindowSurface(hwnd)) {
+      const RECT all = {0, 0, LONG(surface->width), LONG(surface->height)};
+      Present(hwnd, *surface, all);
+    }
+  }
+}
+
+bool X11Driver::KeysWaitForGrant() const {
+  return keyPath_ != nullptr && keyPathState_ == kKeyPathPending;
+}
+
+void X11Driver::SendKeyEvent(unsigned keycode, bool down) {
+  if (keyPath_ == nullptr) {
+    XTestFakeKeyEvent(dpy_, keycode, down ? True : False, CurrentTime);
+    return;
+  }
+  if (down && keyPathApi_->locks(keyPath_) < 0) {
+    // Nothing reports the locks: they follow Flinto's own presses, by what
+    // the key types at the shift level of the moment.
+    const bool shift =
+        (xkbMods_ & ShiftMask) != 0 || held_.count(50) || held_.count(62);
+    const KeySym sym =
+        XkbKeycodeToKeysym(dpy_, KeyCode(keycode), int(xkbGroup_), shift);
+    if (sym == XK_Caps_Lock)
+      ownLocks_ ^= kKeyPathCapsLock;
+    else if (sym == XK_Num_Lock)
+      ownLocks_ ^= kKeyPathNumLock;
+  }
+  keyPathApi_->key(keyPath_, keycode - 8, down ? 1 : 0);
+  // The session may have ended under the key.
+  ProcessKeyPath();
+}
+
+int X11Driver::CompositorLocks() {
+  if (keyPath_ == nullptr)
+    return -1;
+  const int locks = keyPathApi_->locks(keyPath_);
+  return locks >= 0 ? locks : ownLocks_;
+}
+
+uint64_t X11Driver::NextLetGo() {
+  if (keyPath_ == nullptr)
+    return UINT64_MAX;
+  const linuxhost::LetGo due =
+      linuxhost::HeldKeysToLetGo(pressedAt_, releasedEarly_, Now());
+  return due.now.empty() ? due.next : 0;
+}
+
+void X11Driver::LetGoHeldKeys() {
+  if (keyPath_ == nullptr)
+    return;
+  const linuxhost::LetGo due =
+      linuxhost::HeldKeysToLetGo(pressedAt_, releasedEarly_, Now());
+  for (unsigned keycode : due.now) {
+    keyPathApi_->key(keyPath_, keycode - 8, 0);
+    releasedEarly_.insert(keycode);
+  }
+}
+
+} // namespace x11
