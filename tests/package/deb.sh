@@ -48,6 +48,7 @@ links() { grep -q "libx11-6" <<<"$depends" && grep -q "libfreetype6" <<<"$depend
 check "and on the libraries it links (from dpkg-shlibdeps)" links
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/flinto usr/libexec/flinto/flinto-wayland \
+  usr/libexec/flinto/flinto-compositor-keys.so \
   usr/share/man/man1/flinto.1.gz \
   usr/share/doc/flinto/copyright usr/share/doc/flinto/changelog.gz \
   usr/share/applications/flinto.desktop \
@@ -56,7 +57,8 @@ for f in usr/bin/flinto usr/libexec/flinto/flinto-wayland \
   usr/share/metainfo/org.flinto.Flinto.metainfo.xml; do
   check "it holds /$f" test -s "$work/root/$f"
 done
-for p in usr/bin/flinto usr/libexec/flinto/flinto-wayland; do
+for p in usr/bin/flinto usr/libexec/flinto/flinto-wayland \
+  usr/libexec/flinto/flinto-compositor-keys.so; do
   f="$work/root/$p"
   check "/$p is stripped" not sh -c "file '$f' | grep -q 'not stripped'"
   check "and hardened: bound at start, read-only relocations" \
@@ -75,6 +77,8 @@ check "its release is 0.1.0" grep -q '<release version="0.1.0"' \
   "$work/root/usr/share/metainfo/org.flinto.Flinto.metainfo.xml"
 check "desktop-file-validate passes the desktop entry" \
   desktop-file-validate "$work/root/usr/share/applications/flinto.desktop"
+check "which names the program by its path, with KDE's fake input" \
+  sh -c "grep -qx 'Exec=/usr/bin/flinto' '$work/root/usr/share/applications/flinto.desktop' && grep -q '^X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,' '$work/root/usr/share/applications/flinto.desktop'"
 check "which has a Japanese name and comment" \
   sh -c "grep -q '^Name\[ja\]=' '$work/root/usr/share/applications/flinto.desktop' && grep -q '^Comment\[ja\]=' '$work/root/usr/share/applications/flinto.desktop'"
 LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l \
@@ -86,6 +90,8 @@ check "the manual page reads without a warning" \
 cmake --install "$build" --prefix "$work/prefix" >/dev/null 2>&1
 check "cmake --install puts the program, the entry and the icons in place" \
   sh -c "test -x '$work/prefix/bin/flinto' && test -f '$work/prefix/share/applications/flinto.desktop' && test -f '$work/prefix/share/icons/hicolor/scalable/apps/flinto.svg'"
+check "the entry names the program where it was installed" \
+  grep -qx "Exec=$work/prefix/bin/flinto" "$work/prefix/share/applications/flinto.desktop"
 
 # --- Installed, used, removed ------------------------------------------------
 if ! $sudo true 2>/dev/null; then
