@@ -178,10 +178,17 @@ void RepeatInfo(void *, wl_keyboard *, int32_t, int32_t) {}
 const wl_keyboard_listener kKeyboard = {Keymap, Enter,     Leave,
                                         Key,    Modifiers, RepeatInfo};
 
+// A seat whose only keyboard is a program's (a remote desktop session)
+// loses the keyboard when the program ends, and gains a new one with the
+// next: the keyboard object is given back and asked for again, as
+// toolkits do.
 void Capabilities(void *, wl_seat *s, uint32_t caps) {
   if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard == nullptr) {
     keyboard = wl_seat_get_keyboard(s);
     wl_keyboard_add_listener(keyboard, &kKeyboard, nullptr);
+  } else if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD) && keyboard != nullptr) {
+    wl_keyboard_release(keyboard);
+    keyboard = nullptr;
   }
 }
 void SeatName(void *, wl_seat *, const char *) {}

@@ -1,0 +1,339 @@
+#!/usr/bin/env bash
+# End-to-end tests of Flinto's X11 host under Xwayland on the compositors of
+# GNOME and KDE, which take no virtual keyboard: keys go through the
+# compositor, so that native Wayland applications receive them too.
+#
+# - gnome: a headless mutter; the desktop portal's remote desktop session,
+#   whose "Remote desktop" dialog is answered as a user would, through the
+#   accessibility bus (portal_dialog.py).
+# - kde: a virtual kwin_wayland; its fake input, granted by the desktop
+#   entry that names Flinto's path.
+#
+# Flinto is clicked with XTest inside Xwayland (the compositor is not told
+# of those clicks); the targets are the Wayland tests' native key logger and
+# the X11 one. Each phase runs its own compositor, bus and home as the
+# unprivileged user of the Wayland tests. Prints "N passed, N failed".
+#
+# usage: e2e.sh BUILD_DIR [PHASE]   (PHASE: gnome or kde alone)
+set -u
+build="$(cd "${1:?usage: e2e.sh BUILD_DIR [PHASE]}" && pwd)"
+only="${2:-}"
+here="$(cd "$(dirname "$0")" && pwd)"
+sim="$build/flinto-sim"
+top="$(mktemp -d /tmp/flinto-desktops-e2e.XXXXXX)"
+chmod 755 "$top"
+. "$here/../checks.sh"
+. "$here/../wayland/session.sh"
+
+pids=()
+compositor_pid=
+bus_pid=
+stop_all() {
+  stop_flinto
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  pids=()
+  [ -n "$compositor_pid" ] && stop_process "$compositor_pid"
+  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
+  compositor_pid=
+  bus_pid=
+  # What the bus started (portals, the accessibility bus) goes with it.
+  [ -n "${runner[*]}" ] &&
+    pkill -u flinto-test -f "xdg-desktop-portal|at-spi|dconf-service|Xwayland|kglobalaccel" 2>/dev/null
+  wait 2>/dev/null
+}
+cleanup() {
+  stop_all
+  if [ -n "${E2E_KEEP:-}" ]; then echo "kept $top"; else rm -rf "$top"; fi
+}
+trap cleanup EXIT
+
+phase() { [ -z "$only" ] || [ "$only" = "$1" ]; }
+
+# session NAME: a fresh work folder, home and bus for the phase, with the
+# programs copied where the user reaches them.
+session() {
+  stop_all
+  wl_prepare "$top/$1" "$build" || return 1
+  cp "$build/flinto-compositor-keys.so" "$here/portal_dialog.py" "$work/bin/"
+  mkdir -p "$work/home"
+  [ -n "${runner[*]}" ] && chown -R flinto-test:flinto-test "$work/home"
+  HOME_DIR="$work/home"
+  target_log="$work/target.log"
+  layout_file="$work/layout"
+}
+
+# as_user with the session's X display and its authority.
+X_AUTH=
+user() {
+  as_user env ${X_AUTH:+XAUTHORITY=$X_AUTH} DISPLAY="$X_DISPLAY" \
+    HOME="$HOME_DIR" "$@"
+}
+user_bg() { (EXEC_AS_USER=1 user "$@") <&0 & }
+
+# start_bus VARS...: the session bus, its activation environment holding the
+# compositor's variables before the compositor starts (the portals read it).
+start_bus() {
+  as_user dbus-daemon --session --fork --print-pid=1 \
+    --address="$DBUS_SESSION_BUS_ADDRESS" >"$work/bus.pid" 2>"$work/bus.log"
+  bus_pid=$(head -n1 "$work/bus.pid")
+  as_user dbus-update-activation-environment "$@"
+}
+
+# The compositor's environment, as its first client writes it.
+read_environment() {
+  wait_for 30 test -s "$work/env" || return 1
+  X_DISPLAY=$(sed -n 's/^DISPLAY=//p' "$work/env")
+  X_AUTH=$(sed -n 's/^XAUTHORITY=//p' "$work/env")
+  [ -n "$X_DISPLAY" ]
+}
+
+# start_flinto [VAR=VALUE...]: each start with a log of its own.
+starts=0
+start_flinto() {
+  starts=$((starts + 1))
+  flinto_log="$work/flinto-$starts.log"
+  : >"$flinto_log"
+  chmod 666 "$flinto_log"
+  user_bg env "$@" "$work/bin/flinto" >>"$flinto_log" 2>&1
+  flinto_pid=$!
+}
+said() { grep -q "$1" "$flinto_log"; }
+
+# The keyboard's window (class FlintoFrame) and its corner, "X Y".
+keyboard_window() {
+  local id
+  for id in $(user xdotool search --class '^FlintoFrame$' 2>/dev/null); do
+    user xwininfo -id "$id" 2>/dev/null | grep -q "IsViewable" && echo "$id" && return
+  done
+}
+keyboard_corner() {
+  local id
+  id=$(keyboard_window)
+  [ -n "$id" ] && user xwininfo -id "$id" |
+    awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} END {print x, y}'
+}
+shown() { [ -n "$(keyboard_corner)" ]; }
+click_at() { user xdotool mousemove "$1" "$2" click "$3"; }
+
+# typed LOG FROM TEXT: the log, after line FROM, has the presses of TEXT's
+# characters in order (keysyms of letters).
+typed() {
+  local got
+  got=$(tail -n +$(($2 + 1)) "$1" | sed -n 's/^press .*keysym=\([^ ]*\) .*/\1/p' |
+    grep -v '^Control_L$' | tr -d '\n')
+  [ "$got" = "$3" ]
+}
+lines() { wc -l <"$1"; }
+released_shift() { tail -n +$(($2 + 1)) "$1" | grep -q '^release .*keysym=Shift_L'; }
+
+# The checks every compositor shares, with Flinto running and granted and
+# the native target focused.
+typing_checks() {
+  local desktop="$1" before
+  before=$(lines "$target_log")
+  click_key 0x41
+  click_key 0x53
+  check "$desktop: clicks on a and s type as into the native Wayland target" \
+    wait_for 5 typed "$target_log" "$before" as
+  before=$(lines "$target_log")
+  click_key 0x10 3
+  click_key 0x41
+  check "$desktop: a latched Shift with a click on a types A" \
+    wait_for 5 typed "$target_log" "$before" Shift_LA
+  # Held: Flinto repeats it ten times a second; the compositor's own
+  # repeat (25 or 33 a second after 500-660 ms) would add dozens.
+  local ax ay
+  read -r ax ay < <(key_centre 0x44)
+  before=$(lines "$target_log")
+  user xdotool mousemove "$ax" "$ay" mousedown 1
+  sleep 2
+  user xdotool mouseup 1
+  wait_for 3 sh -c "tail -n +$((before + 1)) '$target_log' | grep -q '^release .*keysym=d'"
+  sleep 0.5
+  local presses
+  presses=$(tail -n +$((before + 1)) "$target_log" | grep -c '^press .*keysym=d ')
+  check "$desktop: a held d repeats as Flinto repeats it, not the compositor ($presses presses in 2 s)" \
+    test "$presses" -ge 5 -a "$presses" -le 22
+  check "$desktop: the native target kept the focus" \
+    not grep -q "focus out" "$target_log"
+}
+
+# x11_checks: the X11 target, focused, receives the same.
+x11_checks() {
+  local desktop="$1" before
+  x_log="$work/x-target-$starts.log"
+  user_bg "$work/bin/flinto-target" "$x_log"
+  pids+=($!)
+  wait_for 10 grep -q "focus in" "$x_log" ||
+    user xdotool search --class FlintoTarget windowactivate 2>/dev/null
+  wait_for 10 grep -q "focus in" "$x_log"
+  sleep 0.3
+  before=$(lines "$x_log")
+  click_key 0x41
+  click_key 0x53
+  check "$desktop: the same clicks type as into the X11 target, once" \
+    wait_for 5 typed "$x_log" "$before" as
+  kill "${pids[-1]}" 2>/dev/null
+}
+
+# --- GNOME: mutter and the desktop portal --------------------------------
+gnome_session() {
+  session "$1" || return 1
+  export XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland
+  start_bus WAYLAND_DISPLAY=wayland-flinto XDG_CURRENT_DESKTOP=GNOME \
+    XDG_SESSION_TYPE=wayland
+  export WAYLAND_DISPLAY=wayland-flinto
+  cat >"$work/bin/first-client" <<EOF
+#!/bin/sh
+env > $work/env
+exec sleep 100000
+EOF
+  chmod 755 "$work/bin/first-client"
+  spawn env -u WAYLAND_DISPLAY mutter --headless --wayland --virtual-monitor 1280x800 \
+    --wayland-display=wayland-flinto -- "$work/bin/first-client" \
+    >"$work/mutter.log" 2>&1
+  compositor_pid=$!
+  read_environment || {
+    echo "mutter did not start"
+    tail -n 20 "$work/mutter.log"
+    return 1
+  }
+  user_bg "$work/bin/flinto-wl-target" "$target_log"
+  pids+=($!)
+  wait_for 10 grep -q ready "$target_log"
+}
+dialog() { user python3 -W ignore "$work/bin/portal_dialog.py" "$@"; }
+# The portal goes away (the front and the GNOME backend, which holds
+# mutter's remote desktop session).
+portal_goes() {
+  as_user pkill -f xdg-desktop-portal
+}
+
+if phase gnome; then
+echo "# gnome"
+if gnome_session gnome; then
+  layout_of "" >"$layout_file"
+  start_flinto
+  check "gnome: the portal's session is asked for, in one line" \
+    wait_for 10 said "typing through the desktop portal's remote desktop session"
+  wait_for 10 shown
+  sleep 0.5
+  user import -window "$(keyboard_window)" "$work/pending.png" 2>/dev/null
+  before=$(lines "$target_log")
+  click_key 0x41
+  sleep 1
+  check "gnome: before the grant a click types nothing" \
+    test "$(tail -n +$((before + 1)) "$target_log" | grep -c '^press')" -eq 0
+  check "gnome: the dialog is answered as a user would" dialog share 20
+  check "gnome: the grant is said" wait_for 10 said "session was granted"
+  sleep 0.5
+  user import -window "$(keyboard_window)" "$work/granted.png" 2>/dev/null
+  grey=$(compare -metric AE "$work/pending.png" "$work/granted.png" null: 2>&1)
+  check "gnome: the keyboard looks greyed until the grant (${grey:-?} pixels differ)" \
+    test "${grey%% *}" -gt 10000 2>/dev/null
+  before=$(lines "$target_log")
+  check "gnome: nothing typed before the grant comes later" \
+    not wait_for 1 sh -c "tail -n +$((before + 1)) '$target_log' | grep -q 'keysym=a '"
+  typing_checks gnome
+  x11_checks gnome
+  # A latched Shift, then the end: it is let go.
+  wait_for 10 grep -q "focus in" "$target_log"
+  click_key 0x10 3
+  sleep 0.3
+  before=$(lines "$target_log")
+  stop_flinto
+  check "gnome: a latched Shift is let go when Flinto ends" \
+    wait_for 5 released_shift "$target_log" "$before"
+
+  # The session stopped by the compositor with Shift latched: let go, and
+  # keys go by XTest with the notice.
+  start_flinto
+  wait_for 10 shown
+  dialog share 20 && wait_for 10 said "session was granted"
+  click_key 0x10 3
+  sleep 0.3
+  before=$(lines "$target_log")
+  portal_goes
+  check "gnome: the portal gone: XTest, with the notice" \
+    wait_for 10 said "the desktop portal went away: typing by XTest: only X11 applications will receive keys"
+  check "gnome: and the latched Shift did not stay down" \
+    wait_for 5 released_shift "$target_log" "$before"
+  stop_flinto
+
+  # Refused: XTest and the notice; the X11 target receives keys, once.
+  start_flinto
+  wait_for 10 shown
+  check "gnome: the dialog cancelled" dialog cancel 20
+  check "gnome: refused: XTest, with the notice" \
+    wait_for 10 said "refused: typing by XTest: only X11 applications will receive keys"
+  x11_checks "gnome, refused"
+  stop_flinto
+fi
+stop_all
+fi
+
+# --- KDE: KWin's fake input ----------------------------------------------
+kde_session() {
+  session "$1" || return 1
+  export XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland
+  start_bus WAYLAND_DISPLAY=wayland-flinto XDG_CURRENT_DESKTOP=KDE \
+    XDG_SESSION_TYPE=wayland
+  export WAYLAND_DISPLAY=wayland-flinto
+  # The desktop entry that names Flinto's path grants the fake input.
+  mkdir -p "$HOME_DIR/.local/share/applications"
+  sed -e "s|^Exec=.*|Exec=$work/bin/flinto|" "$here/../../data/flinto.desktop" \
+    >"$HOME_DIR/.local/share/applications/flinto.desktop"
+  [ -n "${runner[*]}" ] && chown -R flinto-test:flinto-test "$HOME_DIR"
+  # Its file capability does not run where the bounding set lacks it.
+  cp /usr/bin/kwin_wayland "$work/bin/kwin_wayland"
+  cat >"$work/bin/first-client" <<EOF
+#!/bin/sh
+env > $work/env
+exec sleep 100000
+EOF
+  chmod 755 "$work/bin/first-client"
+  spawn env -u WAYLAND_DISPLAY HOME="$HOME_DIR" "$work/bin/kwin_wayland" \
+    --virtual --xwayland --socket wayland-flinto --width 1280 --height 800 \
+    "$work/bin/first-client" >"$work/kwin.log" 2>&1
+  compositor_pid=$!
+  read_environment || {
+    echo "kwin_wayland did not start"
+    tail -n 20 "$work/kwin.log"
+    return 1
+  }
+  user_bg "$work/bin/flinto-wl-target" "$target_log"
+  pids+=($!)
+  wait_for 10 grep -q ready "$target_log"
+}
+
+if phase kde; then
+echo "# kde"
+if kde_session kde; then
+  layout_of "" >"$layout_file"
+  start_flinto
+  check "kde: the compositor's fake input, in one line" \
+    wait_for 10 said "typing through the compositor's fake input"
+  wait_for 10 shown
+  wait_for 10 grep -q "focus in" "$target_log"
+  typing_checks kde
+  x11_checks kde
+  wait_for 10 grep -q "focus in" "$target_log"
+  click_key 0x10 3
+  sleep 0.3
+  before=$(lines "$target_log")
+  stop_flinto
+  check "kde: a latched Shift is let go when Flinto ends" \
+    wait_for 5 released_shift "$target_log" "$before"
+  # Not named by a desktop entry: no fake input, and no question asked.
+  rm "$HOME_DIR/.local/share/applications/flinto.desktop"
+  start_flinto FLINTO_INJECT=kwin
+  check "kde: without the desktop entry: XTest, with the notice" \
+    wait_for 10 said "typing by XTest: only X11 applications will receive keys (the compositor offers no fake input"
+  stop_flinto
+fi
+stop_all
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
