@@ -9,9 +9,10 @@
 # - kde: a virtual kwin_wayland; its fake input, granted by the desktop
 #   entry that names Flinto's path.
 #
-# Flinto is clicked with XTest inside Xwayland (the compositor is not told
-# of those clicks); the targets are the Wayland tests' native key logger and
-# the X11 one. Each phase runs its own compositor, bus and home as the
+# Flinto is clicked with the compositor's own pointer (a remote desktop
+# session of mutter's, KWin's fake input: tests/desktops/*_pointer.*), so
+# that a click that moved the focus would show; the targets are the Wayland
+# tests' native key logger and the X11 one. Each phase runs its own compositor, bus and home as the
 # unprivileged user of the Wayland tests. Prints "N passed, N failed".
 #
 # usage: e2e.sh BUILD_DIR [PHASE]   (PHASE: gnome or kde alone)
@@ -35,6 +36,7 @@ stop_all() {
   pids=()
   [ -n "$compositor_pid" ] && stop_process "$compositor_pid"
   [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
+  exec 8>&- 2>/dev/null
   compositor_pid=
   bus_pid=
   # What the bus started (portals, the accessibility bus) goes with it.
@@ -55,7 +57,9 @@ phase() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 session() {
   stop_all
   wl_prepare "$top/$1" "$build" || return 1
-  cp "$build/flinto-compositor-keys.so" "$here/portal_dialog.py" "$work/bin/"
+  cp "$build/flinto-compositor-keys.so" "$here/portal_dialog.py" \
+    "$here/mutter_pointer.py" "$build/tests/desktops/flinto-kwin-pointer" \
+    "$work/bin/"
   mkdir -p "$work/home"
   [ -n "${runner[*]}" ] && chown -R flinto-test:flinto-test "$work/home"
   HOME_DIR="$work/home"
@@ -95,7 +99,9 @@ start_flinto() {
   flinto_log="$work/flinto-$starts.log"
   : >"$flinto_log"
   chmod 666 "$flinto_log"
-  user_bg env "$@" "$work/bin/flinto" >>"$flinto_log" 2>&1
+  local program="$work/bin/flinto" v
+  for v in "$@"; do [[ "$v" == FLINTO_PROGRAM=* ]] && program="${v#FLINTO_PROGRAM=}"; done
+  user_bg env "$@" "$program" >>"$flinto_log" 2>&1
   flinto_pid=$!
 }
 said() { grep -q "$1" "$flinto_log"; }
@@ -114,7 +120,30 @@ keyboard_corner() {
     awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} END {print x, y}'
 }
 shown() { [ -n "$(keyboard_corner)" ]; }
-click_at() { user xdotool mousemove "$1" "$2" click "$3"; }
+# The compositor's pointer: pointer_start COMMAND... runs it reading
+# commands from a pipe; point LINE sends one and waits until the
+# compositor has taken it.
+pointer_start() {
+  rm -f "$work/pointer.fifo"
+  mkfifo "$work/pointer.fifo"
+  chmod 666 "$work/pointer.fifo"
+  exec 8<>"$work/pointer.fifo"
+  user_bg "$@" <"$work/pointer.fifo" >"$work/pointer.log" 2>&1
+  pids+=($!)
+  pointer_syncs=0
+  wait_for 15 grep -q ready "$work/pointer.log" || {
+    echo "no pointer"
+    cat "$work/pointer.log"
+    return 1
+  }
+}
+point() {
+  echo "$*" >&8
+  pointer_syncs=$((pointer_syncs + 1))
+  echo sync >&8
+  wait_for 5 grep -q "^synced $pointer_syncs\$" "$work/pointer.log"
+}
+click_at() { point click "$1" "$2" "$3"; }
 
 # typed LOG FROM TEXT: the log, after line FROM, has the presses of TEXT's
 # characters in order (keysyms of letters).
@@ -146,9 +175,10 @@ typing_checks() {
   local ax ay
   read -r ax ay < <(key_centre 0x44)
   before=$(lines "$target_log")
-  user xdotool mousemove "$ax" "$ay" mousedown 1
+  point move "$ax" "$ay"
+  point press 1
   sleep 2
-  user xdotool mouseup 1
+  point release 1
   wait_for 3 sh -c "tail -n +$((before + 1)) '$target_log' | grep -q '^release .*keysym=d'"
   sleep 0.5
   local presses
@@ -157,6 +187,40 @@ typing_checks() {
     test "$presses" -ge 5 -a "$presses" -le 22
   check "$desktop: the native target kept the focus" \
     not grep -q "focus out" "$target_log"
+}
+
+# like_sim NAME [LOCK]: how many pixels of the keyboard differ from
+# flinto-sim's picture with the lock (caps) on.
+like_sim() {
+  user timeout 10 import -window "$(keyboard_window)" "$work/$1.png" 2>/dev/null
+  { [ -n "${2:-}" ] && echo "physical $2 on"
+    printf 'start\ntray left\ntick\ndump %s\n' "$work/sim-$1.png"; } | "$sim" >/dev/null
+  compare -metric AE "$work/$1.png" "$work/sim-$1.png" null: 2>&1 | cut -d' ' -f1
+}
+locked_caps() { tail -n +$(($2 + 1)) "$1" | grep -q "^modifiers .*locked=0x2 "; }
+unlocked_caps() { tail -n +$(($2 + 1)) "$1" | grep -q "^modifiers .*locked=0x0 "; }
+
+# caps_checks DESKTOP HOW: Caps Lock locked with Flinto's keys (the
+# compositor's keymap is us: Caps alone locks it) shows in the labels, by
+# what reports it (HOW).
+caps_checks() {
+  local desktop="$1" how="$2" before diff
+  before=$(lines "$target_log")
+  click_key 0x14
+  check "$desktop: Caps locks Caps Lock in the native target" \
+    wait_for 5 locked_caps "$target_log" "$before"
+  sleep 0.4
+  diff=$(like_sim "$desktop-caps" caps)
+  check "$desktop: and the labels show capitals, as flinto-sim draws them, by $how ($diff pixels differ)" \
+    test "$diff" = 0
+  before=$(lines "$target_log")
+  click_key 0x14
+  check "$desktop: Caps again unlocks it" \
+    wait_for 5 unlocked_caps "$target_log" "$before"
+  sleep 0.4
+  diff=$(like_sim "$desktop-nocaps")
+  check "$desktop: and the labels are small letters again ($diff pixels differ)" \
+    test "$diff" = 0
 }
 
 # x11_checks: the X11 target, focused, receives the same.
@@ -202,6 +266,7 @@ EOF
   user_bg "$work/bin/flinto-wl-target" "$target_log"
   pids+=($!)
   wait_for 10 grep -q ready "$target_log"
+  pointer_start python3 "$work/bin/mutter_pointer.py"
 }
 dialog() { user python3 -W ignore "$work/bin/portal_dialog.py" "$@"; }
 # The portal goes away (the front and the GNOME backend, which holds
@@ -236,6 +301,7 @@ if gnome_session gnome; then
   check "gnome: nothing typed before the grant comes later" \
     not wait_for 1 sh -c "tail -n +$((before + 1)) '$target_log' | grep -q 'keysym=a '"
   typing_checks gnome
+  caps_checks gnome "Flinto's own presses"
   x11_checks gnome
   # A latched Shift, then the end: it is let go.
   wait_for 10 grep -q "focus in" "$target_log"
@@ -285,6 +351,8 @@ kde_session() {
   sed -e "s|^Exec=.*|Exec=$work/bin/flinto|" "$here/../../data/flinto.desktop" \
     >"$HOME_DIR/.local/share/applications/flinto.desktop"
   [ -n "${runner[*]}" ] && chown -R flinto-test:flinto-test "$HOME_DIR"
+  printf '[Desktop Entry]\nType=Application\nName=Flinto test pointer\nExec=%s\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n' \
+    "$work/bin/flinto-kwin-pointer" >"$HOME_DIR/.local/share/applications/flinto-kwin-pointer.desktop"
   # Its file capability does not run where the bounding set lacks it.
   cp /usr/bin/kwin_wayland "$work/bin/kwin_wayland"
   cat >"$work/bin/first-client" <<EOF
@@ -305,6 +373,7 @@ EOF
   user_bg "$work/bin/flinto-wl-target" "$target_log"
   pids+=($!)
   wait_for 10 grep -q ready "$target_log"
+  pointer_start "$work/bin/flinto-kwin-pointer"
 }
 
 if phase kde; then
@@ -317,6 +386,7 @@ if kde_session kde; then
   wait_for 10 shown
   wait_for 10 grep -q "focus in" "$target_log"
   typing_checks kde
+  caps_checks kde "the compositor's key states"
   x11_checks kde
   wait_for 10 grep -q "focus in" "$target_log"
   click_key 0x10 3
@@ -325,9 +395,22 @@ if kde_session kde; then
   stop_flinto
   check "kde: a latched Shift is let go when Flinto ends" \
     wait_for 5 released_shift "$target_log" "$before"
-  # Not named by a desktop entry: no fake input, and no question asked.
-  rm "$HOME_DIR/.local/share/applications/flinto.desktop"
-  start_flinto FLINTO_INJECT=kwin
+  # The portal on KDE: its backend asks nothing for a keyboard.
+  start_flinto FLINTO_INJECT=portal
+  check "kde: FLINTO_INJECT=portal: the portal's session is granted without a dialog" \
+    wait_for 20 said "session was granted"
+  wait_for 10 shown
+  before=$(lines "$target_log")
+  click_key 0x41
+  click_key 0x53
+  check "kde: through the portal: a and s typed into the native target" \
+    wait_for 5 typed "$target_log" "$before" as
+  x11_checks "kde, through the portal"
+  stop_flinto
+  # A copy no desktop entry names: no fake input, and no question asked.
+  mkdir -p "$work/bin/unnamed"
+  cp "$work/bin/flinto" "$work/bin/flinto-compositor-keys.so" "$work/bin/unnamed/"
+  start_flinto FLINTO_INJECT=kwin FLINTO_PROGRAM="$work/bin/unnamed/flinto"
   check "kde: without the desktop entry: XTest, with the notice" \
     wait_for 10 said "typing by XTest: only X11 applications will receive keys (the compositor offers no fake input"
   stop_flinto
