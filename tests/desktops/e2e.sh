@@ -414,6 +414,20 @@ if kde_session kde; then
   check "kde: without the desktop entry: XTest, with the notice" \
     wait_for 10 said "typing by XTest: only X11 applications will receive keys (the compositor offers no fake input"
   stop_flinto
+  # Without the module beside it nor where it is installed: XTest.
+  mkdir -p "$work/bin/alone"
+  cp "$work/bin/flinto" "$work/bin/alone/"
+  start_flinto FLINTO_PROGRAM="$work/bin/alone/flinto"
+  check "kde: without the module: XTest, with the notice and why" \
+    wait_for 10 said "typing by XTest: only X11 applications will receive keys (the module .*cannot be loaded)"
+  stop_flinto
+  out=$(user env FLINTO_INJECT=uinput "$work/bin/flinto" 2>&1)
+  status=$?
+  refused_inject() {
+    [ "$status" -eq 1 ] &&
+      grep -q 'FLINTO_INJECT is "uinput"; it must be xtest, portal or kwin' <<<"$out"
+  }
+  check "kde: an unknown FLINTO_INJECT: status 1 and what it must be" refused_inject
 fi
 stop_all
 fi
