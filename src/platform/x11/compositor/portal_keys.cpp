@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,7 @@ constexpr uint32_t kKeyboardDevice = 1;
 constexpr uint32_t kPersistUntilRevoked = 2;
 constexpr size_t kMaxToken = 4096;
 constexpr unsigned kLeftCtrl = 29; // evdev
+constexpr uint64_t kLastKeyWaitUs = 500000;
 
 // One entry of an a{sv} option list: a string or a 32-bit unsigned.
 struct Option {
@@ -172,7 +174,17 @@ public:
       Closed("the session bus went away");
   }
 
+  // The portal may handle calls in threads of its own, so two calls in a
+  // row can reach the compositor the other way round (a release before
+  // its press leaves the key down there): each key waits for the answer
+  // to the one before.
   void SendKey(unsigned code, bool down) override {
+    keys_.push_back({code, down});
+    if (!keyInFlight_)
+      SendNextKey();
+  }
+
+  sd_bus_message *KeyMessage(unsigned code, bool down) {
     sd_bus_message *m = nullptr;
     int r =
         sd_bus_message_new_method_call(bus_, &m, kPortal, kPortalPath,
@@ -183,19 +195,49 @@ public:
       r = AppendOptions(m, {});
     if (r >= 0)
       r = sd_bus_message_append(m, "iu", int32_t(code), down ? 1u : 0u);
-    // The answer is only looked at for a failure: the session is gone.
+    if (r < 0)
+      m = sd_bus_message_unref(m);
+    return m;
+  }
+
+  void SendNextKey() {
+    if (keys_.empty() || bus_ == nullptr)
+      return;
+    sd_bus_message *m = KeyMessage(keys_.front().first, keys_.front().second);
+    int r = m != nullptr ? 0 : -ENOMEM;
     if (r >= 0)
       r = sd_bus_call_async(bus_, nullptr, m, OnKeyAnswer, this, 0);
     sd_bus_message_unref(m);
     if (r >= 0)
       r = sd_bus_flush(bus_);
+    keyInFlight_ = r >= 0;
     if (r < 0)
       Closed("the session bus went away");
   }
 
+  // At the end the keys not sent yet (the releases) go one by one, each
+  // waiting at most a moment for its answer.
+  void SendWaitingKeys() {
+    if (keyInFlight_ && !keys_.empty())
+      keys_.pop_front(); // its answer is not waited for again
+    keyInFlight_ = false;
+    for (const auto &[code, down] : keys_) {
+      sd_bus_message *m = KeyMessage(code, down);
+      if (m == nullptr)
+        break;
+      const int r = sd_bus_call(bus_, m, kLastKeyWaitUs, nullptr, nullptr);
+      sd_bus_message_unref(m);
+      if (r < 0)
+        break;
+    }
+    keys_.clear();
+  }
+
   void End() override {
-    if (state() != kKeyPathClosed)
+    if (state() != kKeyPathClosed && bus_ != nullptr) {
+      SendWaitingKeys();
       CloseSession();
+    }
     Disconnect();
   }
 
@@ -366,9 +408,17 @@ private:
   }
 
   static int OnKeyAnswer(sd_bus_message *m, void *data, sd_bus_error *) {
-    if (sd_bus_message_is_method_error(m, nullptr))
-      static_cast<PortalPath *>(data)->Closed(
-          "the remote desktop session ended");
+    PortalPath *self = static_cast<PortalPath *>(data);
+    if (!self->keys_.empty())
+      self->keys_.pop_front();
+    self->keyInFlight_ = false;
+    if (sd_bus_message_is_method_error(m, nullptr)) {
+      self->keys_.clear();
+      self->Closed("the remote desktop session ended");
+      return 0;
+    }
+    if (self->state() == kKeyPathReady)
+      self->SendNextKey();
     return 0;
   }
 
@@ -443,6 +493,8 @@ private:
   std::string session_;
   std::string tokenFile_;
   const char *step_ = "";
+  std::deque<std::pair<unsigned, bool>> keys_; // the first is in flight
+  bool keyInFlight_ = false;
   unsigned requests_ = 0;
   uint32_t version_ = 1;
 };
