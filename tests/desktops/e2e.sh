@@ -15,7 +15,10 @@
 # tests' native key logger and the X11 one. Each phase runs its own compositor, bus and home as the
 # unprivileged user of the Wayland tests. Prints "N passed, N failed".
 #
-# usage: e2e.sh BUILD_DIR [PHASE]   (PHASE: gnome or kde alone)
+# - gnome-shell: the same portal under the headless shell, whose top bar
+#   indicator ends the session.
+#
+# usage: e2e.sh BUILD_DIR [PHASE]   (PHASE: gnome, gnome-shell or kde alone)
 set -u
 build="$(cd "${1:?usage: e2e.sh BUILD_DIR [PHASE]}" && pwd)"
 only="${2:-}"
@@ -41,7 +44,7 @@ stop_all() {
   bus_pid=
   # What the bus started (portals, the accessibility bus) goes with it.
   [ -n "${runner[*]}" ] &&
-    pkill -u flinto-test -f "xdg-desktop-portal|at-spi|dconf-service|Xwayland|kglobalaccel" 2>/dev/null
+    pkill -u flinto-test -f "xdg-desktop-portal|at-spi|dconf-service|Xwayland|kglobalaccel|gnome-shell|evolution|goa-daemon|gvfs|ibus|gsd-|gjs" 2>/dev/null
   wait 2>/dev/null
 }
 cleanup() {
@@ -143,7 +146,17 @@ point() {
   echo sync >&8
   wait_for 5 grep -q "^synced $pointer_syncs\$" "$work/pointer.log"
 }
-click_at() { point click "$1" "$2" "$3"; }
+# Clicks go by the compositor's pointer, or with CLICKS=xtest inside
+# Xwayland (GNOME Shell: a remote desktop session of the test's own
+# disturbs the keyboard focus there).
+CLICKS=pointer
+click_at() {
+  if [ "$CLICKS" = xtest ]; then
+    user xdotool mousemove "$1" "$2" click "$3"
+  else
+    point click "$1" "$2" "$3"
+  fi
+}
 
 # typed LOG FROM TEXT: the log, after line FROM, has the presses of TEXT's
 # characters in order (keysyms of letters).
@@ -155,6 +168,11 @@ typed() {
 }
 lines() { wc -l <"$1"; }
 released_shift() { tail -n +$(($2 + 1)) "$1" | grep -q '^release .*keysym=Shift_L'; }
+# Or the keyboard left the application (a client holds no key after a
+# leave): what a compositor does when the device holding it goes.
+shift_let_go() {
+  tail -n +$(($2 + 1)) "$1" | grep -q -e '^release .*keysym=Shift_L' -e '^focus out'
+}
 
 # The checks every compositor shares, with Flinto running and granted and
 # the native target focused.
@@ -175,10 +193,16 @@ typing_checks() {
   local ax ay
   read -r ax ay < <(key_centre 0x44)
   before=$(lines "$target_log")
-  point move "$ax" "$ay"
-  point press 1
-  sleep 2
-  point release 1
+  if [ "$CLICKS" = xtest ]; then
+    user xdotool mousemove "$ax" "$ay" mousedown 1
+    sleep 2
+    user xdotool mouseup 1
+  else
+    point move "$ax" "$ay"
+    point press 1
+    sleep 2
+    point release 1
+  fi
   wait_for 3 sh -c "tail -n +$((before + 1)) '$target_log' | grep -q '^release .*keysym=d'"
   sleep 0.5
   local presses
@@ -337,6 +361,106 @@ if gnome_session gnome; then
   stop_flinto
 fi
 stop_all
+fi
+
+# --- GNOME Shell: the same portal, and the indicator that ends it --------
+shell_session() {
+  session "$1" || return 1
+  export XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland
+  # The shell wants a system bus: a private one.
+  cat >"$work/system.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/run/system_bus</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+  chmod 644 "$work/system.conf"
+  as_user dbus-daemon --config-file="$work/system.conf" --fork --print-pid=1 \
+    >"$work/system-bus.pid" 2>"$work/system-bus.log"
+  pids+=("$(head -n1 "$work/system-bus.pid")")
+  local system="unix:path=$work/run/system_bus"
+  start_bus WAYLAND_DISPLAY=wayland-flinto XDG_CURRENT_DESKTOP=GNOME \
+    XDG_SESSION_TYPE=wayland DBUS_SYSTEM_BUS_ADDRESS="$system"
+  export WAYLAND_DISPLAY=wayland-flinto
+  spawn env -u WAYLAND_DISPLAY DBUS_SYSTEM_BUS_ADDRESS="$system" HOME="$HOME_DIR" \
+    gnome-shell --headless --wayland --virtual-monitor 1280x800 \
+    --wayland-display=wayland-flinto >"$work/shell.log" 2>&1
+  compositor_pid=$!
+  # Xwayland starts when a client comes; the shell says where.
+  wait_for 30 grep -q "Using public X11 display" "$work/shell.log" || {
+    echo "gnome-shell did not start"
+    tail -n 20 "$work/shell.log"
+    return 1
+  }
+  X_DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\),.*/\1/p' "$work/shell.log")
+  X_AUTH=$(ls "$work/run"/.mutter-Xwaylandauth.* 2>/dev/null | head -n1)
+  user_bg env TARGET_MAXIMIZED=1 "$work/bin/flinto-wl-target" "$target_log"
+  pids+=($!)
+  wait_for 10 grep -q ready "$target_log"
+  # It starts in the overview (once it has started): out of it, to the
+  # target.
+  wait_for 20 out_of_overview
+}
+out_of_overview() {
+  user gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
+    --method org.freedesktop.DBus.Properties.Set org.gnome.Shell OverviewActive '<false>' &&
+    sleep 0.5 &&
+    user gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
+      --method org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive |
+    grep -q false
+}
+
+if phase gnome-shell; then
+echo "# gnome-shell"
+if shell_session gnome-shell; then
+  CLICKS=xtest
+  layout_of "" >"$layout_file"
+  start_flinto
+  wait_for 10 shown
+  check "gnome-shell: the dialog is answered as a user would" dialog share 20
+  check "gnome-shell: the grant is said" wait_for 10 said "session was granted"
+  wait_for 10 grep -q "focus in" "$target_log"
+  before=$(lines "$target_log")
+  click_key 0x41
+  click_key 0x53
+  check "gnome-shell: a and s typed into the native Wayland target" \
+    wait_for 5 typed "$target_log" "$before" as
+  # Ten clicks in a row: the portal handles calls in threads of its own;
+  # each press must still reach the application before its release.
+  before=$(lines "$target_log")
+  for id in 0x51 0x57 0x45 0x52 0x54 0x59 0x55 0x49 0x4f 0x50; do click_key "$id"; done
+  wait_for 5 typed "$target_log" "$before" qwertyuiop
+  order=$(tail -n +$((before + 1)) "$target_log" | grep -E '^(press|release) ' |
+    grep -v Control_L | awk '{print $1 substr($3, 8)}' | tr '\n' ' ')
+  check "gnome-shell: ten clicks: each press, then its release, in order" \
+    test "$order" = "pressq releaseq pressw releasew presse releasee pressr releaser presst releaset pressy releasey pressu releaseu pressi releasei presso releaseo pressp releasep "
+  before=$(lines "$target_log")
+  click_key 0x10 3
+  click_key 0x41
+  check "gnome-shell: a latched Shift with a click on a types A" \
+    wait_for 5 typed "$target_log" "$before" Shift_LA
+  # Shift latched again; the top bar's indicator stops the session.
+  click_key 0x10 3
+  sleep 0.3
+  before=$(lines "$target_log")
+  read -r sx sy < <(dialog indicator 10)
+  pointer_start python3 "$work/bin/mutter_pointer.py"
+  [ -n "${sx:-}" ] && point click "$sx" "$sy" 1
+  check "gnome-shell: the indicator's Stop ends the session: XTest, with the notice" \
+    wait_for 10 said "the remote desktop session was closed: typing by XTest: only X11 applications will receive keys"
+  check "gnome-shell: and the latched Shift did not stay down" \
+    wait_for 5 shift_let_go "$target_log" "$before"
+  stop_flinto
+fi
+stop_all
+CLICKS=pointer
 fi
 
 # --- KDE: KWin's fake input ----------------------------------------------

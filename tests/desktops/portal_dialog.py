@@ -3,9 +3,11 @@
 through the accessibility bus: "share" turns on "Allow remote interaction",
 waits until Share can be pressed and presses it; "cancel" presses Cancel.
 Waits at most SECONDS (wall clock) for the dialog. Exit status 0 when
-answered, 1 when no dialog came.
+answered, 1 when no dialog came. "indicator" prints the screen point of
+the middle of GNOME Shell's "Stop Screen Sharing" button ("X Y"), which
+has no action to press: a pointer clicks it.
 
-usage: portal_dialog.py share|cancel [SECONDS]"""
+usage: portal_dialog.py share|cancel|indicator [SECONDS]"""
 import sys
 import time
 
@@ -53,9 +55,28 @@ def press(acc):
     return acc.do_action(0)
 
 
+def indicator(limit):
+    while time.monotonic() < limit:
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            app = desktop.get_child_at_index(i)
+            if app is None or app.get_name() != "gnome-shell":
+                continue
+            button = find(app, "push button", "Stop Screen Sharing")
+            if button and button.get_state_set().contains(Atspi.StateType.SHOWING):
+                e = button.get_extents(Atspi.CoordType.SCREEN)
+                print(e.x + e.width // 2, e.y + e.height // 2)
+                return 0
+        time.sleep(0.2)
+    print("no \"Stop Screen Sharing\" button", file=sys.stderr)
+    return 1
+
+
 def main():
     answer = sys.argv[1] if len(sys.argv) > 1 else "share"
     limit = time.monotonic() + (float(sys.argv[2]) if len(sys.argv) > 2 else 30)
+    if answer == "indicator":
+        return indicator(limit)
     while time.monotonic() < limit:
         frame = dialog()
         if frame is None:

@@ -6,7 +6,8 @@
 //   press|release keycode=K keysym=NAME state=0xMODS text=TEXT
 //   modifiers depressed=0xD latched=0xL locked=0xK group=G
 // (keycodes are the keymap's, evdev + 8, as on X11; MODS are the effective
-// modifiers before the event). With TARGET_TIMES set, each key line is
+// modifiers before the event). With TARGET_MAXIMIZED set it asks to be
+// maximized. With TARGET_TIMES set, each key line is
 // followed by "at MICROSECONDS" (CLOCK_REALTIME).
 #include <sys/mman.h>
 #include <time.h>
@@ -225,6 +226,10 @@ int main(int argc, char **argv) {
   xdg_toplevel_add_listener(toplevel, &kToplevel, nullptr);
   xdg_toplevel_set_app_id(toplevel, "flinto-target");
   xdg_toplevel_set_title(toplevel, "target");
+  // TARGET_MAXIMIZED: the whole work area, so that a click anywhere but
+  // on the keyboard lands on it.
+  if (std::getenv("TARGET_MAXIMIZED") != nullptr)
+    xdg_toplevel_set_maximized(toplevel);
   wl_surface_commit(surface);
   wl_display_roundtrip(display);
   Log("ready\n");
