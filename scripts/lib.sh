@@ -25,10 +25,11 @@ FLINTO_PACKAGE_PACKAGES=(lintian appstream desktop-file-utils dpkg-dev file
 # tray), Xwayland for the X11 target, grim for screenshots, a session bus.
 FLINTO_WAYLAND_PACKAGES=(sway xwayland grim dbus dbus-bin)
 
-# What the tests on GNOME's and KDE's compositors use: headless mutter and
-# KWin, the desktop portal with both backends (KDE's needs Qt's Wayland
-# platform), the accessibility bus that answers the portal's dialog, gdbus.
-FLINTO_DESKTOPS_PACKAGES=(mutter kwin-wayland xdg-desktop-portal
+# What the tests on GNOME's and KDE's compositors use: headless mutter,
+# GNOME Shell and KWin, the desktop portal with both backends (KDE's needs
+# Qt's Wayland platform), the accessibility bus that answers the portal's
+# dialog, gdbus.
+FLINTO_DESKTOPS_PACKAGES=(mutter gnome-shell kwin-wayland xdg-desktop-portal
   xdg-desktop-portal-gnome xdg-desktop-portal-kde qtwayland5 at-spi2-core
   gir1.2-atspi-2.0 python3-gi libglib2.0-bin xdotool x11-utils imagemagick)
 
