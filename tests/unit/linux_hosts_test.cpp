@@ -139,4 +139,18 @@ TEST(KeyLetGo, AHeldKeyIsLetGoAtTheBoundAndOnlyOnce) {
   EXPECT_EQ(done.next, UINT64_MAX);
 }
 
+TEST(KeyLetGo, TheServersRepeatGoesOffAtHalfItsDelay) {
+  // The X server repeats after 660 ms by default: off at 330 ms, so that a
+  // click (shorter) changes nothing on the server.
+  const uint64_t after = linuxhost::ServerRepeatOffAfter(660);
+  EXPECT_EQ(after, 330u);
+  const std::map<unsigned, uint64_t> pressed = {{38, 1000}};
+  EXPECT_TRUE(linuxhost::HeldKeysToLetGo(pressed, {}, 1329, after).now.empty());
+  EXPECT_EQ(linuxhost::HeldKeysToLetGo(pressed, {}, 1329, after).next, 1330u);
+  EXPECT_EQ(linuxhost::HeldKeysToLetGo(pressed, {}, 1330, after).now,
+            std::vector<unsigned>{38});
+  // A short delay (xset r rate 100): off at 50 ms.
+  EXPECT_EQ(linuxhost::ServerRepeatOffAfter(100), 50u);
+}
+
 } // namespace

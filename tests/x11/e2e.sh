@@ -371,14 +371,25 @@ wait_for 3 grep -q "release keycode=64 keysym=Alt_L" <(new_events "$before")
 check "a latched Alt is clicked off" sh -c "tail -n +$((before + 1)) '$work/target.log' | grep -q 'release keycode=64 keysym=Alt_L'"
 
 # A latched key with the pointer on the application is not repeated by the
-# server.
+# server: its repeat is turned off once the key has been down half the
+# server's repeat delay (660 ms here), and a click, shorter, leaves the
+# server's controls alone (each change wakes every XKB client).
+xprop -root -spy _FLINTO_NO_REPEAT >"$work/no-repeat.log" 2>&1 &
+spy=$!
+sleep 0.3
+click_key 0x41
+sleep 0.5
+check "a click on a leaves the server's repeat alone" \
+  not grep -q "= 38" "$work/no-repeat.log"
 before=$(log_lines)
 click_key 0x41 3
 xdotool mousemove 200 300
 sleep 1
 a_presses=$(new_events "$before" | grep -c "press keycode=38")
 check "a latched a is not repeated by the server ($a_presses presses in 1 s)" test "$a_presses" -eq 1
+check "its repeat was turned off while it was held" grep -q "= 38" "$work/no-repeat.log"
 click_key 0x41 3
+kill "$spy" 2>/dev/null
 
 # The Num face types digits, also with NumLock off.
 click_key 0xff04

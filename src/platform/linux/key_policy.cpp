@@ -40,15 +40,16 @@ std::vector<KeyStep> KeySteps(const KeyFacts &key) {
 }
 
 LetGo HeldKeysToLetGo(const std::map<unsigned, uint64_t> &pressedAt,
-                      const std::set<unsigned> &letGo, uint64_t now) {
+                      const std::set<unsigned> &letGo, uint64_t now,
+                      uint64_t after) {
   LetGo result;
   for (const auto &[code, at] : pressedAt) {
     if (letGo.count(code))
       continue;
-    if (now >= at + kLetGoAfterMs)
+    if (now >= at + after)
       result.now.push_back(code);
     else
-      result.next = std::min(result.next, at + kLetGoAfterMs);
+      result.next = std::min(result.next, at + after);
   }
   return result;
 }

@@ -76,8 +76,16 @@ struct LetGo {
   uint64_t next = UINT64_MAX; // when the next one is due
 };
 // Of the keys pressed at the times given (evdev codes), those not let go
-// yet and down for kLetGoAfterMs or longer at `now`.
+// yet and down for `after` ms (kLetGoAfterMs) or longer at `now`.
 LetGo HeldKeysToLetGo(const std::map<unsigned, uint64_t> &pressedAt,
-                      const std::set<unsigned> &letGo, uint64_t now);
+                      const std::set<unsigned> &letGo, uint64_t now,
+                      uint64_t after = kLetGoAfterMs);
+
+// On X11 by XTest the server repeats a key held down after its repeat
+// delay: Flinto turns that off for a key it holds once it has been down
+// half the delay (so a click, shorter, changes nothing on the server).
+inline uint64_t ServerRepeatOffAfter(unsigned repeatDelayMs) {
+  return repeatDelayMs / 2;
+}
 
 } // namespace linuxhost

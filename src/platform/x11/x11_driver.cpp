@@ -180,11 +180,12 @@ bool X11Driver::Init(const char *name, std::string *error) {
     *error = "the X server has no XKB extension";
     return false;
   }
-  XkbSelectEvents(dpy_, XkbUseCoreKbd,
-                  XkbStateNotifyMask | XkbIndicatorStateNotifyMask |
-                      XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
-                  XkbStateNotifyMask | XkbIndicatorStateNotifyMask |
-                      XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+  XkbSelectEvents(
+      dpy_, XkbUseCoreKbd,
+      XkbStateNotifyMask | XkbIndicatorStateNotifyMask | XkbMapNotifyMask |
+          XkbNewKeyboardNotifyMask | XkbControlsNotifyMask,
+      XkbStateNotifyMask | XkbIndicatorStateNotifyMask | XkbMapNotifyMask |
+          XkbNewKeyboardNotifyMask | XkbControlsNotifyMask);
   XkbStateRec state;
   if (XkbGetState(dpy_, XkbUseCoreKbd, &state) == Success) {
     xkbMods_ = state.mods;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/key_policy.h"
 #include "platform/portable/driver.h"
 
 struct FlintoKeyPath;
@@ -150,7 +151,8 @@ private:
   bool KeysWaitForGrant() const;
   void SendKeyEvent(unsigned keycode, bool down);
   int CompositorLocks(); // -1: keys go by XTest
-  uint64_t NextLetGo();  // UINT64_MAX: no held key to let go
+  linuxhost::LetGo HeldKeysDue();
+  uint64_t NextLetGo(); // UINT64_MAX: no held key is due
   void LetGoHeldKeys();
   void PublishNoRepeatKeys();
   void ReadWindowManager();
@@ -197,6 +199,7 @@ private:
   unsigned numLockMask_ = 0;
   std::set<unsigned> numLockedFor_; // pad keys down with NumLock locked
   std::set<unsigned> noRepeat_;     // keys whose core repeat we turned off
+  unsigned repeatDelay_ = 660;      // the core keyboard's, in ms
   std::set<::Window> keyboards_;    // our keyboard windows, kept on top
   bool menuOpen_ = false;
   bool restackWanted_ = false; // the stack changed: PlaceKeyboard after

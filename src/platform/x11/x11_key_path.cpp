@@ -140,10 +140,15 @@ void X11Driver::FallBackToXTest() {
   DropKeyPath();
   // The keys Flinto holds (a locked Shift) were let go with the session:
   // they go down again the other way, as the keyboard shows them.
+  const uint64_t now = Now();
   for (unsigned keycode : held_)
-    if (!releasedEarly_.count(keycode))
+    if (!releasedEarly_.count(keycode)) {
       XTestFakeKeyEvent(dpy_, keycode, True, CurrentTime);
-  pressedAt_.clear();
+      if (pressedAt_.count(keycode))
+        pressedAt_[keycode] = now; // down again from now
+    } else {
+      pressedAt_.erase(keycode);
+    }
   releasedEarly_.clear();
   XFlush(dpy_);
   ShowKeyPathState();
@@ -201,23 +206,39 @@ int X11Driver::CompositorLocks() {
   return locks >= 0 ? locks : ownLocks_;
 }
 
+// Keys held down past their bound: through the compositor let go for it;
+// by XTest the server's repeat turned off for them.
+linuxhost::LetGo X11Driver::HeldKeysDue() {
+  if (keyPath_ != nullptr)
+    return linuxhost::HeldKeysToLetGo(pressedAt_, releasedEarly_, Now());
+  return linuxhost::HeldKeysToLetGo(
+      pressedAt_, noRepeat_, Now(),
+      linuxhost::ServerRepeatOffAfter(repeatDelay_));
+}
+
 uint64_t X11Driver::NextLetGo() {
-  if (keyPath_ == nullptr)
+  if (pressedAt_.empty())
     return UINT64_MAX;
-  const linuxhost::LetGo due =
-      linuxhost::HeldKeysToLetGo(pressedAt_, releasedEarly_, Now());
+  const linuxhost::LetGo due = HeldKeysDue();
   return due.now.empty() ? due.next : 0;
 }
 
 void X11Driver::LetGoHeldKeys() {
-  if (keyPath_ == nullptr)
+  if (pressedAt_.empty())
     return;
-  const linuxhost::LetGo due =
-      linuxhost::HeldKeysToLetGo(pressedAt_, releasedEarly_, Now());
+  const linuxhost::LetGo due = HeldKeysDue();
   for (unsigned keycode : due.now) {
-    keyPathApi_->key(keyPath_, keycode - 8, 0);
-    releasedEarly_.insert(keycode);
+    if (keyPath_ != nullptr) {
+      keyPathApi_->key(keyPath_, keycode - 8, 0);
+      releasedEarly_.insert(keycode);
+    } else {
+      // The core keyboard must not repeat it while we hold it.
+      SetKeyRepeat(keycode, false);
+      noRepeat_.insert(keycode);
+    }
   }
+  if (keyPath_ == nullptr && !due.now.empty())
+    PublishNoRepeatKeys();
 }
 
 } // namespace x11

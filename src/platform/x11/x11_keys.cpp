@@ -182,10 +182,13 @@ void X11Driver::ReadKeyboardMap() {
   std::memset(perKeyRepeat_, 0xFF, sizeof perKeyRepeat_);
   XkbDescPtr desc = XkbGetMap(dpy_, 0, XkbUseCoreKbd);
   if (desc != nullptr) {
-    if (XkbGetControls(dpy_, XkbPerKeyRepeatMask, desc) == Success &&
-        desc->ctrls != nullptr)
+    if (XkbGetControls(dpy_, XkbPerKeyRepeatMask | XkbRepeatKeysMask, desc) ==
+            Success &&
+        desc->ctrls != nullptr) {
       std::memcpy(perKeyRepeat_, desc->ctrls->per_key_repeat,
                   sizeof perKeyRepeat_);
+      repeatDelay_ = desc->ctrls->repeat_delay;
+    }
     XkbFreeKeyboard(desc, 0, True);
   }
 }
@@ -216,22 +219,16 @@ void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
       SendKeyEvent(keycode, false);
       break;
     case linuxhost::KeyStep::kPress:
-      // (Through the compositor the key reaches the server later, by
-      // another way: it is let go before any repeat instead.)
-      if (!facts.held && facts.keymapRepeats && !noRepeat_.count(keycode) &&
-          keyPath_ == nullptr) {
-        // The core keyboard must not repeat it while we hold it.
-        SetKeyRepeat(keycode, false);
-        noRepeat_.insert(keycode);
-        PublishNoRepeatKeys();
-      }
       SendKeyEvent(keycode, true);
+      // A key held down is repeated by the server (XTest: its repeat is
+      // turned off for the key once it has been down a while, see
+      // HoldHeldKeys) or by the compositor (let go for it before its
+      // repeat begins). A repeat of Flinto's own counts from the first
+      // press.
+      if (facts.keymapRepeats && !pressedAt_.count(keycode))
+        pressedAt_[keycode] = Now();
       held_.insert(keycode);
       releasedEarly_.erase(keycode);
-      // The compositor repeats a key held down: it is let go for the
-      // compositor before its repeat begins.
-      if (keyPath_ != nullptr && facts.keymapRepeats)
-        pressedAt_[keycode] = Now();
       break;
     case linuxhost::KeyStep::kUnlockNumLock:
       XkbLockModifiers(dpy_, XkbUseCoreKbd, numLockMask_, 0);
@@ -315,6 +312,11 @@ void X11Driver::HandleXkb(XEvent &event) {
     break;
   case XkbNewKeyboardNotify:
     ReadKeyboardMap();
+    break;
+  case XkbControlsNotify:
+    // The repeat delay (xset r rate): when a held key's repeat goes off.
+    if (xkb.ctrls.changed_ctrls & XkbRepeatKeysMask)
+      ReadKeyboardMap();
     break;
   default:
     break;
