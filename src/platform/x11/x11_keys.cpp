@@ -248,7 +248,8 @@ void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
       PublishNoRepeatKeys();
     }
   }
-  XFlush(dpy_);
+  // Sent with the next flush, as the loop goes to wait: a click's key and
+  // its picture go to the server together.
 }
 
 bool X11Driver::KeyRepeats(unsigned keycode) const {

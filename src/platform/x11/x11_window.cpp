@@ -372,7 +372,7 @@ void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
               surface.stride, r.left, r.top, r.right - r.left,
               r.bottom - r.top);
   }
-  XFlush(dpy_);
+  // Sent with the next flush, as the loop goes to wait.
 }
 
 } // namespace x11
