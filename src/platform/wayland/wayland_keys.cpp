@@ -212,7 +212,7 @@ void WaylandDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
     numLockedFor_.erase(code);
   }
   SendModifiers();
-  wl_display_flush(display_);
+  // Sent with the next flush, as the loop goes to wait.
 }
 
 uint64_t WaylandDriver::NextLetGo() {

@@ -450,7 +450,8 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   s.damage = {0, 0, 0, 0};
   s.redrawDue = false;
   s.drawn = true;
-  wl_display_flush(display_);
+  // Sent with the next flush, as the loop goes to wait: a click's key and
+  // its picture go to the compositor together.
 }
 
 } // namespace wayland
