@@ -437,7 +437,11 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
     onTerminate();
   if (n > 0 && instanceSocket_ >= 0 && (fds[2].revents & POLLIN))
     ReadInstanceSocket();
-  if (tray_ != nullptr)
+  // The bus is read when it has something, or when its own deadline has
+  // come (also at once when messages wait in its queue): a wake for
+  // anything else costs it nothing.
+  if (tray_ != nullptr &&
+      ((n > 0 && fds[3].revents != 0) || Now() >= tray_->Timeout()))
     tray_->Process();
   LetGoHeldKeys();
   DeliverQueuedPointer();
