@@ -95,6 +95,30 @@ read_environment() {
   [ -n "$X_DISPLAY" ]
 }
 
+# The compositor's first client writes its environment, where the tests
+# read the X display and its authority.
+write_first_client() {
+  cat >"$work/bin/first-client" <<EOF
+#!/bin/sh
+env > $work/env
+exec sleep 100000
+EOF
+  chmod 755 "$work/bin/first-client"
+}
+# compositor_up NAME LOG: its environment read, or why not.
+compositor_up() {
+  read_environment && return 0
+  echo "$1 did not start"
+  tail -n 20 "$2"
+  return 1
+}
+# start_target [VAR=VALUE...]: the native target, logging to $target_log.
+start_target() {
+  user_bg env "$@" "$work/bin/flinto-wl-target" "$target_log"
+  pids+=($!)
+  wait_for 10 grep -q ready "$target_log"
+}
+
 # start_flinto [VAR=VALUE...]: each start with a log of its own.
 starts=0
 start_flinto() {
@@ -272,24 +296,13 @@ gnome_session() {
   start_bus WAYLAND_DISPLAY=wayland-flinto XDG_CURRENT_DESKTOP=GNOME \
     XDG_SESSION_TYPE=wayland
   export WAYLAND_DISPLAY=wayland-flinto
-  cat >"$work/bin/first-client" <<EOF
-#!/bin/sh
-env > $work/env
-exec sleep 100000
-EOF
-  chmod 755 "$work/bin/first-client"
+  write_first_client
   spawn env -u WAYLAND_DISPLAY mutter --headless --wayland --virtual-monitor 1280x800 \
     --wayland-display=wayland-flinto -- "$work/bin/first-client" \
     >"$work/mutter.log" 2>&1
   compositor_pid=$!
-  read_environment || {
-    echo "mutter did not start"
-    tail -n 20 "$work/mutter.log"
-    return 1
-  }
-  user_bg "$work/bin/flinto-wl-target" "$target_log"
-  pids+=($!)
-  wait_for 10 grep -q ready "$target_log"
+  compositor_up mutter "$work/mutter.log" || return 1
+  start_target
   pointer_start python3 "$work/bin/mutter_pointer.py"
 }
 dialog() { user python3 -W ignore "$work/bin/portal_dialog.py" "$@"; }
@@ -401,9 +414,7 @@ EOF
   }
   X_DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\),.*/\1/p' "$work/shell.log")
   X_AUTH=$(ls "$work/run"/.mutter-Xwaylandauth.* 2>/dev/null | head -n1)
-  user_bg env TARGET_MAXIMIZED=1 "$work/bin/flinto-wl-target" "$target_log"
-  pids+=($!)
-  wait_for 10 grep -q ready "$target_log"
+  start_target TARGET_MAXIMIZED=1
   # It starts in the overview (once it has started): out of it, to the
   # target.
   wait_for 20 out_of_overview
@@ -479,24 +490,13 @@ kde_session() {
     "$work/bin/flinto-kwin-pointer" >"$HOME_DIR/.local/share/applications/flinto-kwin-pointer.desktop"
   # Its file capability does not run where the bounding set lacks it.
   cp /usr/bin/kwin_wayland "$work/bin/kwin_wayland"
-  cat >"$work/bin/first-client" <<EOF
-#!/bin/sh
-env > $work/env
-exec sleep 100000
-EOF
-  chmod 755 "$work/bin/first-client"
+  write_first_client
   spawn env -u WAYLAND_DISPLAY HOME="$HOME_DIR" "$work/bin/kwin_wayland" \
     --virtual --xwayland --socket wayland-flinto --width 1280 --height 800 \
     "$work/bin/first-client" >"$work/kwin.log" 2>&1
   compositor_pid=$!
-  read_environment || {
-    echo "kwin_wayland did not start"
-    tail -n 20 "$work/kwin.log"
-    return 1
-  }
-  user_bg "$work/bin/flinto-wl-target" "$target_log"
-  pids+=($!)
-  wait_for 10 grep -q ready "$target_log"
+  compositor_up kwin_wayland "$work/kwin.log" || return 1
+  start_target
   pointer_start "$work/bin/flinto-kwin-pointer"
 }
 
