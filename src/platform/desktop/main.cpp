@@ -12,13 +12,13 @@
 // compositor is not one it can run on.
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/app.h"
 #include "keyboard/keyboard.h"
+#include "platform/linux/program_folder.h"
 #include "platform/portable/registry.h"
 #ifdef FLINTO_WAYLAND_PROGRAM
 #include "platform/wayland/wayland_driver.h"
@@ -35,13 +35,9 @@ constexpr char kRefusedVariable[] = "FLINTO_WAYLAND_REFUSED";
 // where it is installed relative to this one. Returns only when neither
 // runs.
 void ExecOther(const char *name, char **argv) {
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0)
+  const std::string folder = linuxhost::ProgramFolder();
+  if (folder.empty())
     return;
-  self[n] = '\0';
-  std::string folder(self);
-  folder.resize(folder.rfind('/') + 1);
   for (const std::string &path :
        {folder + name, folder + FLINTO_OTHER_INSTALLED}) {
     std::string program = path;

@@ -12,12 +12,12 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/linux/key_policy.h"
+#include "platform/linux/program_folder.h"
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
 #include "platform/x11/compositor_keys.h"
@@ -28,15 +28,11 @@ namespace {
 
 // The module: beside the program (as built), else where it is installed.
 const FlintoKeyPathApi *LoadKeyPathModule(std::string *error) {
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) {
+  const std::string folder = linuxhost::ProgramFolder();
+  if (folder.empty()) {
     *error = "the program's own path is unknown";
     return nullptr;
   }
-  self[n] = '\0';
-  std::string folder(self);
-  folder.resize(folder.rfind('/') + 1);
   for (const std::string &path :
        {folder + "flinto-compositor-keys.so", folder + FLINTO_KEYS_INSTALLED}) {
     void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
