@@ -6,6 +6,10 @@ stats() {
   sort -n | awk '{v[NR] = $1} END {printf "%.1f %.1f", v[1] / 1000, (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1000}'
 }
 ns_on_cpu() { cut -d' ' -f1 "/proc/$1/schedstat"; }
+# A program's pages are counted as private dirty while the page cache still
+# holds them unwritten (a file just built or copied): written out first,
+# they count as an installed program's would.
+settle_files() { sync "$@"; }
 memory() { # PID: "RSS PRIVATE_DIRTY PSS" in KiB
   awk '/^Rss:/ {r=$2} /^Private_Dirty:/ {d=$2} /^Pss:/ {p=$2} END {print r, d, p}' \
     "/proc/$1/smaps_rollup"

@@ -27,6 +27,7 @@ trap 'wl_stop_session; kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$w
 }
 wl_prepare "$work" "$build" || exit 1
 cp "$build/bench/first-frame" "$work/bin/"
+settle_files "$work/bin/"*
 present=()
 for name in $names; do
   case "$name" in
