@@ -121,6 +121,11 @@ int DrawTextOn(Bitmap &target, const RECT *clip, FontFace &face,
                const char *text, int count, RECT *rect, UINT format,
                COLORREF colour, int bkMode, COLORREF bkColour);
 
+// Gives the pages of the font files read since the last call back to the
+// system (they come again from the files when a glyph not yet drawn is
+// needed): called as the loop goes to wait.
+void GiveBackFontPages();
+
 // The width in pixels of Shift-JIS text on one line.
 int MeasureText(FontFace &face, const std::string &text);
 

@@ -162,6 +162,7 @@ BOOL GetMessageA(LPMSG msg, HWND, UINT, UINT) {
       *msg = MSG{nullptr, WM_QUIT, 0, 0, 0, {}};
       return FALSE;
     }
+    GiveBackFontPages();
     Host()->Wait(NextTimerDue());
   }
 }

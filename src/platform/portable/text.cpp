@@ -6,13 +6,18 @@
 #include FT_SYNTHESIS_H
 #include FT_TRUETYPE_TABLES_H
 // clang-format on
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <tuple>
 #include <unordered_map>
 
@@ -33,7 +38,22 @@ struct CachedGlyph {
   std::vector<uint8_t> on; // width * rows, 1 where the glyph is inked
 };
 
+// A font file mapped once for every face made from it (a regular and a bold
+// face mapping it each would have its pages counted twice). Read only: its
+// pages can be given back whenever and come again from the file.
+struct FontFile {
+  std::string path;
+  const uint8_t *bytes = nullptr;
+  size_t size = 0;
+  bool used = false; // read since its pages were last given back
+  ~FontFile() {
+    if (bytes != nullptr)
+      munmap(const_cast<uint8_t *>(bytes), size);
+  }
+};
+
 struct FontFace {
+  std::shared_ptr<FontFile> file; // outlives `face`, which reads it
   FT_Face face = nullptr;
   int cellHeight = 0; // pixels, internal leading included
   int ascent = 0;     // pixels from the cell top to the baseline
@@ -49,6 +69,50 @@ namespace {
 
 FT_Library library = nullptr;
 bool fontsEnabled = true;
+
+// The mapped font files, while a face uses them.
+std::vector<std::weak_ptr<FontFile>> fontFiles;
+
+std::shared_ptr<FontFile> MapFontFile(const std::string &path) {
+  for (auto it = fontFiles.begin(); it != fontFiles.end();) {
+    std::shared_ptr<FontFile> f = it->lock();
+    if (f == nullptr) {
+      it = fontFiles.erase(it);
+      continue;
+    }
+    if (f->path == path) {
+      f->used = true;
+      return f;
+    }
+    ++it;
+  }
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return nullptr;
+  struct stat st = {};
+  void *bytes = MAP_FAILED;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    bytes = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  if (bytes == MAP_FAILED)
+    return nullptr;
+  auto f = std::make_shared<FontFile>();
+  f->path = path;
+  f->bytes = static_cast<const uint8_t *>(bytes);
+  f->size = size_t(st.st_size);
+  f->used = true;
+  fontFiles.push_back(f);
+  return f;
+}
+
+// A face of a mapped file, or null.
+FT_Face OpenFace(const FontFile &file, int index) {
+  FT_Face face = nullptr;
+  if (FT_New_Memory_Face(library, file.bytes, FT_Long(file.size), index,
+                         &face) != 0)
+    return nullptr;
+  return face;
+}
 
 struct MatchKey {
   std::string family;
@@ -152,6 +216,7 @@ const CachedGlyph &GlyphOf(FontFace &font, char32_t c) {
   if (cached != font.glyphs.end())
     return cached->second;
   CachedGlyph glyph;
+  font.file->used = true;
   const FT_UInt index = FT_Get_Char_Index(font.face, c);
   if (FT_Load_Glyph(font.face, index, FT_LOAD_TARGET_MONO) == 0) {
     if (font.bold)
@@ -278,8 +343,8 @@ const FileMetrics &MetricsOf(const MatchResult &match) {
   if (it != metricsCache.end())
     return it->second;
   FileMetrics m;
-  FT_Face face = nullptr;
-  if (FT_New_Face(library, match.file.c_str(), match.index, &face) == 0) {
+  const std::shared_ptr<FontFile> file = MapFontFile(match.file);
+  if (FT_Face face = file != nullptr ? OpenFace(*file, match.index) : nullptr) {
     if (FT_IS_SCALABLE(face) && face->units_per_EM != 0) {
       m.ok = true;
       m.unitsPerEm = face->units_per_EM;
@@ -320,6 +385,14 @@ constexpr size_t kRecentFaces = 6;
 } // namespace
 
 int FontconfigQueries() { return fontconfigQueries; }
+
+void GiveBackFontPages() {
+  for (const std::weak_ptr<FontFile> &weak : fontFiles)
+    if (std::shared_ptr<FontFile> f = weak.lock(); f != nullptr && f->used) {
+      madvise(const_cast<uint8_t *>(f->bytes), f->size, MADV_DONTNEED);
+      f->used = false;
+    }
+}
 void ForgetFontMatches() { matchCache.clear(); }
 
 std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf) {
@@ -362,10 +435,12 @@ std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf) {
       return found;
     }
   auto font = std::make_shared<FontFace>();
-  if (FT_New_Face(library, match.file.c_str(), match.index, &font->face) != 0) {
-    font->face = nullptr;
+  font->file = MapFontFile(match.file);
+  if (font->file == nullptr)
     return nullptr;
-  }
+  font->face = OpenFace(*font->file, match.index);
+  if (font->face == nullptr)
+    return nullptr;
   if (FT_Set_Pixel_Sizes(font->face, FT_UInt(emX), FT_UInt(emY)) != 0)
     return nullptr;
   font->cellHeight = int(cell);
