@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <vector>
+
+#include "platform/portable/file_read.h"
 
 namespace portable {
 
@@ -120,24 +120,29 @@ struct Entry {
 bool ReadEntries(const std::string &fingerprint, std::vector<Entry> *entries) {
   if (cacheFile.empty())
     return false;
-  std::ifstream in(cacheFile, std::ios::binary);
-  if (!in)
+  std::string text;
+  if (ReadFileUpTo(cacheFile, kMaxFileBytes + 1, &text) != FileRead::kRead ||
+      text.size() > kMaxFileBytes)
     return false;
-  std::string text(kMaxFileBytes + 1, '\0');
-  in.read(text.data(), std::streamsize(text.size()));
-  text.resize(size_t(in.gcount()));
-  if (text.size() > kMaxFileBytes)
+  // Lines as getline gives them (no empty line after the last newline),
+  // fields split at tabs (none after a last tab).
+  auto split = [](const std::string &from, char at) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start < from.size()) {
+      size_t end = from.find(at, start);
+      if (end == std::string::npos)
+        end = from.size();
+      parts.push_back(from.substr(start, end - start));
+      start = end + 1;
+    }
+    return parts;
+  };
+  const std::vector<std::string> lines = split(text, '\n');
+  if (lines.empty() || lines[0] != kHeader + fingerprint)
     return false;
-  std::istringstream lines(text);
-  std::string line;
-  if (!std::getline(lines, line) || line != kHeader + fingerprint)
-    return false;
-  while (std::getline(lines, line) && entries->size() < kMaxEntries) {
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    std::string field;
-    while (std::getline(split, field, '\t'))
-      fields.push_back(field);
+  for (size_t n = 1; n < lines.size() && entries->size() < kMaxEntries; ++n) {
+    const std::vector<std::string> fields = split(lines[n], '\t');
     if (fields.size() != 6 || (fields[0] != "0" && fields[0] != "1") ||
         fields[2].empty() || fields[2][0] != '/')
       continue;
@@ -273,12 +278,11 @@ void RememberFontChoice(const std::string &family, bool bold,
   added.mtime = MtimeNs(st);
   added.size = int64_t(st.st_size);
   entries.push_back(added);
-  std::ostringstream out;
-  out << kHeader << Fingerprint() << "\n";
+  std::string text = kHeader + Fingerprint() + "\n";
   for (const Entry &e : entries)
-    out << (e.bold ? 1 : 0) << "\t" << e.family << "\t" << e.file << "\t"
-        << e.index << "\t" << e.mtime << "\t" << e.size << "\n";
-  const std::string text = out.str();
+    text += std::string(e.bold ? "1" : "0") + "\t" + e.family + "\t" + e.file +
+            "\t" + std::to_string(e.index) + "\t" + std::to_string(e.mtime) +
+            "\t" + std::to_string(e.size) + "\n";
   // Written whole beside it and put in its place: a reader sees the old
   // file or the new one, and a link at the path is replaced, not followed.
   MakeFolders(cacheFile);

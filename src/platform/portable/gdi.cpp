@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
+#include "platform/portable/file_read.h"
 #include "platform/portable/internal.h"
 #include "platform/portable/trace.h"
 
@@ -342,21 +342,15 @@ HANDLE LoadImageA(HINSTANCE, LPCSTR name, UINT type, int, int, UINT load) {
   struct stat st;
   if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
     return nullptr;
-  std::ifstream in(name, std::ios::binary);
-  if (!in)
-    return nullptr;
   constexpr size_t kMaxFile = 64u << 20;
-  std::vector<uint8_t> bytes;
-  char buffer[65536];
-  while (in && bytes.size() <= kMaxFile) {
-    in.read(buffer, sizeof buffer);
-    bytes.insert(bytes.end(), buffer, buffer + in.gcount());
-  }
-  if (bytes.size() > kMaxFile)
+  std::string bytes;
+  if (ReadFileUpTo(name, kMaxFile + 1, &bytes) != FileRead::kRead ||
+      bytes.size() > kMaxFile)
     return nullptr;
   auto o = std::make_unique<GdiObject>();
   o->type = GdiType::Bitmap;
-  if (!DecodeBmp(bytes.data(), bytes.size(), &o->bitmap))
+  if (!DecodeBmp(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(),
+                 &o->bitmap))
     return nullptr;
   return g_gdi.Add<HANDLE>(std::move(o));
 }

@@ -20,13 +20,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <vector>
 
+#include "platform/portable/file_read.h"
 #include "platform/portable/internal.h"
 #include "platform/portable/registry_text.h"
 
@@ -38,18 +37,6 @@ using namespace registry_text;
 
 constexpr size_t kMaxFileBytes = 4u << 20;
 
-// At most `limit` bytes of the stream, read a piece at a time: a settings
-// file is a few hundred bytes, and making room for the largest one first
-// (4 MiB, every page of it touched) took longer than the rest of a start.
-void ReadUpTo(std::istream &in, size_t limit, std::string *text) {
-  text->clear();
-  char piece[16384];
-  while (text->size() < limit && in) {
-    const size_t want = std::min(sizeof piece, limit - text->size());
-    in.read(piece, static_cast<std::streamsize>(want));
-    text->append(piece, static_cast<size_t>(in.gcount()));
-  }
-}
 struct Node {
   std::map<std::string, std::unique_ptr<Node>, NoCase> children;
   std::map<std::string, Value, NoCase> values;
@@ -78,13 +65,13 @@ HandleTable<OpenKey> openKeys;
 // --- Text form ---------------------------------------------------------
 
 void SerializeNode(const Node &node, const std::string &path,
-                   std::ostringstream &out) {
+                   std::string &out) {
   if (!node.values.empty()) {
-    out << "\n[" << path << "]\n";
+    out += "\n[" + path + "]\n";
     for (const auto &[name, value] : node.values)
-      out << ValueLine(name, value) << "\n";
+      out += ValueLine(name, value) + "\n";
   } else if (node.children.empty()) {
-    out << "\n[" << path << "]\n";
+    out += "\n[" + path + "]\n";
   }
   for (const auto &[name, child] : node.children)
     SerializeNode(*child, path + "\\" + EscapeComponent(name), out);
@@ -233,13 +220,11 @@ void EnsureLoaded() {
     loadFailed = true;
     return;
   }
-  std::ifstream in(filePath, std::ios::binary);
-  if (!in) {
+  std::string text;
+  if (ReadFileUpTo(filePath, kMaxFileBytes, &text) != FileRead::kRead) {
     loadFailed = true;
     return;
   }
-  std::string text;
-  ReadUpTo(in, kMaxFileBytes, &text);
   ParseRegistry(text);
 }
 
@@ -358,13 +343,12 @@ bool ReadCurrent(const std::string &path, std::string *text, bool *exists,
     *why = path + " is read-only";
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  const FileRead read = ReadFileUpTo(path, kMaxFileBytes + 1, text);
+  if (read == FileRead::kCannotOpen) {
     *why = path + " cannot be read";
     return false;
   }
-  ReadUpTo(in, kMaxFileBytes + 1, text);
-  if (in.bad() || text->size() > kMaxFileBytes) {
+  if (read != FileRead::kRead || text->size() > kMaxFileBytes) {
     *why = path + " cannot be read whole";
     return false;
   }
@@ -528,12 +512,11 @@ void SetRegistryFailures(bool reads, bool writes, bool persists) {
 }
 
 std::string SerializeRegistry() {
-  std::ostringstream out;
-  out << "; Flinto settings of the current user. Values: \"Name\"=dword:"
-         "hhhhhhhh, \"Name\"=\"text\".\n";
+  std::string out = "; Flinto settings of the current user. Values: "
+                    "\"Name\"=dword:hhhhhhhh, \"Name\"=\"text\".\n";
   for (const auto &[name, child] : root.children)
     SerializeNode(*child, "HKEY_CURRENT_USER\\" + EscapeComponent(name), out);
-  return out.str();
+  return out;
 }
 
 int ParseRegistry(const std::string &text) {

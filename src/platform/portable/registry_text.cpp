@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 namespace portable::registry_text {
 
@@ -108,25 +107,24 @@ bool UnescapeComponent(const std::string &s, std::string *out) {
 }
 
 std::string ValueLine(const std::string &name, const Value &value) {
-  std::ostringstream out;
-  out << QuoteString(name) << "=";
+  std::string out = QuoteString(name) + "=";
   if (value.type == REG_DWORD && value.data.size() == 4) {
     uint32_t v;
     std::memcpy(&v, value.data.data(), 4);
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "dword:%08x", v);
-    out << buffer;
+    out += buffer;
   } else if (value.type == REG_SZ) {
     std::string s = value.data;
     if (!s.empty() && s.back() == '\0')
       s.pop_back();
-    out << QuoteString(s);
+    out += QuoteString(s);
   } else {
-    out << "hex(" << value.type << "):";
+    out += "hex(" + std::to_string(value.type) + "):";
     for (size_t i = 0; i < value.data.size(); ++i)
-      out << (i ? "," : "") << Hex2(static_cast<unsigned char>(value.data[i]));
+      out += (i ? "," : "") + Hex2(static_cast<unsigned char>(value.data[i]));
   }
-  return out.str();
+  return out;
 }
 
 std::string KeyHeader(const std::vector<std::string> &path) {
