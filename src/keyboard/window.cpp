@@ -247,12 +247,12 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
   case WM_LBUTTONUP:
   case WM_RBUTTONDOWN:
   case WM_RBUTTONUP:
-    // The pointer over the keyboard gives the tick work, and the owner
-    // takes a look at the foreground (where the system does not announce
-    // a new foreground window, the switch is noticed when the keyboard is
-    // used next).
+    // The pointer over the keyboard gives the tick work, and where the
+    // system does not announce a new foreground window the owner takes a
+    // look at the foreground (the switch is noticed when the keyboard is
+    // used next; where it is announced, the announcement wakes the owner).
     StartTick(hwnd);
-    WakeOwnerTimer();
+    UpdateOwnerTimer();
     RoutePointer(hwnd, msg, wParam, lParam);
     return 0;
   default:
