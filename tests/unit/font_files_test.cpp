@@ -1,6 +1,7 @@
 // The font file behind the faces: mapped once however many faces use it, its
 // pages given back to the system as the loop goes to wait, and glyphs drawn
-// after that the same as before.
+// after that the same as before. And the text's bytes: a sequence cut off
+// shows one replacement and leaves the next text as it would be.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -148,6 +149,19 @@ TEST_F(FontFilesTest, PagesGoBackAsTheLoopWaitsAndGlyphsDrawTheSameAfter) {
   font = Font(27, FW_NORMAL);
   EXPECT_EQ(Draw(font, text), before);
   EXPECT_GT(ReadFontMappings().residentKiB, 0);
+  DeleteObject(font);
+}
+
+TEST_F(FontFilesTest, ACutOffSequenceShowsOneReplacementAndNothingAfter) {
+  HFONT font = Font(16, FW_NORMAL);
+  const std::string ab = Draw(font, "AB");
+  // 0x82 starts a two-byte character; alone it is cut off.
+  EXPECT_EQ(Draw(font, "\x82"), Draw(font, "?"));
+  EXPECT_EQ(Draw(font, "A\x82"), Draw(font, "A?"));
+  // The next text starts afresh, whatever the last one left.
+  EXPECT_EQ(Draw(font, "AB"), ab);
+  // A whole two-byte character (U+3042) is one glyph, not two replacements.
+  EXPECT_NE(Draw(font, "\x82\xA0"), Draw(font, "??"));
   DeleteObject(font);
 }
 

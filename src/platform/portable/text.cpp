@@ -129,14 +129,22 @@ struct MatchResult {
 std::map<MatchKey, MatchResult> matchCache;
 int fontconfigQueries = 0;
 
+// The converter from code page 932, opened once (opening one looks the
+// conversion up again each time: a twentieth of a click's work).
+iconv_t Cp932ToUtf32() {
+  static const iconv_t cd = iconv_open("UTF-32LE", "CP932");
+  return cd;
+}
+
 std::u32string Decode(const char *text, size_t count) {
   std::u32string out;
-  iconv_t cd = iconv_open("UTF-32LE", "CP932");
+  iconv_t cd = Cp932ToUtf32();
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     for (size_t i = 0; i < count; ++i)
       out.push_back(static_cast<unsigned char>(text[i]));
     return out;
   }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr); // the initial state
   char *in = const_cast<char *>(text);
   size_t inLeft = count;
   while (inLeft > 0) {
@@ -154,7 +162,6 @@ std::u32string Decode(const char *text, size_t count) {
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
-  iconv_close(cd);
   return out;
 }
 
