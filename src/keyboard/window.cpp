@@ -10,6 +10,9 @@ namespace {
 struct WindowState {
   bool timerRunning = false;
   POINT grabPoint = {0, 0};
+  // Something may have changed a modifier since the tick last looked (a
+  // key event reported, the tick woken): its next tick must look.
+  bool lookDue = false;
 };
 WindowState windowState;
 
@@ -162,6 +165,7 @@ void Tick(HWND hwnd) {
   const bool pointerOver = WindowFromPoint(cursor) == hwnd;
   ReleaseOnLeaving(hwnd, pointerOver);
   PollModifiers(hwnd);
+  windowState.lookDue = false;
   AutoRepeatStep(pointerOver);
   if (g_transparent)
     FadeStep(pointerOver);
@@ -177,6 +181,7 @@ void ForgetKeyboardTick() {
 }
 
 void WakeKeyboardTick() {
+  windowState.lookDue = true;
   if (g_keyboardWindow != nullptr)
     StartTick(g_keyboardWindow);
 }
@@ -254,6 +259,13 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
     StartTick(hwnd);
     UpdateOwnerTimer();
     RoutePointer(hwnd, msg, wParam, lParam);
+    // A release that left the tick nothing to do (no key held, no fade,
+    // no key event since its last look) stops it now rather than at its
+    // next tick, which would only find that out: a click costs no wake
+    // after it. (A move still gives the tick its one look.)
+    if ((msg == WM_LBUTTONUP || msg == WM_RBUTTONUP) && !windowState.lookDue &&
+        !TickHasWork(true))
+      StopTick(hwnd);
     return 0;
   default:
     return DefWindowProcA(hwnd, msg, wParam, lParam);

@@ -210,7 +210,8 @@ void SimDriver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
       toggles_[vk] = !toggles_[vk];
     down_.insert(key);
   }
-  if (hooks_)
+  const bool changes = vk == VK_SHIFT || vk == VK_CAPITAL || vk == VK_KANA;
+  if (hooks_ && (changes || !changesOnly_))
     portable::KeyEventSeen(vk, scan,
                            LLKHF_INJECTED | (up ? LLKHF_UP : 0) |
                                ((flags & KEYEVENTF_EXTENDEDKEY) ? 1 : 0));

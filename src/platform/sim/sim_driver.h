@@ -49,6 +49,9 @@ public:
   // The host stops telling of foreground changes and key events (as a
   // desktop without them): the program's hooks cannot be installed.
   void DisableHooks() { hooks_ = false; }
+  // Key events reported only when they change Shift, Caps Lock or Kana, as
+  // the Linux hosts report them (from the server's or compositor's state).
+  void ReportChangesOnly() { changesOnly_ = true; }
   // The notification area goes away with its icons, or comes back.
   void TrayGone();
   // Another Flinto's owner window on the desktop; what is posted to it is
@@ -119,6 +122,7 @@ private:
   bool layered_ = true;
   bool trayFails_ = false;
   bool hooks_ = true;
+  bool changesOnly_ = false;
   bool trayPresent_ = true;
   HWND otherInstance_ = nullptr;
   bool trayAdded_ = false;
