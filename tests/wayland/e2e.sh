@@ -96,6 +96,19 @@ differs_from_sim() { # SETUP
   pixels_differ "$work/kb.png" "$work/sim.png"
 }
 shows_sim() { [ "$(differs_from_sim "${1:-}")" = "0" ]; }
+# A compositor that reads the buffer last attached until the next one comes
+# (sway's renderer here) has a change drawn into a second buffer; after a
+# second at rest that one is given back, and made (and drawn whole) again
+# when needed. N: how many shared-memory buffers of the keyboard's size
+# (W x H, unit 3's unless said) Flinto has.
+keyboard_buffers_are() { # N [W H]
+  local range rest n=0 least=$((${2:-474} * ${3:-156} * 4))
+  while read -r range rest; do
+    [[ "$rest" == *memfd:flinto* ]] || continue
+    (((16#${range#*-} - 16#${range%-*}) >= least)) && n=$((n + 1))
+  done <"/proc/$flinto_pid/maps"
+  [ "$n" -eq "$1" ]
+}
 # The keyboard's place (W x H at KX, KY) shows the desktop as it was before
 # Flinto started: the keyboard is not there.
 desktop_shows() { # W H
@@ -218,6 +231,15 @@ click "$tray_x" "$tray_y"
 check "a click on the tray item shows the keyboard in the work area's bottom-right corner, as flinto-sim draws it" \
   wait_for 5 shows_sim
 check "the target keeps the focus" target_focused
+check "at rest it keeps one buffer of its picture" \
+  wait_for 5 keyboard_buffers_are 1
+click_key 0x10 3
+sleep 1.5
+click_key 0x10 3
+check "a change after a rest is drawn whole into a buffer made again" \
+  wait_for 5 shows_sim
+check "and that one goes too after a second at rest" \
+  wait_for 5 keyboard_buffers_are 1
 
 fi
 
@@ -440,6 +462,8 @@ wakeups_in_2s() {
 }
 send move 640 150
 settle
+# (After its last frame it wakes once, to give its second buffer back.)
+wait_for 5 keyboard_buffers_are 1 316 104
 sleep 0.5
 n=$(wakeups_in_2s)
 check "shown and untouched, Flinto does not wake in 2 s ($n)" test "$n" -eq 0

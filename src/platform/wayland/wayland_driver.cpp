@@ -413,7 +413,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
     DeliverQueuedPointer();
     return;
   }
-  deadline = std::min(deadline, NextLetGo());
+  deadline = std::min({deadline, NextLetGo(), NextSpareDrop()});
   int timeout = linuxhost::PollTimeout(deadline, Now());
   pollfd fds[4] = {
       {wl_display_get_fd(display_), short(POLLIN | (unsent ? POLLOUT : 0)), 0},
@@ -444,6 +444,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
       ((n > 0 && fds[3].revents != 0) || Now() >= tray_->Timeout()))
     tray_->Process();
   LetGoHeldKeys();
+  DropIdleSpares();
   DeliverQueuedPointer();
 }
 

@@ -74,7 +74,14 @@ struct LayerSurface {
   RECT damage = {0, 0, 0, 0};   // in the buffer's pixels
   int bufferScale = 1;          // as the compositor was last told
   bool drawn = false;           // a picture has been committed
+  int shown = -1;               // the buffer last attached
+  uint64_t lastFrame = 0;       // when it was (Now())
 };
+
+// How long a surface rests before its second buffer is given back: a
+// compositor that reads the buffer last attached until the next one comes
+// needs two while the picture changes, one when it does not.
+constexpr uint64_t kSpareBufferMs = 1000;
 
 // Damage that covers any picture.
 constexpr RECT kWholePicture = {0, 0, 1 << 24, 1 << 24};
@@ -201,6 +208,10 @@ private:
   Buffer *FreeBuffer(LayerSurface &s, int width, int height);
   bool MakeBuffer(Buffer &b, int width, int height);
   static void DropBuffer(Buffer &b);
+  // When the next resting surface's spare buffer is due to go (UINT64_MAX:
+  // none), and giving back those that are due.
+  uint64_t NextSpareDrop() const;
+  void DropIdleSpares();
   void MakeProbe();
   void MakeWorkAreaSurface(LayerSurface &s, uint32_t layer, const char *name,
                            const zwlr_layer_surface_v1_listener *listener);

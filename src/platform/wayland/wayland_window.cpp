@@ -337,6 +337,31 @@ Buffer *WaylandDriver::FreeBuffer(LayerSurface &s, int width, int height) {
   return nullptr;
 }
 
+// The buffer not last attached, once the compositor let go of it: -1 when
+// there is none.
+static int Spare(const LayerSurface &s) {
+  if (s.shown < 0)
+    return -1;
+  const Buffer &other = s.buffers[1 - s.shown];
+  return other.buffer != nullptr && !other.busy ? 1 - s.shown : -1;
+}
+
+uint64_t WaylandDriver::NextSpareDrop() const {
+  uint64_t next = UINT64_MAX;
+  for (const auto &[hwnd, s] : surfaces_)
+    if (Spare(s) >= 0)
+      next = std::min(next, s.lastFrame + kSpareBufferMs);
+  return next;
+}
+
+void WaylandDriver::DropIdleSpares() {
+  const uint64_t now = Now();
+  for (auto &[hwnd, s] : surfaces_)
+    if (const int spare = Spare(s);
+        spare >= 0 && now >= s.lastFrame + kSpareBufferMs)
+      DropBuffer(s.buffers[spare]); // made again, drawn whole, when needed
+}
+
 void WaylandDriver::OnBufferRelease(wl_buffer *buffer) {
   if (OnMenuBufferRelease(buffer))
     return;
@@ -447,6 +472,8 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   wl_callback_add_listener(s.frame, &kFrameListener, this);
   wl_surface_commit(s.surface);
   b->busy = true;
+  s.shown = int(b - s.buffers);
+  s.lastFrame = Now();
   s.damage = {0, 0, 0, 0};
   s.redrawDue = false;
   s.drawn = true;
