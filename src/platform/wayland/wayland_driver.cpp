@@ -370,14 +370,35 @@ void WaylandDriver::Wait(uint64_t deadline) {
 // busy with a long queue (a flood of show and hide requests) that left them
 // unread would be disconnected when the compositor's buffer for it fills.
 void WaylandDriver::Poll() {
-  if (wl_display_flush(display_) < 0 && errno != EAGAIN)
-    ConnectionLost();
+  FlushWaiting();
   while (wl_display_prepare_read(display_) != 0)
     if (wl_display_dispatch_pending(display_) < 0)
       ConnectionLost();
   pollfd fd = {wl_display_get_fd(display_), POLLIN, 0};
   const int n = poll(&fd, 1, 0);
   FinishRead(n > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)));
+}
+
+// What was asked of the compositor goes before more is made: while its
+// socket is full (a flood of requests the compositor has not taken yet),
+// this waits until it takes them, reading its events meanwhile, for at most
+// a fifth of a second. The library keeps only a few pages of requests and
+// file descriptors unsent; made beyond that, it gives the connection up.
+void WaylandDriver::FlushWaiting() {
+  const uint64_t until = Now() + 200;
+  while (wl_display_flush(display_) < 0) {
+    if (errno != EAGAIN)
+      ConnectionLost();
+    const uint64_t now = Now();
+    if (now >= until)
+      return;
+    while (wl_display_prepare_read(display_) != 0)
+      if (wl_display_dispatch_pending(display_) < 0)
+        ConnectionLost();
+    pollfd fd = {wl_display_get_fd(display_), POLLIN | POLLOUT, 0};
+    const int n = poll(&fd, 1, int(until - now));
+    FinishRead(n > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)));
+  }
 }
 
 // After wl_display_prepare_read: reads what came (or gives the read up)

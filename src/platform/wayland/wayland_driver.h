@@ -191,6 +191,7 @@ private:
   void PumpEvents(uint64_t deadline);
   void ConnectionLost();
   void FinishRead(bool readable);
+  void FlushWaiting();
   void HandlePointer(const PointerEvent &event);
   // The arrow over our surfaces (the compositor shows what the last client
   // set otherwise).
