@@ -69,13 +69,12 @@ struct LayerSurface {
   bool configured = false;
   uint32_t configuredWidth = 0, configuredHeight = 0;
   Buffer buffers[2];
-  wl_callback *frame = nullptr; // a frame callback outstanding
-  bool redrawDue = false;       // a paint waits for the frame or a buffer
-  RECT damage = {0, 0, 0, 0};   // in the buffer's pixels
-  int bufferScale = 1;          // as the compositor was last told
-  bool drawn = false;           // a picture has been committed
-  int shown = -1;               // the buffer last attached
-  uint64_t lastFrame = 0;       // when it was (Now())
+  bool redrawDue = false;     // a paint waits for its time or a buffer
+  RECT damage = {0, 0, 0, 0}; // in the buffer's pixels
+  int bufferScale = 1;        // as the compositor was last told
+  bool drawn = false;         // a picture has been committed
+  int shown = -1;             // the buffer last attached
+  uint64_t lastFrame = 0;     // when it was (Now())
 };
 
 // How long a surface rests before its second buffer is given back: a
@@ -149,7 +148,6 @@ public:
                         uint32_t width, uint32_t height);
   void OnLayerClosed(zwlr_layer_surface_v1 *layer);
   void OnBufferRelease(wl_buffer *buffer);
-  void OnFrameDone(wl_callback *callback);
   void OnMoveApplied(wl_callback *callback);
   void OnToplevel(zwlr_foreign_toplevel_handle_v1 *handle);
   void OnToplevelTitle(zwlr_foreign_toplevel_handle_v1 *h, const char *title);

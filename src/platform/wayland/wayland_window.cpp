@@ -1,6 +1,7 @@
 // Flinto's windows as layer surfaces: made when shown, placed by their
-// margins, drawn into two shared-memory buffers with damage and frame
-// callbacks, made again when the compositor closed them.
+// margins, drawn into two shared-memory buffers with damage (paced by the
+// buffers the compositor lets go of), made again when the compositor closed
+// them.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,11 +33,6 @@ void BufferRelease(void *data, wl_buffer *buffer) {
   Of(data)->OnBufferRelease(buffer);
 }
 const wl_buffer_listener kBufferListener = {BufferRelease};
-
-void FrameDone(void *data, wl_callback *callback, uint32_t) {
-  Of(data)->OnFrameDone(callback);
-}
-const wl_callback_listener kFrameListener = {FrameDone};
 
 void MoveDone(void *data, wl_callback *callback, uint32_t) {
   Of(data)->OnMoveApplied(callback);
@@ -201,8 +197,6 @@ void WaylandDriver::SetBufferScale(LayerSurface &s, int scale) {
 }
 
 void WaylandDriver::DestroySurface(LayerSurface &s) {
-  if (s.frame != nullptr)
-    wl_callback_destroy(s.frame);
   if (s.layer != nullptr)
     zwlr_layer_surface_v1_destroy(s.layer);
   if (s.surface != nullptr)
@@ -369,22 +363,10 @@ void WaylandDriver::OnBufferRelease(wl_buffer *buffer) {
     for (Buffer &b : s.buffers)
       if (b.buffer == buffer) {
         b.busy = false;
-        if (s.redrawDue && s.frame == nullptr)
+        if (s.redrawDue)
           Draw(hwnd, s);
         return;
       }
-}
-
-void WaylandDriver::OnFrameDone(wl_callback *callback) {
-  for (auto &[hwnd, s] : surfaces_)
-    if (s.frame == callback) {
-      wl_callback_destroy(callback);
-      s.frame = nullptr;
-      if (s.redrawDue)
-        Draw(hwnd, s);
-      return;
-    }
-  wl_callback_destroy(callback);
 }
 
 void WaylandDriver::Present(HWND hwnd, const portable::Bitmap &,
@@ -404,10 +386,13 @@ void WaylandDriver::Present(HWND hwnd, const portable::Bitmap &,
 
 // The window's picture into a free buffer, premultiplied by the window's
 // alpha; the damage is what changed since the last buffer went out. Waits
-// for the compositor's frame and for a free buffer.
+// for a free buffer. (No frame callbacks: the keyboard's picture changes
+// once or twice a click, and the callback's answer after each picture was
+// a wake of its own, half of a click's work; the compositor paces pictures
+// by the buffers it lets go of.)
 void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   s.redrawDue = true;
-  if (!s.configured || s.frame != nullptr)
+  if (!s.configured)
     return;
   const portable::Bitmap *picture = portable::WindowSurface(hwnd);
   if (picture == nullptr || picture->bpp != 32 || picture->bottomUp ||
@@ -468,8 +453,6 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   wl_surface_attach(s.surface, b->buffer, 0, 0);
   wl_surface_damage_buffer(s.surface, d.left, d.top, d.right - d.left,
                            d.bottom - d.top);
-  s.frame = wl_surface_frame(s.surface);
-  wl_callback_add_listener(s.frame, &kFrameListener, this);
   wl_surface_commit(s.surface);
   b->busy = true;
   s.shown = int(b - s.buffers);
