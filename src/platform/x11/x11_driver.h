@@ -214,7 +214,8 @@ private:
   FlintoKeyPath *keyPath_ = nullptr;
   std::string keyPathKind_;
   int keyPathState_ = 0;
-  int ownLocks_ = 0; // the locks as Flinto's presses left them
+  int ownLocks_ = 0;       // the locks as Flinto's presses left them
+  int reportedLocks_ = -1; // the compositor's, as last reported
   std::map<unsigned, uint64_t> pressedAt_; // repeating keys held, since
   std::set<unsigned> releasedEarly_;       // held keys let go already
 

@@ -119,6 +119,13 @@ void X11Driver::ProcessKeyPath() {
     return;
   const int before = keyPathState_;
   keyPathState_ = keyPathApi_->process(keyPath_);
+  // The compositor's locks changed (KWin's key states): the labels look
+  // again, as when the X server reports its state.
+  if (const int locks = keyPathApi_->locks(keyPath_);
+      locks >= 0 && locks != reportedLocks_) {
+    reportedLocks_ = locks;
+    portable::KeyEventSeen(0x10, 0, 0);
+  }
   if (keyPathState_ == before)
     return;
   if (keyPathState_ == kKeyPathReady) {
@@ -185,10 +192,13 @@ void X11Driver::SendKeyEvent(unsigned keycode, bool down) {
         (xkbMods_ & ShiftMask) != 0 || held_.count(50) || held_.count(62);
     const KeySym sym =
         XkbKeycodeToKeysym(dpy_, KeyCode(keycode), int(xkbGroup_), shift);
+    const int was = ownLocks_;
     if (sym == XK_Caps_Lock)
       ownLocks_ ^= kKeyPathCapsLock;
     else if (sym == XK_Num_Lock)
       ownLocks_ ^= kKeyPathNumLock;
+    if (ownLocks_ != was)
+      portable::KeyEventSeen(0x10, 0, 0); // the labels look again
   }
   keyPathApi_->key(keyPath_, keycode - 8, down ? 1 : 0);
   // The session may have ended under the key.
