@@ -252,12 +252,12 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
   case WM_LBUTTONUP:
   case WM_RBUTTONDOWN:
   case WM_RBUTTONUP:
-    // The pointer over the keyboard gives the tick work, and where the
-    // system does not announce a new foreground window the owner takes a
-    // look at the foreground (the switch is noticed when the keyboard is
-    // used next; where it is announced, the announcement wakes the owner).
+    // The pointer over the keyboard gives the tick work, and the owner
+    // takes a look at the foreground (where the system does not announce
+    // a new foreground window, the switch is noticed when the keyboard is
+    // used next: Wine installs the hook and announces nothing).
     StartTick(hwnd);
-    UpdateOwnerTimer();
+    WakeOwnerTimer();
     RoutePointer(hwnd, msg, wParam, lParam);
     // A release that left the tick nothing to do (no key held, no fade,
     // no key event since its last look) stops it now rather than at its
