@@ -10,11 +10,17 @@ fail() {
   echo "not ok - $1"
   [ $# -gt 1 ] && printf '    %s\n' "${@:2}"
 }
-# check NAME COMMAND...: passes when the command succeeds.
+# check NAME COMMAND...: passes when the command succeeds; returns its
+# status, so that what follows can depend on it.
 check() {
   local name="$1"
   shift
-  if "$@"; then ok "$name"; else fail "$name"; fi
+  if "$@"; then
+    ok "$name"
+  else
+    fail "$name"
+    return 1
+  fi
 }
 # stop_process PID: ends a program, forcibly if it does not end within 5 s.
 stop_process() {
