@@ -116,7 +116,10 @@ compositor_up() {
 start_target() {
   user_bg env "$@" "$work/bin/flinto-wl-target" "$target_log"
   pids+=($!)
-  wait_for 10 grep -q ready "$target_log"
+  wait_for 30 grep -q ready "$target_log" || {
+    echo "the target did not start"
+    return 1
+  }
 }
 
 # start_flinto [VAR=VALUE...]: each start with a log of its own.
@@ -302,7 +305,7 @@ gnome_session() {
     >"$work/mutter.log" 2>&1
   compositor_pid=$!
   compositor_up mutter "$work/mutter.log" || return 1
-  start_target
+  start_target || return 1
   pointer_start python3 "$work/bin/mutter_pointer.py"
 }
 dialog() { user python3 -W ignore "$work/bin/portal_dialog.py" "$@"; }
@@ -314,7 +317,7 @@ portal_goes() {
 
 if phase gnome; then
 echo "# gnome"
-if gnome_session gnome; then
+if check "gnome: the compositor, its bus and the target start" gnome_session gnome; then
   layout_of "" >"$layout_file"
   start_flinto
   check "gnome: the portal's session is asked for, in one line" \
@@ -414,10 +417,20 @@ EOF
   }
   X_DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\),.*/\1/p' "$work/shell.log")
   X_AUTH=$(ls "$work/run"/.mutter-Xwaylandauth.* 2>/dev/null | head -n1)
-  start_target TARGET_MAXIMIZED=1
+  # Its interfaces come last: then it answers the target at once.
+  wait_for 60 overview_active || {
+    echo "gnome-shell did not come up"
+    tail -n 20 "$work/shell.log"
+    return 1
+  }
+  start_target TARGET_MAXIMIZED=1 || return 1
   # It starts in the overview (once it has started): out of it, to the
   # target.
   wait_for 20 out_of_overview
+}
+overview_active() {
+  user gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
+    --method org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive
 }
 out_of_overview() {
   user gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
@@ -430,7 +443,7 @@ out_of_overview() {
 
 if phase gnome-shell; then
 echo "# gnome-shell"
-if shell_session gnome-shell; then
+if check "gnome-shell: the compositor, its bus and the target start" shell_session gnome-shell; then
   CLICKS=xtest
   layout_of "" >"$layout_file"
   start_flinto
@@ -496,13 +509,13 @@ kde_session() {
     "$work/bin/first-client" >"$work/kwin.log" 2>&1
   compositor_pid=$!
   compositor_up kwin_wayland "$work/kwin.log" || return 1
-  start_target
+  start_target || return 1
   pointer_start "$work/bin/flinto-kwin-pointer"
 }
 
 if phase kde; then
 echo "# kde"
-if kde_session kde; then
+if check "kde: the compositor, its bus and the target start" kde_session kde; then
   layout_of "" >"$layout_file"
   start_flinto
   check "kde: the compositor's fake input, in one line" \

@@ -33,6 +33,11 @@ wl_prepare() {
       return 1
     }
     runner=(setpriv --reuid=flinto-test --regid=flinto-test --init-groups)
+    # The X sockets' folder as a system's start makes it (root's, sticky,
+    # for everyone): mutter's Xwayland, started by the user, refuses one
+    # it cannot write, and one the user's Xwayland made is the user's own.
+    mkdir -p /tmp/.X11-unix && chown root:root /tmp/.X11-unix &&
+      chmod 1777 /tmp/.X11-unix
   fi
   mkdir -p "$work/bin" "$work/run" "$work/config"
   cp "$build/flinto" "$build/flinto-wayland" \
