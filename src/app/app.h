@@ -12,6 +12,9 @@ constexpr UINT MSG_RELEASE_ALL = WM_USER + 102;       // 1126
 constexpr UINT MSG_MODIFIERS_CHANGED = WM_USER + 103; // 1127
 // Sent to a running OwnerWindow by a second start: show the keyboard.
 constexpr UINT MSG_SHOW_KEYBOARD = WM_USER + 104; // 1128
+// Posted to the OwnerWindow while the pointer is on the keyboard: look at
+// the foreground now, in the same wake.
+constexpr UINT MSG_LOOK_FOREGROUND = WM_USER + 105; // 1129
 
 constexpr int32_t kUnsetPosition = -32767;
 constexpr int kAlphaInitial = 224;
@@ -124,6 +127,10 @@ void ReplaceLostKeyboard();
 // stops itself when nothing is left to do.
 void WakeOwnerTimer();
 void UpdateOwnerTimer();
+// The pointer is on the keyboard: the owner looks at the foreground once
+// the messages at hand are handled (one look posted at a time), for systems
+// that do not announce a new foreground window.
+void LookAtForeground();
 
 // Resets every piece of process-wide state to its value before start-up.
 void ResetProcessState();

@@ -19,6 +19,7 @@ struct OwnerState {
   bool foregroundHooked = false;
   bool keyboardHooked = false;
   bool ownerTimerRunning = false;
+  bool lookPosted = false; // a MSG_LOOK_FOREGROUND waits in the queue
 };
 OwnerState owner;
 
@@ -126,6 +127,16 @@ void WakeOwnerTimer() {
     return;
   g_ownerTimerRunning =
       SetTimer(g_ownerWindow, kOwnerTimerId, kOwnerTimerMs, nullptr) != 0;
+}
+
+// A timer would look 50 ms later, a wake of its own after every click; a
+// posted message is handled before the loop waits again. Where the tick
+// runs, it looks anyway.
+void LookAtForeground() {
+  if (owner.lookPosted || g_ownerTimerRunning || g_ownerWindow == nullptr)
+    return;
+  owner.lookPosted =
+      PostMessageA(g_ownerWindow, MSG_LOOK_FOREGROUND, 0, 0) != 0;
 }
 
 namespace {
@@ -243,6 +254,12 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
     ReplaceLostKeyboard();
     if (g_keyboardWindow != nullptr)
       PostMessageA(g_keyboardWindow, WM_COMMAND, wParam, lParam);
+    return 0;
+  case MSG_LOOK_FOREGROUND:
+    owner.lookPosted = false;
+    TrackForeground();
+    // A re-creation that must wait (a key is held) is the tick's work.
+    UpdateOwnerTimer();
     return 0;
   case WM_TIMER:
     TrackForeground();

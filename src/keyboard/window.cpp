@@ -257,7 +257,7 @@ LRESULT CALLBACK KeyboardWndProc(HWND hwnd, UINT msg, WPARAM wParam,
     // a new foreground window, the switch is noticed when the keyboard is
     // used next: Wine installs the hook and announces nothing).
     StartTick(hwnd);
-    WakeOwnerTimer();
+    LookAtForeground();
     RoutePointer(hwnd, msg, wParam, lParam);
     // A release that left the tick nothing to do (no key held, no fade,
     // no key event since its last look) stops it now rather than at its

@@ -189,7 +189,7 @@ TEST(SimDocs, EveryDocumentedFormIsTakenByTheRunner) {
                              "setting NAME absent,registry fail-read|"
                              "fail-write,registry disk-full,other-instance,"
                              "layered off,tray fail,font missing,hooks off,"
-                             "hooks changes,"
+                             "hooks changes,hooks silent,"
                              "dpi N,scale N";
   for (const std::string &form : DocumentedForms()) {
     if (form == "start" || form == "end")

@@ -186,6 +186,8 @@ void Runner::BeforeStart(const std::vector<std::string> &w) {
     driver_.DisableHooks();
   } else if (c == "hooks" && w.size() == 2 && w[1] == "changes") {
     driver_.ReportChangesOnly();
+  } else if (c == "hooks" && w.size() == 2 && w[1] == "silent") {
+    driver_.SilenceForeground();
   } else if (c == "font" && w.size() == 2 && w[1] == "missing") {
     portable::SetFontsEnabled(false);
   } else {

@@ -79,7 +79,7 @@ bool SimDriver::CloseApp(const std::string &name) {
   if (foreground_ == hwnd) {
     foreground_ = nullptr;
     log_ << "foreground none\n";
-    if (hooks_)
+    if (hooks_ && !foregroundSilent_)
       portable::ForegroundChanged(nullptr);
   }
   return true;
@@ -190,7 +190,7 @@ bool SimDriver::SetForeground(HWND hwnd) {
   if (hwnd != foreground_) {
     foreground_ = hwnd;
     log_ << "foreground " << NameOf(hwnd) << "\n";
-    if (hooks_)
+    if (hooks_ && !foregroundSilent_)
       portable::ForegroundChanged(hwnd);
   }
   return true;

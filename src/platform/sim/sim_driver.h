@@ -52,6 +52,9 @@ public:
   // Key events reported only when they change Shift, Caps Lock or Kana, as
   // the Linux hosts report them (from the server's or compositor's state).
   void ReportChangesOnly() { changesOnly_ = true; }
+  // The hooks install, but a new foreground window is never announced (as
+  // under Wine): the program notices it only by looking.
+  void SilenceForeground() { foregroundSilent_ = true; }
   // The notification area goes away with its icons, or comes back.
   void TrayGone();
   // Another Flinto's owner window on the desktop; what is posted to it is
@@ -123,6 +126,7 @@ private:
   bool trayFails_ = false;
   bool hooks_ = true;
   bool changesOnly_ = false;
+  bool foregroundSilent_ = false;
   bool trayPresent_ = true;
   HWND otherInstance_ = nullptr;
   bool trayAdded_ = false;
