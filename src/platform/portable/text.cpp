@@ -344,14 +344,18 @@ struct FileMetrics {
 };
 std::map<std::pair<std::string, int>, FileMetrics> metricsCache;
 
-const FileMetrics &MetricsOf(const MatchResult &match) {
+// Reading them maps the file: `mapped` keeps it for the face made next,
+// which then reads the pages already in.
+const FileMetrics &MetricsOf(const MatchResult &match,
+                             std::shared_ptr<FontFile> &mapped) {
   auto key = std::make_pair(match.file, match.index);
   auto it = metricsCache.find(key);
   if (it != metricsCache.end())
     return it->second;
   FileMetrics m;
-  const std::shared_ptr<FontFile> file = MapFontFile(match.file);
-  if (FT_Face face = file != nullptr ? OpenFace(*file, match.index) : nullptr) {
+  mapped = MapFontFile(match.file);
+  if (FT_Face face =
+          mapped != nullptr ? OpenFace(*mapped, match.index) : nullptr) {
     if (FT_IS_SCALABLE(face) && face->units_per_EM != 0) {
       m.ok = true;
       m.unitsPerEm = face->units_per_EM;
@@ -413,7 +417,8 @@ std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf) {
   const MatchResult match = Match(FamilyUtf8(lf.lfFaceName), bold);
   if (!match.found)
     return nullptr;
-  const FileMetrics &m = MetricsOf(match);
+  std::shared_ptr<FontFile> mapped;
+  const FileMetrics &m = MetricsOf(match, mapped);
   if (!m.ok)
     return nullptr;
   // A positive height is the cell height (internal leading included): the
@@ -442,7 +447,7 @@ std::shared_ptr<FontFace> OpenFontFace(const LOGFONTA &lf) {
       return found;
     }
   auto font = std::make_shared<FontFace>();
-  font->file = MapFontFile(match.file);
+  font->file = mapped != nullptr ? mapped : MapFontFile(match.file);
   if (font->file == nullptr)
     return nullptr;
   font->face = OpenFace(*font->file, match.index);
