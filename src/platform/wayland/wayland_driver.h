@@ -79,8 +79,10 @@ struct LayerSurface {
 
 // How long a surface rests before its second buffer is given back: a
 // compositor that reads the buffer last attached until the next one comes
-// needs two while the picture changes, one when it does not.
-constexpr uint64_t kSpareBufferMs = 1000;
+// needs two while the picture changes, one when it does not. Made again,
+// a buffer is drawn whole (a millisecond or more at unit 6), so clicks at
+// the pace of someone typing with the mouse keep it.
+constexpr uint64_t kSpareBufferMs = 10000;
 
 // Damage that covers any picture.
 constexpr RECT kWholePicture = {0, 0, 1 << 24, 1 << 24};
