@@ -127,9 +127,10 @@ void ReplaceLostKeyboard();
 // stops itself when nothing is left to do.
 void WakeOwnerTimer();
 void UpdateOwnerTimer();
-// The pointer is on the keyboard: the owner looks at the foreground once
-// the messages at hand are handled (one look posted at a time), for systems
-// that do not announce a new foreground window.
+// The pointer is on the keyboard: once the messages at hand are handled
+// (one look posted at a time) the owner looks whether another window came
+// to the front, for systems that do not announce it, and wakes its tick
+// if one did.
 void LookAtForeground();
 
 // Resets every piece of process-wide state to its value before start-up.

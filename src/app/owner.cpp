@@ -129,9 +129,9 @@ void WakeOwnerTimer() {
       SetTimer(g_ownerWindow, kOwnerTimerId, kOwnerTimerMs, nullptr) != 0;
 }
 
-// A timer would look 50 ms later, a wake of its own after every click; a
-// posted message is handled before the loop waits again. Where the tick
-// runs, it looks anyway.
+// Waking the tick for the look cost a wake of its own 50 ms after every
+// click; a posted message is handled before the loop waits again. Where
+// the tick runs, it looks anyway.
 void LookAtForeground() {
   if (owner.lookPosted || g_ownerTimerRunning || g_ownerWindow == nullptr)
     return;
@@ -256,9 +256,13 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
       PostMessageA(g_keyboardWindow, WM_COMMAND, wParam, lParam);
     return 0;
   case MSG_LOOK_FOREGROUND:
+    // Another window in front: the tick makes the keyboard anew, 50 ms on
+    // as ever (not at once: a window made anew between a move and the
+    // press right behind it would lose the press). Nothing new: no wake.
     owner.lookPosted = false;
-    TrackForeground();
-    // A re-creation that must wait (a key is held) is the tick's work.
+    if (!g_menuOpen && GetForegroundWindow() != g_targetWindow &&
+        GetForegroundWindow() != g_keyboardWindow)
+      WakeOwnerTimer();
     UpdateOwnerTimer();
     return 0;
   case WM_TIMER:
