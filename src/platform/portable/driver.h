@@ -36,6 +36,11 @@ public:
   // the host has for the program without waiting, so that a long run of
   // queued messages does not leave the host's connection unread.
   virtual void Poll() {}
+  // Called before a paint or a timer is taken: hands the program input the
+  // host has already read (nothing is read, nothing is waited for), as
+  // Windows takes input messages before WM_PAINT and WM_TIMER; true when
+  // something was handed over.
+  virtual bool DeliverReadInput() { return false; }
   // Timers fall due on multiples of this many milliseconds, so that timers
   // of different periods wake the program together (1: exactly).
   virtual uint64_t TimerGranularity() { return 1; }

@@ -155,6 +155,10 @@ BOOL GetMessageA(LPMSG msg, HWND, UINT, UINT) {
       *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode), 0, 0, {}};
       return FALSE;
     }
+    // Input already read comes first: a click whose press and release
+    // came together is painted once, as on Windows.
+    if (Host() != nullptr && Host()->DeliverReadInput())
+      continue;
     if (TakePaint(msg) || TakeDueTimer(msg))
       return TRUE;
     if (Host() == nullptr) {

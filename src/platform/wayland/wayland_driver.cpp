@@ -356,6 +356,13 @@ bool WaylandDriver::DeliverQueuedPointer() {
   return false;
 }
 
+bool WaylandDriver::DeliverReadInput() {
+  if (input_.empty())
+    return false;
+  DeliverQueuedPointer();
+  return true;
+}
+
 void WaylandDriver::Wait(uint64_t deadline) {
   // Idle for the first time with no first frame awaited: the virtual
   // keyboard is made now (or at the first key, if that comes sooner).

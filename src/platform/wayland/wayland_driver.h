@@ -103,6 +103,7 @@ public:
   uint64_t Now() override;
   void Wait(uint64_t deadline) override;
   void Poll() override;
+  bool DeliverReadInput() override;
   uint64_t TimerGranularity() override { return 50; }
   void ScreenSize(int *width, int *height) override;
   bool WorkArea(RECT *area) override;

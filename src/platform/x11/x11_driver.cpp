@@ -251,6 +251,15 @@ uint64_t X11Driver::Now() {
 
 void X11Driver::Wait(uint64_t deadline) { PumpEvents(deadline, 0, nullptr); }
 
+// Events already read are handled without a poll (PumpEvents looks at the
+// connection only when none is queued).
+bool X11Driver::DeliverReadInput() {
+  if (XEventsQueued(dpy_, QueuedAlready) == 0)
+    return false;
+  PumpEvents(UINT64_MAX, 0, nullptr);
+  return true;
+}
+
 void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
                            const std::function<void(XEvent &)> &handler) {
   // Only what is already read is looked at before sleeping, and the

@@ -43,6 +43,7 @@ public:
   // portable::Driver
   uint64_t Now() override;
   void Wait(uint64_t deadline) override;
+  bool DeliverReadInput() override;
   // The 50 ms and 100 ms timers then wake the program together.
   uint64_t TimerGranularity() override { return 50; }
   void ScreenSize(int *width, int *height) override;

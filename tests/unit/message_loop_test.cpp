@@ -1,0 +1,117 @@
+// The order in which the message loop takes what is waiting: queued
+// messages, then input the host has already read, then paints and timers.
+#include <deque>
+#include <string>
+#include <utility>
+
+#include "platform/portable/host.h"
+#include "sim_fixture.h"
+
+namespace {
+
+// A host that has read some pointer events and hands them over when asked,
+// one at a time, as the Linux hosts do.
+class ReadInputDriver : public sim::SimDriver {
+public:
+  explicit ReadInputDriver(std::ostream &log) : SimDriver(log) {}
+  bool DeliverReadInput() override {
+    if (read.empty())
+      return false;
+    const auto [message, point] = read.front();
+    read.pop_front();
+    portable::DeliverPointer(message, point);
+    return true;
+  }
+  // Waiting hands over what was read too, before anything new comes.
+  void Wait(uint64_t deadline) override {
+    if (!DeliverReadInput())
+      SimDriver::Wait(deadline);
+  }
+  std::deque<std::pair<UINT, POINT>> read;
+};
+
+std::string order;
+constexpr UINT kPosted = WM_USER + 7;
+
+LRESULT CALLBACK RecordingProc(HWND hwnd, UINT msg, WPARAM wParam,
+                               LPARAM lParam) {
+  switch (msg) {
+  case WM_LBUTTONDOWN:
+    order += "down ";
+    SetCapture(hwnd);
+    PostMessageA(hwnd, kPosted, 0, 0);
+    InvalidateRect(hwnd, nullptr, FALSE);
+    return 0;
+  case WM_LBUTTONUP:
+    order += GetCapture() == hwnd ? "up(captured) " : "up ";
+    ReleaseCapture();
+    InvalidateRect(hwnd, nullptr, FALSE);
+    return 0;
+  case kPosted:
+    order += "posted ";
+    return 0;
+  case WM_PAINT: {
+    order += "paint ";
+    PAINTSTRUCT ps;
+    BeginPaint(hwnd, &ps);
+    EndPaint(hwnd, &ps);
+    return 0;
+  }
+  default:
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+  }
+}
+
+class MessageLoopTest : public ::testing::Test {
+protected:
+  MessageLoopTest() : driver(log) {
+    ResetProcessState();
+    portable::ResetAll();
+    driver.Install();
+    order.clear();
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = RecordingProc;
+    wc.lpszClassName = "LoopOrder";
+    RegisterClassExA(&wc);
+    window = CreateWindowExA(0, "LoopOrder", "", WS_POPUP, 100, 100, 50, 20,
+                             nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    RunUntilIdle();
+    order.clear();
+  }
+  ~MessageLoopTest() override {
+    ResetProcessState();
+    portable::SetDriver(nullptr);
+    portable::ResetAll();
+  }
+  // Runs the loop until the host has nothing more (the simulated desktop
+  // then ends it).
+  void RunUntilIdle() {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+      DispatchMessageA(&msg);
+  }
+  std::ostringstream log;
+  ReadInputDriver driver;
+  HWND window = nullptr;
+};
+
+TEST_F(MessageLoopTest, AClickReadWholeIsHandledBeforeItsOnePaint) {
+  driver.read.push_back({WM_LBUTTONDOWN, POINT{110, 110}});
+  driver.read.push_back({WM_LBUTTONUP, POINT{200, 200}});
+  RunUntilIdle();
+  // One event at a time: what the press posted, and the capture it took,
+  // come before the release is routed (outside the window, to the holder).
+  EXPECT_EQ(order, "down posted up(captured) paint ");
+}
+
+TEST_F(MessageLoopTest, InputReadLaterIsPaintedOnItsOwn) {
+  driver.read.push_back({WM_LBUTTONDOWN, POINT{110, 110}});
+  RunUntilIdle();
+  driver.read.push_back({WM_LBUTTONUP, POINT{110, 110}});
+  RunUntilIdle();
+  EXPECT_EQ(order, "down posted paint up(captured) paint ");
+}
+
+} // namespace
