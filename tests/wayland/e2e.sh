@@ -231,6 +231,8 @@ click "$tray_x" "$tray_y"
 check "a click on the tray item shows the keyboard in the work area's bottom-right corner, as flinto-sim draws it" \
   wait_for 5 shows_sim
 check "the target keeps the focus" target_focused
+check "shown, it has one buffer (sway's configures of the same size are only acknowledged)" \
+  keyboard_buffers_are 1
 click_key 0x10 3
 sleep 2
 check "two seconds after a change it keeps both buffers (clicks at a typing pace make none)" \

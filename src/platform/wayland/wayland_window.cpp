@@ -79,9 +79,20 @@ void WaylandDriver::OnLayerConfigure(zwlr_layer_surface_v1 *layer,
   for (auto &[hwnd, s] : surfaces_) {
     if (s.layer != layer)
       continue;
+    // sway configures every layer surface again when one of them changes:
+    // the size it had, and a picture shown, need only a commit (the
+    // buffer attached stays), not a picture drawn whole into a second
+    // buffer.
+    const bool unchanged = s.configured && s.drawn && !s.redrawDue &&
+                           width == s.configuredWidth &&
+                           height == s.configuredHeight;
     s.configured = true;
     s.configuredWidth = width;
     s.configuredHeight = height;
+    if (unchanged) {
+      wl_surface_commit(s.surface);
+      return;
+    }
     s.damage = kWholePicture;
     Draw(hwnd, s);
     return;
