@@ -325,6 +325,14 @@ WaylandDriver::~WaylandDriver() {
   instance = nullptr;
 }
 
+namespace {
+uint64_t MonotonicUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return uint64_t(ts.tv_sec) * 1000000 + uint64_t(ts.tv_nsec) / 1000;
+}
+} // namespace
+
 uint64_t WaylandDriver::Now() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -378,6 +386,10 @@ void WaylandDriver::Wait(uint64_t deadline) {
 // unread would be disconnected when the compositor's buffer for it fills.
 void WaylandDriver::Poll() {
   FlushWaiting();
+  // A click's few messages are handled in well under a millisecond: a
+  // read between each of them would be a system call for nothing.
+  if (MonotonicUs() < lastReadUs_ + kReadBetweenMessagesUs)
+    return;
   while (wl_display_prepare_read(display_) != 0)
     if (wl_display_dispatch_pending(display_) < 0)
       ConnectionLost();
@@ -411,6 +423,7 @@ void WaylandDriver::FlushWaiting() {
 // After wl_display_prepare_read: reads what came (or gives the read up)
 // and hands it to the listeners; a broken connection ends the program.
 void WaylandDriver::FinishRead(bool readable) {
+  lastReadUs_ = MonotonicUs();
   if (readable) {
     if (wl_display_read_events(display_) < 0)
       ConnectionLost();

@@ -84,6 +84,10 @@ struct LayerSurface {
 // the pace of someone typing with the mouse keep it.
 constexpr uint64_t kSpareBufferMs = 10000;
 
+// Between queued messages the compositor's events are read at most this
+// often (microseconds): enough that a long queue never leaves them unread.
+constexpr uint64_t kReadBetweenMessagesUs = 1000;
+
 // Damage that covers any picture.
 constexpr RECT kWholePicture = {0, 0, 1 << 24, 1 << 24};
 
@@ -294,6 +298,7 @@ private:
   int instanceSocket_ = -1;
   std::string instancePath_;
   bool lost_ = false;
+  uint64_t lastReadUs_ = 0; // when the connection was last read
 
   // The outputs and the work area. The program's coordinates are the
   // layout's, with the keyboard's output's work area at `origin_`.
