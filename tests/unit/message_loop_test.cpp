@@ -68,14 +68,7 @@ protected:
     ResetProcessState();
     portable::ResetAll();
     driver.Install();
-    order.clear();
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = RecordingProc;
-    wc.lpszClassName = "LoopOrder";
-    RegisterClassExA(&wc);
-    window = CreateWindowExA(0, "LoopOrder", "", WS_POPUP, 100, 100, 50, 20,
-                             nullptr, nullptr, nullptr, nullptr);
+    window = MakeTestWindow("LoopOrder", "", 100, 100, 50, 20, RecordingProc);
     ShowWindow(window, SW_SHOWNOACTIVATE);
     RunUntilIdle();
     order.clear();

@@ -12,12 +12,14 @@
 #include "platform/portable/text.h"
 #include "platform/sim/sim_driver.h"
 
-// A window of our own with the default behaviour, its class registered here.
+// A window of our own (with the default behaviour unless a procedure is
+// given), its class registered here.
 inline HWND MakeTestWindow(const char *className, const char *title, int x,
-                           int y, int width, int height) {
+                           int y, int width, int height,
+                           WNDPROC proc = DefWindowProcA) {
   WNDCLASSEXA wc = {};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpfnWndProc = proc;
   wc.lpszClassName = className;
   RegisterClassExA(&wc);
   return CreateWindowExA(0, className, title, WS_POPUP, x, y, width, height,
