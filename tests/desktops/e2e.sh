@@ -38,6 +38,9 @@ stop_all() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   pids=()
   [ -n "$compositor_pid" ] && stop_process "$compositor_pid"
+  # The compositor's first client outlives it.
+  [ -s "${work:-}/first-client.pid" ] &&
+    kill "$(cat "$work/first-client.pid")" 2>/dev/null
   [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
   exec 8>&- 2>/dev/null
   compositor_pid=
@@ -101,6 +104,7 @@ write_first_client() {
   cat >"$work/bin/first-client" <<EOF
 #!/bin/sh
 env > $work/env
+echo \$\$ > $work/first-client.pid
 exec sleep 100000
 EOF
   chmod 755 "$work/bin/first-client"
