@@ -260,8 +260,8 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT msg, WPARAM wParam,
     // as ever (not at once: a window made anew between a move and the
     // press right behind it would lose the press). Nothing new: no wake.
     owner.lookPosted = false;
-    if (!g_menuOpen && GetForegroundWindow() != g_targetWindow &&
-        GetForegroundWindow() != g_keyboardWindow)
+    if (HWND front = GetForegroundWindow();
+        !g_menuOpen && front != g_targetWindow && front != g_keyboardWindow)
       WakeOwnerTimer();
     UpdateOwnerTimer();
     return 0;

@@ -333,11 +333,7 @@ uint64_t MonotonicUs() {
 }
 } // namespace
 
-uint64_t WaylandDriver::Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
-}
+uint64_t WaylandDriver::Now() { return MonotonicUs() / 1000; }
 
 void WaylandDriver::ConnectionLost() {
   if (onConnectionLost)
