@@ -20,6 +20,7 @@
 
 #include "platform/linux/poll_timeout.h"
 #include "platform/linux/signals.h"
+#include "platform/linux/wayland_handled.h"
 #include "platform/portable/bitmap.h"
 #include "platform/portable/host.h"
 #include "platform/wayland/layer_shell.h"
@@ -315,7 +316,8 @@ WaylandDriver::~WaylandDriver() {
     Release(shm_, wl_shm_destroy);
     Release(compositor_, wl_compositor_destroy);
     Release(registry_, wl_registry_destroy);
-    wl_display_flush(display_);
+    // The keys let go above reach the applications.
+    linuxhost::WaitUntilHandled(display_, linuxhost::kEndWaitMs);
     wl_display_disconnect(display_);
   }
   if (instanceSocket_ >= 0) {

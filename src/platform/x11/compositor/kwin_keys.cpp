@@ -10,6 +10,7 @@
 
 #include "fake-input-client-protocol.h"
 #include "keystate-client-protocol.h"
+#include "platform/linux/wayland_handled.h"
 #include "platform/x11/compositor/path.h"
 
 namespace compositor {
@@ -118,13 +119,13 @@ private:
   void Disconnect() {
     if (display_ == nullptr)
       return;
-    wl_display_flush(display_);
     if (keystate_ != nullptr)
       wl_proxy_destroy(reinterpret_cast<wl_proxy *>(keystate_));
     if (fakeInput_ != nullptr)
       org_kde_kwin_fake_input_destroy(fakeInput_);
     if (registry_ != nullptr)
       wl_registry_destroy(registry_);
+    linuxhost::WaitUntilHandled(display_, linuxhost::kEndWaitMs);
     wl_display_disconnect(display_);
     display_ = nullptr;
     keystate_ = nullptr;
