@@ -27,6 +27,7 @@ sim="$build/flinto-sim"
 top="$(mktemp -d /tmp/flinto-desktops-e2e.XXXXXX)"
 chmod 755 "$top"
 . "$here/../checks.sh"
+test_user=flinto-desktops
 . "$here/../wayland/session.sh"
 
 pids=()
@@ -47,7 +48,7 @@ stop_all() {
   bus_pid=
   # What the bus started (portals, the accessibility bus) goes with it.
   [ -n "${runner[*]}" ] &&
-    pkill -u flinto-test -f "xdg-desktop-portal|at-spi|dconf-service|Xwayland|kglobalaccel|gnome-shell|evolution|goa-daemon|gvfs|ibus|gsd-|gjs" 2>/dev/null
+    pkill -u "$test_user" -f "xdg-desktop-portal|at-spi|dconf-service|Xwayland|kglobalaccel|gnome-shell|evolution|goa-daemon|gvfs|ibus|gsd-|gjs" 2>/dev/null
   wait 2>/dev/null
 }
 cleanup() {
@@ -67,7 +68,7 @@ session() {
     "$here/mutter_pointer.py" "$build/tests/desktops/flinto-kwin-pointer" \
     "$work/bin/"
   mkdir -p "$work/home"
-  [ -n "${runner[*]}" ] && chown -R flinto-test:flinto-test "$work/home"
+  [ -n "${runner[*]}" ] && chown -R "$test_user:$test_user" "$work/home"
   HOME_DIR="$work/home"
   target_log="$work/target.log"
   layout_file="$work/layout"
@@ -508,7 +509,7 @@ kde_session() {
   mkdir -p "$HOME_DIR/.local/share/applications"
   sed -e "s|^Exec=.*|Exec=$work/bin/flinto|" "$here/../../data/flinto.desktop" \
     >"$HOME_DIR/.local/share/applications/flinto.desktop"
-  [ -n "${runner[*]}" ] && chown -R flinto-test:flinto-test "$HOME_DIR"
+  [ -n "${runner[*]}" ] && chown -R "$test_user:$test_user" "$HOME_DIR"
   printf '[Desktop Entry]\nType=Application\nName=Flinto test pointer\nExec=%s\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n' \
     "$work/bin/flinto-kwin-pointer" >"$HOME_DIR/.local/share/applications/flinto-kwin-pointer.desktop"
   # Its file capability does not run where the bounding set lacks it.

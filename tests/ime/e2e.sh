@@ -16,6 +16,7 @@ sim="$build/flinto-sim"
 top="$(mktemp -d /tmp/flinto-ime-e2e.XXXXXX)"
 chmod 755 "$top"
 . "$here/../checks.sh"
+test_user=flinto-ime
 . "$here/../wayland/session.sh"
 
 pids=()
@@ -30,7 +31,7 @@ stop_all() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   xvfb_pid=
   [ -n "${work:-}" ] && [ -n "${runner[*]}" ] &&
-    pkill -u flinto-test -f "mozc_server|fcitx5|ibus" 2>/dev/null
+    pkill -u "$test_user" -f "mozc_server|fcitx5|ibus" 2>/dev/null
   wait 2>/dev/null
 }
 cleanup() {

@@ -1,7 +1,9 @@
 # A headless sway session for Flinto's Wayland tests and benchmarks, sourced
-# by them. sway refuses to run as root: as root, the session runs as the
-# unprivileged user flinto-test (made when missing), from copies of the
-# programs in WORK/bin.
+# by them. sway refuses to run as root: as root, the session runs as an
+# unprivileged user, $test_user (flinto-test unless the script names its
+# own; made when missing), from copies of the programs in WORK/bin. Tests
+# that may run at the same time use users of their own, so that what one
+# ends by user ends none of the other's.
 #
 #   wl_prepare WORK BUILD   the session's folders and the programs' copies
 #   wl_start_session BAR    a session bus, sway (BAR yes or top: with
@@ -21,18 +23,19 @@
 
 runner=()
 wl_pids=()
+test_user="${test_user:-flinto-test}"
 
 wl_prepare() {
   work="$1"
   local build="$2"
   if [ "$(id -u)" -eq 0 ]; then
-    id flinto-test >/dev/null 2>&1 ||
+    id "$test_user" >/dev/null 2>&1 ||
       useradd --system --user-group --no-create-home --home-dir /nonexistent \
-        --shell /usr/sbin/nologin flinto-test || {
-      echo "cannot make the user flinto-test"
+        --shell /usr/sbin/nologin "$test_user" || {
+      echo "cannot make the user $test_user"
       return 1
     }
-    runner=(setpriv --reuid=flinto-test --regid=flinto-test --init-groups)
+    runner=(setpriv --reuid="$test_user" --regid="$test_user" --init-groups)
     # The X sockets' folder as a system's start makes it (root's, sticky,
     # for everyone): mutter's Xwayland, started by the user, refuses one
     # it cannot write, and one the user's Xwayland made is the user's own.
@@ -46,7 +49,7 @@ wl_prepare() {
     "$work/bin/" || return 1
   chmod 777 "$work" "$work/config"
   chmod 700 "$work/run"
-  [ "$(id -u)" -eq 0 ] && chown flinto-test:flinto-test "$work/run"
+  [ "$(id -u)" -eq 0 ] && chown "$test_user:$test_user" "$work/run"
   # The sanitizers' suppressions, where the user can read them.
   if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]]; then
     cp "${BASH_REMATCH[1]}" "$work/lsan.supp" && chmod 644 "$work/lsan.supp"
