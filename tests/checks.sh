@@ -25,7 +25,8 @@ check() {
 # stop_process PID: ends a program, forcibly if it does not end within 5 s.
 stop_process() {
   kill "$1" 2>/dev/null
-  wait_for 5 not kill -0 "$1"
+  wait_for 5 not kill -0 "$1" ||
+    echo "# process $1 did not end within 5 s of SIGTERM: killed"
   kill -9 "$1" 2>/dev/null
   wait "$1" 2>/dev/null
 }
