@@ -44,6 +44,9 @@ check "a summary and a description" \
   sh -c "[ -n \"\$(dpkg-deb -f '$deb' Description | sed -n 2p)\" ]"
 depends=$(field Depends)
 check "it depends on a Japanese font" grep -q "fonts-ipafont-gothic | fonts-japanese-gothic" <<<"$depends"
+# Loaded only when a font is looked for: the linker does not record it.
+check "it depends on fontconfig, which it loads when it looks for a font" \
+  grep -qE "(^|, )libfontconfig1( |,|$)" <<<"$depends"
 links() { grep -q "libx11-6" <<<"$depends" && grep -q "libfreetype6" <<<"$depends"; }
 check "and on the libraries it links (from dpkg-shlibdeps)" links
 dpkg-deb -x "$deb" "$work/root"

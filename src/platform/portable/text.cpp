@@ -1,11 +1,14 @@
 // Fonts and text: fontconfig finds the face, FreeType draws its glyphs, iconv
-// turns Shift-JIS (code page 932) bytes into characters.
+// turns Shift-JIS (code page 932) bytes into characters. fontconfig is
+// loaded only when it is asked: a start that finds its fonts where they
+// were remembered (font_cache.h) loads neither it nor its XML parser.
 #include <ft2build.h>
 // clang-format off
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 #include FT_TRUETYPE_TABLES_H
 // clang-format on
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
@@ -169,6 +172,60 @@ std::string FamilyUtf8(const char *faceName) {
   return Cp932ToUtf8(std::string(faceName, strnlen(faceName, LF_FACESIZE)));
 }
 
+// The fontconfig functions Match asks, loaded at the first miss; null
+// when the library cannot be loaded (no font is found then, as when
+// fontconfig finds none).
+struct Fontconfig {
+  decltype(&FcInit) init;
+  decltype(&FcPatternCreate) patternCreate;
+  decltype(&FcPatternAddString) patternAddString;
+  decltype(&FcPatternAddInteger) patternAddInteger;
+  decltype(&FcPatternAddBool) patternAddBool;
+  decltype(&FcConfigSubstitute) configSubstitute;
+  decltype(&FcDefaultSubstitute) defaultSubstitute;
+  decltype(&FcFontMatch) fontMatch;
+  decltype(&FcPatternGetLangSet) patternGetLangSet;
+  decltype(&FcLangSetHasLang) langSetHasLang;
+  decltype(&FcPatternGetString) patternGetString;
+  decltype(&FcPatternGetInteger) patternGetInteger;
+  decltype(&FcPatternDestroy) patternDestroy;
+};
+
+template <typename Function>
+bool Bind(void *library, const char *name, Function *function) {
+  *function = reinterpret_cast<Function>(dlsym(library, name));
+  return *function != nullptr;
+}
+
+const Fontconfig *LoadFontconfig() {
+  static Fontconfig fc;
+  static int loaded = 0; // 1 loaded, -1 cannot be
+  if (loaded != 0)
+    return loaded > 0 ? &fc : nullptr;
+  loaded = -1;
+  void *library = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr)
+    return nullptr;
+  if (Bind(library, "FcInit", &fc.init) &&
+      Bind(library, "FcPatternCreate", &fc.patternCreate) &&
+      Bind(library, "FcPatternAddString", &fc.patternAddString) &&
+      Bind(library, "FcPatternAddInteger", &fc.patternAddInteger) &&
+      Bind(library, "FcPatternAddBool", &fc.patternAddBool) &&
+      Bind(library, "FcConfigSubstitute", &fc.configSubstitute) &&
+      Bind(library, "FcDefaultSubstitute", &fc.defaultSubstitute) &&
+      Bind(library, "FcFontMatch", &fc.fontMatch) &&
+      Bind(library, "FcPatternGetLangSet", &fc.patternGetLangSet) &&
+      Bind(library, "FcLangSetHasLang", &fc.langSetHasLang) &&
+      Bind(library, "FcPatternGetString", &fc.patternGetString) &&
+      Bind(library, "FcPatternGetInteger", &fc.patternGetInteger) &&
+      Bind(library, "FcPatternDestroy", &fc.patternDestroy)) {
+    loaded = 1;
+    return &fc;
+  }
+  dlclose(library);
+  return nullptr;
+}
+
 MatchResult Match(const std::string &family, bool bold) {
   MatchKey key{family, bold};
   auto cached = matchCache.find(key);
@@ -180,39 +237,39 @@ MatchResult Match(const std::string &family, bool bold) {
     result.file = kept.file;
     result.index = kept.index;
     result.found = true;
-  } else if (FcInit()) {
-    FcPattern *pattern = FcPatternCreate();
-    FcPatternAddString(pattern, FC_FAMILY,
-                       reinterpret_cast<const FcChar8 *>(family.c_str()));
-    FcPatternAddString(pattern, FC_LANG,
-                       reinterpret_cast<const FcChar8 *>("ja"));
-    FcPatternAddInteger(pattern, FC_WEIGHT,
-                        bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
+  } else if (const Fontconfig *fc = LoadFontconfig(); fc && fc->init()) {
+    FcPattern *pattern = fc->patternCreate();
+    fc->patternAddString(pattern, FC_FAMILY,
+                         reinterpret_cast<const FcChar8 *>(family.c_str()));
+    fc->patternAddString(pattern, FC_LANG,
+                         reinterpret_cast<const FcChar8 *>("ja"));
+    fc->patternAddInteger(pattern, FC_WEIGHT,
+                          bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    fc->patternAddBool(pattern, FC_SCALABLE, FcTrue);
+    fc->configSubstitute(nullptr, pattern, FcMatchPattern);
+    fc->defaultSubstitute(pattern);
     FcResult status = FcResultNoMatch;
     ++fontconfigQueries;
-    FcPattern *match = FcFontMatch(nullptr, pattern, &status);
+    FcPattern *match = fc->fontMatch(nullptr, pattern, &status);
     if (match != nullptr) {
       FcChar8 *file = nullptr;
       int index = 0;
       FcLangSet *langs = nullptr;
       const bool japanese =
-          FcPatternGetLangSet(match, FC_LANG, 0, &langs) == FcResultMatch &&
-          FcLangSetHasLang(langs, reinterpret_cast<const FcChar8 *>("ja")) ==
+          fc->patternGetLangSet(match, FC_LANG, 0, &langs) == FcResultMatch &&
+          fc->langSetHasLang(langs, reinterpret_cast<const FcChar8 *>("ja")) ==
               FcLangEqual;
       if (japanese &&
-          FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
-        FcPatternGetInteger(match, FC_INDEX, 0, &index);
+          fc->patternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
+        fc->patternGetInteger(match, FC_INDEX, 0, &index);
         result.file = reinterpret_cast<const char *>(file);
         result.index = index;
         result.found = true;
         RememberFontChoice(family, bold, {result.file, result.index});
       }
-      FcPatternDestroy(match);
+      fc->patternDestroy(match);
     }
-    FcPatternDestroy(pattern);
+    fc->patternDestroy(pattern);
   }
   matchCache[key] = result;
   return result;
