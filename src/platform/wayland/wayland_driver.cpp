@@ -383,7 +383,8 @@ void WaylandDriver::Wait(uint64_t deadline) {
 // busy with a long queue (a flood of show and hide requests) that left them
 // unread would be disconnected when the compositor's buffer for it fills.
 void WaylandDriver::Poll() {
-  FlushWaiting();
+  if (++unflushedMessages_ >= kMessagesPerFlush)
+    FlushWaiting();
   // A click's few messages are handled in well under a millisecond: a
   // read between each of them would be a system call for nothing.
   if (MonotonicUs() < lastReadUs_ + kReadBetweenMessagesUs)
@@ -402,6 +403,7 @@ void WaylandDriver::Poll() {
 // a fifth of a second. The library keeps only a few pages of requests and
 // file descriptors unsent; made beyond that, it gives the connection up.
 void WaylandDriver::FlushWaiting() {
+  unflushedMessages_ = 0;
   const uint64_t until = Now() + 200;
   while (wl_display_flush(display_) < 0) {
     if (errno != EAGAIN)
@@ -440,6 +442,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
       ConnectionLost();
   // What could not be sent yet (the socket full) goes when it can.
   bool unsent = false;
+  unflushedMessages_ = 0;
   if (wl_display_flush(display_) < 0) {
     if (errno != EAGAIN) {
       wl_display_cancel_read(display_);

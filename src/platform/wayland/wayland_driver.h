@@ -88,6 +88,12 @@ constexpr uint64_t kSpareBufferMs = 10000;
 // often (microseconds): enough that a long queue never leaves them unread.
 constexpr uint64_t kReadBetweenMessagesUs = 1000;
 
+// Between queued messages what was asked of the compositor is sent every
+// this many messages: a click's press, release and picture go in one write
+// as the loop goes to wait, and the requests of a long queue's few messages
+// stay far below the pages the library keeps unsent.
+constexpr int kMessagesPerFlush = 8;
+
 // Damage that covers any picture.
 constexpr RECT kWholePicture = {0, 0, 1 << 24, 1 << 24};
 
@@ -299,6 +305,7 @@ private:
   std::string instancePath_;
   bool lost_ = false;
   uint64_t lastReadUs_ = 0; // when the connection was last read
+  int unflushedMessages_ = 0; // queued messages handled since the last flush
 
   // The outputs and the work area. The program's coordinates are the
   // layout's, with the keyboard's output's work area at `origin_`.
