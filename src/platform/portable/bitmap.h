@@ -2,12 +2,15 @@
 // put on the screen.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace portable {
 
-// Pixels: 24 or 32 bits per pixel, blue-green-red byte order.
+// Pixels: 24 or 32 bits per pixel, blue-green-red byte order. A window's
+// picture can live in pixels a driver lends (what the compositor is shown),
+// rather than in `data`.
 struct Bitmap {
   int width = 0;
   int height = 0;
@@ -15,6 +18,7 @@ struct Bitmap {
   int stride = 0;
   bool bottomUp = false;
   std::vector<uint8_t> data;
+  uint8_t *lent = nullptr; // the pixels, when not `data`'s
 
   void Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp);
   // Colours as 0x00RRGGBB.
@@ -38,7 +42,8 @@ struct Bitmap {
 private:
   const uint8_t *Pixel(int x, int y) const {
     const int row = bottomUp ? height - 1 - y : y;
-    return data.data() + size_t(row) * stride + size_t(x) * (bpp / 8);
+    return (lent != nullptr ? lent : data.data()) + size_t(row) * stride +
+           size_t(x) * (bpp / 8);
   }
 };
 

@@ -101,6 +101,10 @@ public:
   virtual void WindowTitle(HWND, const std::string &) {}
   virtual void WindowExStyle(HWND, LONG /*before*/, LONG /*after*/) {}
   virtual void CaptureChanged(HWND /*holder*/) {}
+  // A window DC is about to draw on the window's picture (once for each
+  // DC, before its first drawing): pixels lent to the picture that the
+  // compositor may still be reading are exchanged for others first.
+  virtual void BeforeDraw(HWND) {}
   // The window's pixels changed inside `dirty` (a paint or a window DC
   // released).
   virtual void Present(HWND, const Bitmap &, const RECT & /*dirty*/) {}

@@ -128,6 +128,7 @@ void Bitmap::Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp) {
   bpp = bitsPerPixel;
   bottomUp = rowsBottomUp;
   stride = ((bpp * width + 31) / 32) * 4;
+  lent = nullptr;
   data.assign(size_t(stride) * height, 0);
 }
 
@@ -141,7 +142,14 @@ Bitmap *DcTarget(Dc *dc) {
     return o != nullptr ? &o->bitmap : nullptr;
   }
   Window *w = OwnWindow(dc->hwnd);
-  return w != nullptr ? &w->surface : nullptr;
+  if (w == nullptr)
+    return nullptr;
+  if (!dc->drawing) {
+    dc->drawing = true;
+    if (GetDriver() != nullptr)
+      GetDriver()->BeforeDraw(dc->hwnd);
+  }
+  return &w->surface;
 }
 
 void MarkDirty(Dc *dc, RECT r) {

@@ -45,6 +45,14 @@ const std::string *WindowClassName(HWND hwnd);
 HWND WindowOwner(HWND hwnd);
 bool IsOwnWindow(HWND hwnd);
 const Bitmap *WindowSurface(HWND hwnd);
+// The window's picture is `pixels` from now on (32 bits per pixel, top row
+// first, rows of width * 4 bytes), which hold it already: a driver shows
+// the compositor what the program draws without a copy. The driver keeps
+// them until it takes them back (below) or the picture is made anew (a
+// new size or scale). False, and nothing lent, when the size differs.
+bool LendWindowPixels(HWND hwnd, uint8_t *pixels, int width, int height);
+// The picture goes back into memory of its own, a copy of the pixels lent.
+void KeepWindowPixels(HWND hwnd);
 const Bitmap *BitmapOf(HBITMAP bitmap);
 
 // What a host reports as it happens: the foreground window changed; a key

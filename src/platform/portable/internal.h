@@ -68,6 +68,7 @@ struct Dc {
   int bkMode = OPAQUE;
   int stretchMode = BLACKONWHITE;
   bool touched = false;
+  bool drawing = false; // the driver was told before the first drawing
   RECT dirty = {0, 0, 0, 0};
   bool clipped = false; // a paint context: only `clip` reaches the window
   RECT clip = {0, 0, 0, 0};

@@ -133,6 +133,26 @@ const Bitmap *WindowSurface(HWND hwnd) {
   return w != nullptr ? &w->surface : nullptr;
 }
 
+bool LendWindowPixels(HWND hwnd, uint8_t *pixels, int width, int height) {
+  Window *w = OwnWindow(hwnd);
+  if (w == nullptr || pixels == nullptr || w->surface.bpp != 32 ||
+      w->surface.bottomUp || w->surface.width != width ||
+      w->surface.height != height || w->surface.stride != width * 4)
+    return false;
+  w->surface.lent = pixels;
+  std::vector<uint8_t>().swap(w->surface.data);
+  return true;
+}
+
+void KeepWindowPixels(HWND hwnd) {
+  Window *w = OwnWindow(hwnd);
+  if (w == nullptr || w->surface.lent == nullptr)
+    return;
+  Bitmap &b = w->surface;
+  b.data.assign(b.lent, b.lent + size_t(b.stride) * size_t(b.height));
+  b.lent = nullptr;
+}
+
 HWND RegisterForeignWindow(const std::string &className,
                            const std::string &title, const RECT &rect) {
   auto w = std::make_unique<Window>();

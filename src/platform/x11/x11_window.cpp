@@ -350,9 +350,7 @@ void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
   // a copy in shared memory would keep a third picture of the keyboard
   // for a gain only whole repaints see.
   const uint32_t *origin =
-      reinterpret_cast<const uint32_t *>(surface.data.data() +
-                                         size_t(r.top) * surface.stride) +
-      r.left;
+      reinterpret_cast<const uint32_t *>(surface.Row(int(r.top))) + r.left;
   if (KeysWaitForGrant() && keyboards_.count(xid)) {
     // Until the desktop grants the session the keyboard looks greyed: its
     // keys type nothing yet.
