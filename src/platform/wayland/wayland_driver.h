@@ -56,7 +56,9 @@ struct Buffer {
   uint32_t *pixels = nullptr;
   size_t bytes = 0;
   int width = 0, height = 0;
-  bool busy = false; // attached and not yet released by the compositor
+  uint32_t format = 0;   // WL_SHM_FORMAT_*
+  bool busy = false;     // attached and not yet released by the compositor
+  HWND lentTo = nullptr; // the window whose picture it was lent as
   // Where it differs from the window's picture as last drawn (in the
   // buffer's pixels; all of it when new).
   RECT stale = {0, 0, 1 << 24, 1 << 24};
@@ -140,6 +142,7 @@ public:
   void WindowShown(HWND hwnd, bool visible) override;
   void WindowMoved(HWND hwnd, const RECT &rect) override;
   void WindowExStyle(HWND hwnd, LONG before, LONG after) override;
+  void BeforeDraw(HWND hwnd) override;
   void Present(HWND hwnd, const portable::Bitmap &surface,
                const RECT &dirty) override;
 
@@ -217,8 +220,9 @@ private:
   void DestroySurface(LayerSurface &s);
   void PlaceSurface(HWND hwnd, LayerSurface &s);
   void Draw(HWND hwnd, LayerSurface &s);
-  Buffer *FreeBuffer(LayerSurface &s, int width, int height);
-  bool MakeBuffer(Buffer &b, int width, int height);
+  Buffer *FreeBuffer(LayerSurface &s, int width, int height, uint32_t format);
+  bool MakeBuffer(Buffer &b, int width, int height, uint32_t format);
+  Buffer *LentBuffer(HWND hwnd, LayerSurface &s);
   static void DropBuffer(Buffer &b);
   // When the next resting surface's spare buffer is due to go (UINT64_MAX:
   // none), and giving back those that are due.
@@ -304,7 +308,7 @@ private:
   int instanceSocket_ = -1;
   std::string instancePath_;
   bool lost_ = false;
-  uint64_t lastReadUs_ = 0; // when the connection was last read
+  uint64_t lastReadUs_ = 0;   // when the connection was last read
   int unflushedMessages_ = 0; // queued messages handled since the last flush
 
   // The outputs and the work area. The program's coordinates are the

@@ -91,7 +91,8 @@ void WaylandDriver::BlankMenuSurface() {
   LayerSurface &c = menuSurface_;
   if (c.surface == nullptr || !c.configured)
     return;
-  if (menuBlank_.buffer == nullptr && !MakeBuffer(menuBlank_, 1, 1))
+  if (menuBlank_.buffer == nullptr &&
+      !MakeBuffer(menuBlank_, 1, 1, WL_SHM_FORMAT_ARGB8888))
     return;
   SetBufferScale(c, 1); // (a picture's size is a multiple of its scale)
   wl_region *none = wl_compositor_create_region(compositor_);
@@ -148,7 +149,8 @@ void WaylandDriver::PaintMenu() {
   if (b == nullptr)
     for (Buffer &candidate : c.buffers)
       if (!candidate.busy) {
-        if (!MakeBuffer(candidate, bufferWidth, bufferHeight))
+        if (!MakeBuffer(candidate, bufferWidth, bufferHeight,
+                        WL_SHM_FORMAT_ARGB8888))
           return;
         b = &candidate;
         break;

@@ -293,7 +293,8 @@ bool WaylandDriver::SetAlpha(HWND hwnd, BYTE alpha) {
   return true;
 }
 
-bool WaylandDriver::MakeBuffer(Buffer &b, int width, int height) {
+bool WaylandDriver::MakeBuffer(Buffer &b, int width, int height,
+                               uint32_t format) {
   DropBuffer(b);
   const size_t bytes = size_t(width) * size_t(height) * 4;
   const int fd = memfd_create("flinto", MFD_CLOEXEC);
@@ -309,8 +310,8 @@ bool WaylandDriver::MakeBuffer(Buffer &b, int width, int height) {
     return false;
   }
   wl_shm_pool *pool = wl_shm_create_pool(shm_, fd, int32_t(bytes));
-  b.buffer = wl_shm_pool_create_buffer(pool, 0, width, height, width * 4,
-                                       WL_SHM_FORMAT_ARGB8888);
+  b.buffer =
+      wl_shm_pool_create_buffer(pool, 0, width, height, width * 4, format);
   wl_shm_pool_destroy(pool);
   close(fd);
   wl_buffer_add_listener(b.buffer, &kBufferListener, this);
@@ -318,11 +319,19 @@ bool WaylandDriver::MakeBuffer(Buffer &b, int width, int height) {
   b.bytes = bytes;
   b.width = width;
   b.height = height;
+  b.format = format;
   b.busy = false;
   return true;
 }
 
 void WaylandDriver::DropBuffer(Buffer &b) {
+  // A window's picture in it goes back into memory of its own first.
+  if (b.lentTo != nullptr && b.pixels != nullptr) {
+    const portable::Bitmap *picture = portable::WindowSurface(b.lentTo);
+    if (picture != nullptr &&
+        picture->lent == reinterpret_cast<uint8_t *>(b.pixels))
+      portable::KeepWindowPixels(b.lentTo);
+  }
   if (b.buffer != nullptr)
     wl_buffer_destroy(b.buffer);
   if (b.pixels != nullptr)
@@ -330,16 +339,75 @@ void WaylandDriver::DropBuffer(Buffer &b) {
   b = Buffer();
 }
 
-// A buffer the compositor is not reading, of the size: one of the two.
-Buffer *WaylandDriver::FreeBuffer(LayerSurface &s, int width, int height) {
+// A buffer the compositor is not reading, of the size and format: one of
+// the two.
+Buffer *WaylandDriver::FreeBuffer(LayerSurface &s, int width, int height,
+                                  uint32_t format) {
   for (Buffer &b : s.buffers)
     if (!b.busy && b.buffer != nullptr && b.width == width &&
-        b.height == height)
+        b.height == height && b.format == format)
       return &b;
   for (Buffer &b : s.buffers)
     if (!b.busy)
-      return MakeBuffer(b, width, height) ? &b : nullptr;
+      return MakeBuffer(b, width, height, format) ? &b : nullptr;
   return nullptr;
+}
+
+// The buffer whose pixels are the window's picture, if one is.
+Buffer *WaylandDriver::LentBuffer(HWND hwnd, LayerSurface &s) {
+  const portable::Bitmap *picture = portable::WindowSurface(hwnd);
+  if (picture == nullptr || picture->lent == nullptr)
+    return nullptr;
+  for (Buffer &b : s.buffers)
+    if (b.pixels != nullptr &&
+        reinterpret_cast<uint8_t *>(b.pixels) == picture->lent)
+      return &b;
+  return nullptr;
+}
+
+namespace {
+
+// An opaque picture is shown as it is drawn: the buffer can be the
+// window's picture itself. A translucent one is premultiplied into it.
+uint32_t FormatFor(uint32_t alpha) {
+  return alpha == 255 ? WL_SHM_FORMAT_XRGB8888 : WL_SHM_FORMAT_ARGB8888;
+}
+
+void CopyPixels(const Buffer &from, Buffer &to, RECT r) {
+  r = {std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0),
+       std::min<LONG>(r.right, to.width), std::min<LONG>(r.bottom, to.height)};
+  for (int y = int(r.top); y < int(r.bottom); ++y)
+    std::memcpy(to.pixels + size_t(y) * size_t(to.width) + r.left,
+                from.pixels + size_t(y) * size_t(from.width) + r.left,
+                size_t(r.right - r.left) * 4);
+}
+
+} // namespace
+
+// The picture is about to change. While the compositor may still read the
+// buffer it lives in, it moves to the other one, brought up to date from
+// it (what changed since that one was last the picture); with no other
+// free, it goes back into memory of its own and is copied when shown.
+void WaylandDriver::BeforeDraw(HWND hwnd) {
+  LayerSurface *s = SurfaceOf(hwnd);
+  if (s == nullptr)
+    return;
+  Buffer *lent = LentBuffer(hwnd, *s);
+  if (lent == nullptr || !lent->busy)
+    return;
+  Buffer *b = FreeBuffer(*s, lent->width, lent->height, lent->format);
+  if (b == nullptr) {
+    portable::KeepWindowPixels(hwnd);
+    return;
+  }
+  if (b->stale.left < b->stale.right && b->stale.top < b->stale.bottom)
+    CopyPixels(*lent, *b, b->stale);
+  b->stale = {0, 0, 0, 0};
+  if (portable::LendWindowPixels(hwnd, reinterpret_cast<uint8_t *>(b->pixels),
+                                 b->width, b->height))
+    b->lentTo = hwnd;
+  else
+    portable::KeepWindowPixels(hwnd);
 }
 
 // The buffer not last attached, once the compositor let go of it: -1 when
@@ -409,7 +477,17 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   if (picture == nullptr || picture->bpp != 32 || picture->bottomUp ||
       picture->width <= 0 || picture->height <= 0)
     return;
-  Buffer *b = FreeBuffer(s, picture->width, picture->height);
+  const uint32_t a = alpha_[hwnd];
+  const uint32_t format = FormatFor(a);
+  Buffer *lent = LentBuffer(hwnd, s);
+  if (lent != nullptr && lent->format != format) {
+    portable::KeepWindowPixels(hwnd); // made translucent
+    lent = nullptr;
+  }
+  // The picture's own buffer, or a free one it is copied into.
+  Buffer *b = lent != nullptr && !lent->busy
+                  ? lent
+                  : FreeBuffer(s, picture->width, picture->height, format);
   if (b == nullptr)
     return; // drawn when one is released
   RECT d = s.damage;
@@ -432,14 +510,13 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
             std::max(into.right, r.right), std::max(into.bottom, r.bottom)};
   };
   RECT copy = b->stale;
-  unite(copy, d);
+  if (b != lent)
+    unite(copy, d);
   copy = {std::max<LONG>(copy.left, 0), std::max<LONG>(copy.top, 0),
           std::min<LONG>(copy.right, picture->width),
           std::min<LONG>(copy.bottom, picture->height)};
-  const uint32_t a = alpha_[hwnd];
   for (int y = int(copy.top); y < int(copy.bottom); ++y) {
-    const uint32_t *from = reinterpret_cast<const uint32_t *>(
-        picture->data.data() + size_t(y) * picture->stride);
+    const uint32_t *from = reinterpret_cast<const uint32_t *>(picture->Row(y));
     uint32_t *to = b->pixels + size_t(y) * size_t(picture->width);
     if (a == 255) {
       for (int x = int(copy.left); x < int(copy.right); ++x)
@@ -471,6 +548,11 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   s.damage = {0, 0, 0, 0};
   s.redrawDue = false;
   s.drawn = true;
+  // An opaque picture lives in the buffer from now on: no copy of it.
+  if (b != lent && a == 255 &&
+      portable::LendWindowPixels(hwnd, reinterpret_cast<uint8_t *>(b->pixels),
+                                 b->width, b->height))
+    b->lentTo = hwnd;
   // Sent with the next flush, as the loop goes to wait: a click's key and
   // its picture go to the compositor together.
 }
