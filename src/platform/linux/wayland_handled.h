@@ -8,21 +8,16 @@
 #pragma once
 
 #include <poll.h>
-#include <time.h>
 #include <wayland-client.h>
 
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/linux/clock.h"
+
 namespace linuxhost {
 
 namespace waylandhandled {
-
-inline int64_t NowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 inline void Done(void *data, wl_callback *, uint32_t) {
   *static_cast<bool *>(data) = true;
@@ -56,7 +51,7 @@ inline bool WaitUntilHandled(wl_display *display, int limitMs) {
   static const wl_callback_listener listener = {waylandhandled::Done};
   if (sync != nullptr)
     wl_callback_add_listener(sync, &listener, &done);
-  const int64_t end = waylandhandled::NowMs() + limitMs;
+  const int64_t end = int64_t(MonotonicMs()) + limitMs;
   while (sync != nullptr && !done) {
     if (wl_display_dispatch_queue_pending(display, queue) < 0)
       break;
@@ -69,7 +64,7 @@ inline bool WaitUntilHandled(wl_display *display, int limitMs) {
       wl_display_cancel_read(display);
       break;
     }
-    const int64_t left = end - waylandhandled::NowMs();
+    const int64_t left = end - int64_t(MonotonicMs());
     pollfd fd = {wl_display_get_fd(display), POLLIN, 0};
     const int n = left > 0 ? poll(&fd, 1, int(left)) : 0;
     if (n < 0 && errno == EINTR) { // a signal: the same bound holds

@@ -16,8 +16,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
+#include "platform/linux/clock.h"
 #include "platform/linux/poll_timeout.h"
 #include "platform/linux/signals.h"
 #include "platform/linux/wayland_handled.h"
@@ -327,15 +327,7 @@ WaylandDriver::~WaylandDriver() {
   instance = nullptr;
 }
 
-namespace {
-uint64_t MonotonicUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return uint64_t(ts.tv_sec) * 1000000 + uint64_t(ts.tv_nsec) / 1000;
-}
-} // namespace
-
-uint64_t WaylandDriver::Now() { return MonotonicUs() / 1000; }
+uint64_t WaylandDriver::Now() { return linuxhost::MonotonicMs(); }
 
 void WaylandDriver::ConnectionLost() {
   if (onConnectionLost)
@@ -387,7 +379,7 @@ void WaylandDriver::Poll() {
     FlushWaiting();
   // A click's few messages are handled in well under a millisecond: a
   // read between each of them would be a system call for nothing.
-  if (MonotonicUs() < lastReadUs_ + kReadBetweenMessagesUs)
+  if (linuxhost::MonotonicUs() < lastReadUs_ + kReadBetweenMessagesUs)
     return;
   while (wl_display_prepare_read(display_) != 0)
     if (wl_display_dispatch_pending(display_) < 0)
@@ -423,7 +415,7 @@ void WaylandDriver::FlushWaiting() {
 // After wl_display_prepare_read: reads what came (or gives the read up)
 // and hands it to the listeners; a broken connection ends the program.
 void WaylandDriver::FinishRead(bool readable) {
-  lastReadUs_ = MonotonicUs();
+  lastReadUs_ = linuxhost::MonotonicUs();
   if (readable) {
     if (wl_display_read_events(display_) < 0)
       ConnectionLost();

@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
+#include "platform/linux/clock.h"
 #include "platform/linux/poll_timeout.h"
 #include "platform/linux/signals.h"
 #include "platform/portable/bitmap.h"
@@ -243,11 +243,7 @@ X11Driver::~X11Driver() {
   return f != foreignXid_.end() ? f->second : 0;
 }
 
-uint64_t X11Driver::Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
-}
+uint64_t X11Driver::Now() { return linuxhost::MonotonicMs(); }
 
 void X11Driver::Wait(uint64_t deadline) { PumpEvents(deadline, 0, nullptr); }
 
