@@ -1,6 +1,6 @@
-// The parts of the Wayland host that need no compositor: the keymap that
-// no application repeats, the let-go of held keys, and where the instance
-// socket may be kept.
+// The parts of the Wayland host that need no compositor: when requests are
+// sent, the keymap that no application repeats, the let-go of held keys,
+// and where the instance socket may be kept.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +15,30 @@
 #include "platform/wayland/wayland_driver.h"
 
 namespace {
+
+// A click's few messages go in one write; a long queue flushes every few
+// messages; and while the compositor's socket is full, before every one.
+TEST(WaylandFlushPace, AClickIsOneWriteAndAFullSocketSetsThePace) {
+  wayland::FlushPace pace;
+  for (int i = 1; i < wayland::kMessagesPerFlush; ++i)
+    EXPECT_FALSE(pace.BeforeMessage()) << "message " << i;
+  EXPECT_TRUE(pace.BeforeMessage());
+  pace.Flushed(true);
+  // Counted afresh from a flush that sent everything (the loop's wait).
+  for (int i = 1; i < wayland::kMessagesPerFlush; ++i)
+    EXPECT_FALSE(pace.BeforeMessage()) << "message " << i;
+  pace.Flushed(true);
+  EXPECT_FALSE(pace.BeforeMessage());
+  // Requests left unsent: every message waits for the compositor first,
+  // until a flush sends them all.
+  pace.Flushed(false);
+  EXPECT_TRUE(pace.BeforeMessage());
+  EXPECT_TRUE(pace.BeforeMessage());
+  pace.Flushed(false);
+  EXPECT_TRUE(pace.BeforeMessage());
+  pace.Flushed(true);
+  EXPECT_FALSE(pace.BeforeMessage());
+}
 
 TEST(WaylandKeymap, NoKeyRepeatsAndEveryKeyTypesWhatItDid) {
   xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);

@@ -562,6 +562,17 @@ as_user "$work/bin/flinto-wl-input" post "$socket" 2000 1128 0 0 1124 1 0x201 \
 check "a flood of show and hide requests on the instance socket: still there" \
   sh -c "grep -q 'posted [1-9]' '$work/posted.txt' && sleep 1 && kill -0 $flinto_pid"
 running
+# The same flood while the compositor reads nothing: its socket fills, and
+# Flinto's requests must wait for it rather than fill what the library
+# keeps unsent (which ends the connection).
+kill -STOP "$sway_pid"
+as_user "$work/bin/flinto-wl-input" post "$socket" 2000 1128 0 0 1124 1 0x201 \
+  >"$work/posted.txt"
+sleep 1
+kill -CONT "$sway_pid"
+check "the same flood with the compositor stopped: still there once it goes on" \
+  sh -c "grep -q 'posted [1-9]' '$work/posted.txt' && sleep 1 && kill -0 $flinto_pid"
+running
 callers=()
 for w in 1 2 3 4; do
   (for i in $(seq 75); do context_menu >/dev/null 2>&1; done) &

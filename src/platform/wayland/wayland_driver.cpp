@@ -375,7 +375,7 @@ void WaylandDriver::Wait(uint64_t deadline) {
 // busy with a long queue (a flood of show and hide requests) that left them
 // unread would be disconnected when the compositor's buffer for it fills.
 void WaylandDriver::Poll() {
-  if (++unflushedMessages_ >= kMessagesPerFlush)
+  if (flushPace_.BeforeMessage())
     FlushWaiting();
   // A click's few messages are handled in well under a millisecond: a
   // read between each of them would be a system call for nothing.
@@ -395,14 +395,15 @@ void WaylandDriver::Poll() {
 // a fifth of a second. The library keeps only a few pages of requests and
 // file descriptors unsent; made beyond that, it gives the connection up.
 void WaylandDriver::FlushWaiting() {
-  unflushedMessages_ = 0;
   const uint64_t until = Now() + 200;
   while (wl_display_flush(display_) < 0) {
     if (errno != EAGAIN)
       ConnectionLost();
     const uint64_t now = Now();
-    if (now >= until)
+    if (now >= until) {
+      flushPace_.Flushed(false);
       return;
+    }
     while (wl_display_prepare_read(display_) != 0)
       if (wl_display_dispatch_pending(display_) < 0)
         ConnectionLost();
@@ -410,6 +411,7 @@ void WaylandDriver::FlushWaiting() {
     const int n = poll(&fd, 1, int(until - now));
     FinishRead(n > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)));
   }
+  flushPace_.Flushed(true);
 }
 
 // After wl_display_prepare_read: reads what came (or gives the read up)
@@ -434,7 +436,6 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
       ConnectionLost();
   // What could not be sent yet (the socket full) goes when it can.
   bool unsent = false;
-  unflushedMessages_ = 0;
   if (wl_display_flush(display_) < 0) {
     if (errno != EAGAIN) {
       wl_display_cancel_read(display_);
@@ -442,6 +443,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
     }
     unsent = true;
   }
+  flushPace_.Flushed(!unsent);
   if (!input_.empty()) {
     wl_display_cancel_read(display_);
     DeliverQueuedPointer();
@@ -464,7 +466,7 @@ void WaylandDriver::PumpEvents(uint64_t deadline) {
   }
   const int n = poll(fds, 4, timeout);
   if (n > 0 && (fds[0].revents & POLLOUT))
-    wl_display_flush(display_);
+    flushPace_.Flushed(wl_display_flush(display_) >= 0);
   FinishRead(n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)));
   if (n > 0 && (fds[1].revents & POLLIN) && linuxhost::TerminationRequested() &&
       onTerminate)

@@ -90,11 +90,23 @@ constexpr uint64_t kSpareBufferMs = 10000;
 // often (microseconds): enough that a long queue never leaves them unread.
 constexpr uint64_t kReadBetweenMessagesUs = 1000;
 
-// Between queued messages what was asked of the compositor is sent every
-// this many messages: a click's press, release and picture go in one write
-// as the loop goes to wait, and the requests of a long queue's few messages
-// stay far below the pages the library keeps unsent.
+// When what was asked of the compositor between queued messages is sent:
+// every kMessagesPerFlush messages (a click's press, release and picture go
+// in one write as the loop goes to wait), and before each message while a
+// flush left some unsent (the compositor's socket full: the loop keeps to
+// the compositor's pace, and the few pages of requests the library keeps
+// unsent never fill, which would end the connection).
 constexpr int kMessagesPerFlush = 8;
+class FlushPace {
+public:
+  // A queued message is about to be handled: true when a flush goes first.
+  bool BeforeMessage() { return ++handled_ >= kMessagesPerFlush; }
+  // A flush was made: whether it sent everything.
+  void Flushed(bool allSent) { handled_ = allSent ? 0 : kMessagesPerFlush; }
+
+private:
+  int handled_ = 0;
+};
 
 // Damage that covers any picture.
 constexpr RECT kWholePicture = {0, 0, 1 << 24, 1 << 24};
@@ -308,8 +320,8 @@ private:
   int instanceSocket_ = -1;
   std::string instancePath_;
   bool lost_ = false;
-  uint64_t lastReadUs_ = 0;   // when the connection was last read
-  int unflushedMessages_ = 0; // queued messages handled since the last flush
+  uint64_t lastReadUs_ = 0; // when the connection was last read
+  FlushPace flushPace_;
 
   // The outputs and the work area. The program's coordinates are the
   // layout's, with the keyboard's output's work area at `origin_`.
