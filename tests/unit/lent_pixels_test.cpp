@@ -13,9 +13,9 @@ namespace {
 constexpr int kWidth = 40, kHeight = 20;
 constexpr uint32_t kRed = 0xFF0000, kBlue = 0x0000FF;
 
-// Two sets of pixels, as a host's two buffers: while `busy` the one lent
-// may be read by the compositor, and a drawing moves the picture to the
-// other first, brought up to date.
+// Two sets of pixels, as a host's two buffers: the one last shown
+// (`busyIndex`) may be read by the compositor, and a drawing on it moves
+// the picture to the other first, brought up to date.
 class LendingDriver : public sim::SimDriver {
 public:
   explicit LendingDriver(std::ostream &log) : SimDriver(log) {}
@@ -24,7 +24,7 @@ public:
     const portable::Bitmap *picture = portable::WindowSurface(hwnd);
     // What the picture holds now, seen by the host at this moment.
     seenFirst = picture->Get(0, 0);
-    if (!busy || picture->lent == nullptr)
+    if (picture->lent == nullptr || lentIndex != busyIndex)
       return;
     std::vector<uint32_t> &from = lentIndex == 0 ? a : b;
     std::vector<uint32_t> &to = lentIndex == 0 ? b : a;
@@ -33,13 +33,15 @@ public:
     ASSERT_TRUE(portable::LendWindowPixels(
         hwnd, reinterpret_cast<uint8_t *>(to.data()), kWidth, kHeight));
   }
-  void Present(HWND, const portable::Bitmap &, const RECT &) override {
+  void Present(HWND hwnd, const portable::Bitmap &, const RECT &) override {
     events += "present ";
+    if (portable::WindowSurface(hwnd)->lent != nullptr)
+      busyIndex = lentIndex; // shown
   }
   std::vector<uint32_t> a = std::vector<uint32_t>(kWidth * kHeight, 0);
   std::vector<uint32_t> b = std::vector<uint32_t>(kWidth * kHeight, 0);
   int lentIndex = 0;
-  bool busy = false;
+  int busyIndex = -1;
   uint32_t seenFirst = 0;
   std::string events;
 };
@@ -95,7 +97,7 @@ TEST_F(LentPixelsTest, DrawingGoesIntoThePixelsLentAndNoCopyIsKept) {
 TEST_F(LentPixelsTest, TheHostHearsOfADrawingOnceAndBeforeItsFirstPixel) {
   driver.a.assign(driver.a.size(), kBlue);
   ASSERT_TRUE(Lend());
-  driver.busy = true;
+  driver.busyIndex = 0;
   driver.events.clear();
   HDC dc = GetDC(window);
   FillOn(dc, {0, 0, 1, 1}, RGB(255, 0, 0));
@@ -113,6 +115,27 @@ TEST_F(LentPixelsTest, TheHostHearsOfADrawingOnceAndBeforeItsFirstPixel) {
   driver.events.clear();
   ReleaseDC(window, GetDC(window));
   EXPECT_EQ(driver.events, "");
+}
+
+TEST_F(LentPixelsTest, AnotherDcShownMeanwhileMakesTheHostHearAgain) {
+  driver.a.assign(driver.a.size(), kBlue);
+  ASSERT_TRUE(Lend());
+  driver.busyIndex = 0;
+  HDC held = GetDC(window);
+  FillOn(held, {0, 0, 1, 1}, RGB(255, 0, 0)); // into b
+  HDC other = GetDC(window);
+  FillOn(other, {1, 0, 2, 1}, RGB(255, 0, 0)); // told once per DC: b
+  driver.events.clear();
+  ReleaseDC(window, other); // shown: b may be read now
+  FillOn(held, {2, 0, 3, 1}, RGB(255, 0, 0));
+  ReleaseDC(window, held);
+  EXPECT_EQ(driver.events, "present before present ");
+  // The last drawing went into a again, which was brought up to date.
+  EXPECT_EQ(driver.lentIndex, 0);
+  EXPECT_EQ(driver.a[0] & 0xFFFFFF, kRed);
+  EXPECT_EQ(driver.a[1] & 0xFFFFFF, kRed);
+  EXPECT_EQ(driver.a[2] & 0xFFFFFF, kRed);
+  EXPECT_EQ(driver.b[2] & 0xFFFFFF, kBlue);
 }
 
 TEST_F(LentPixelsTest, PixelsTakenBackLeaveThePictureItsOwn) {

@@ -202,8 +202,14 @@ void Present(Dc *dc) {
     dirty.bottom = std::min(dirty.bottom, dc->clip.bottom);
   }
   if (w != nullptr && GetDriver() != nullptr && dirty.left < dirty.right &&
-      dirty.top < dirty.bottom)
+      dirty.top < dirty.bottom) {
     GetDriver()->Present(dc->hwnd, w->surface, dirty);
+    // What the host showed it may be reading now: another DC of the window
+    // still open tells the host again before it draws more.
+    for (auto &[handle, other] : g_dcs.items())
+      if (other->hwnd == dc->hwnd)
+        other->drawing = false;
+  }
   dc->touched = false;
 }
 
