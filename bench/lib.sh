@@ -40,11 +40,15 @@ cpu_costs() { # PID CLICK...
   c1=$(ns_on_cpu "$pid")
   echo "$resting $(((c1 - c0 - resting * clicks / 4) / clicks))"
 }
-# One row of the memory and CPU table.
-cost_row() { # NAME UNIT RSS DIRTY PSS PER_CLICK_NS RESTING_NS
-  awk -v n="$1" -v u="$2" -v r="$3" -v d="$4" -v p="$5" -v c="$6" -v s="$7" 'BEGIN {
-    printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms | %.2f ms/s |\n",
-      n, u, r / 1024, d / 1024, p / 1024, c / 1e6, s / 1e6 }'
+# How many times the target saw "a" typed (its log).
+typed_a() { grep -c '^press .* keysym=a ' "$1"; }
+# One row of the memory and CPU table; TYPED: how many of the clicks typed
+# "a" (a click that types nothing costs less, and says nothing).
+cost_row() { # NAME UNIT RSS DIRTY PSS PER_CLICK_NS RESTING_NS TYPED
+  awk -v n="$1" -v u="$2" -v r="$3" -v d="$4" -v p="$5" -v c="$6" -v s="$7" \
+    -v t="$8" 'BEGIN {
+    printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms (%s of 20 typed) | %.2f ms/s |\n",
+      n, u, r / 1024, d / 1024, p / 1024, c / 1e6, t, s / 1e6 }'
 }
 measured() { # what else to say
   echo "Measured $(date -u +%Y-%m-%d) at $(git -C "$(dirname "$0")" rev-parse --short HEAD 2>/dev/null || echo '?') on $(nproc) x $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1), $rounds rounds$1."

@@ -84,12 +84,19 @@ measure() { # NAME UNIT
   sleep 1.5
   read -r rss dirty pss < <(memory "$pid")
   read -r ax ay < <(a_key "$name" "${unit/-/3}")
+  # Onto the key from beside it, as a hand moves: a keyboard that places
+  # the pointer by its motion alone sees it there.
+  send move $((ax - 2)) "$ay"
+  settle
   send move "$ax" "$ay"
   settle
+  local before
+  before=$(typed_a "$log")
   read -r resting per_click < <(cpu_costs "$pid" click_here)
   send move 640 100
   settle
-  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$resting"
+  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$resting" \
+    $(($(typed_a "$log") - before))
   stop "$pid"
 }
 

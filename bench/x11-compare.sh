@@ -113,11 +113,16 @@ measure() { # NAME UNIT
   eval "$(xdotool getwindowgeometry --shell "$win")"
   read -r ax ay < <(a_key "$name" "$unit")
   read -r rss dirty pss < <(memory "$pid")
-  # Resting on the key, then clicks with the pointer already there.
+  # Resting on the key (reached from beside it, as a hand moves), then
+  # clicks with the pointer already there.
+  xdotool mousemove $((X + ax - 2)) $((Y + ay))
   xdotool mousemove $((X + ax)) $((Y + ay))
+  local before
+  before=$(typed_a "$work/target.log")
   read -r resting per_click < <(cpu_costs "$pid" xdotool click 1)
   xdotool mousemove 5 5
-  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$resting"
+  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$resting" \
+    $(($(typed_a "$work/target.log") - before))
   stop "$pid"
 }
 
