@@ -376,12 +376,14 @@ uint32_t FormatFor(uint32_t alpha) {
   return alpha == 255 ? WL_SHM_FORMAT_XRGB8888 : WL_SHM_FORMAT_ARGB8888;
 }
 
-void CopyPixels(const Buffer &from, Buffer &to, RECT r) {
+// The pixels inside `r` (clamped to the buffer) from a picture of the same
+// size whose rows are `fromStride` bytes apart, as they are.
+void CopyPixels(const uint8_t *from, size_t fromStride, Buffer &to, RECT r) {
   r = {std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0),
        std::min<LONG>(r.right, to.width), std::min<LONG>(r.bottom, to.height)};
   for (int y = int(r.top); y < int(r.bottom); ++y)
     std::memcpy(to.pixels + size_t(y) * size_t(to.width) + r.left,
-                from.pixels + size_t(y) * size_t(from.width) + r.left,
+                from + size_t(y) * fromStride + size_t(r.left) * 4,
                 size_t(r.right - r.left) * 4);
 }
 
@@ -404,7 +406,8 @@ void WaylandDriver::BeforeDraw(HWND hwnd) {
     return;
   }
   if (b->stale.left < b->stale.right && b->stale.top < b->stale.bottom)
-    CopyPixels(*lent, *b, b->stale);
+    CopyPixels(reinterpret_cast<const uint8_t *>(lent->pixels),
+               size_t(lent->width) * 4, *b, b->stale);
   b->stale = {0, 0, 0, 0};
   if (portable::LendWindowPixels(hwnd, reinterpret_cast<uint8_t *>(b->pixels),
                                  b->width, b->height))
@@ -518,13 +521,13 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
   copy = {std::max<LONG>(copy.left, 0), std::max<LONG>(copy.top, 0),
           std::min<LONG>(copy.right, picture->width),
           std::min<LONG>(copy.bottom, picture->height)};
-  for (int y = int(copy.top); y < int(copy.bottom); ++y) {
-    const uint32_t *from = reinterpret_cast<const uint32_t *>(picture->Row(y));
-    uint32_t *to = b->pixels + size_t(y) * size_t(picture->width);
-    if (a == 255) {
-      for (int x = int(copy.left); x < int(copy.right); ++x)
-        to[x] = 0xFF000000u | (from[x] & 0xFFFFFFu);
-    } else {
+  if (a == 255) // XRGB8888: the fourth byte is not looked at
+    CopyPixels(picture->Row(0), size_t(picture->stride), *b, copy);
+  else
+    for (int y = int(copy.top); y < int(copy.bottom); ++y) {
+      const uint32_t *from =
+          reinterpret_cast<const uint32_t *>(picture->Row(y));
+      uint32_t *to = b->pixels + size_t(y) * size_t(picture->width);
       for (int x = int(copy.left); x < int(copy.right); ++x) {
         const uint32_t c = from[x];
         const uint32_t r = ((c >> 16) & 0xFF) * a / 255;
@@ -533,7 +536,6 @@ void WaylandDriver::Draw(HWND hwnd, LayerSurface &s) {
         to[x] = (a << 24) | (r << 16) | (g << 8) | bl;
       }
     }
-  }
   b->stale = {0, 0, 0, 0};
   for (Buffer &other : s.buffers)
     if (&other != b)
