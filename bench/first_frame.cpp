@@ -1,12 +1,14 @@
 // Starts a Wayland client and says how long it took to give the
 // compositor its first picture: "MICROSECONDS PID" from the fork to the
-// first buffer at least 64 pixels wide attached to a surface (a smaller
-// one is a cursor, or a blank helper surface), as the client's own
-// protocol log (WAYLAND_DEBUG=1) says. Stays to read the log until the
-// client ends (a log that is not read would stop it), with its own output
-// closed.
+// first write to the compositor after the first buffer at least 64 pixels
+// wide was attached to a surface (a smaller one is a cursor, or a blank
+// helper surface), as the client's own protocol log (WAYLAND_DEBUG=1) says,
+// with the writes marked in it by MARKS (tests/wayland/sent_marks.cpp,
+// preloaded): a request is queued when made, and only a write hands it
+// over. Stays to read the log until the client ends (a log that is not
+// read would stop it), with its own output closed.
 //
-// usage: first-frame COMMAND [ARGUMENT...]
+// usage: first-frame MARKS COMMAND [ARGUMENT...]
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -29,8 +31,8 @@ int64_t NowUs() {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: first-frame COMMAND [ARGUMENT...]\n");
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: first-frame MARKS COMMAND [ARGUMENT...]\n");
     return 2;
   }
   int pipeFds[2];
@@ -44,7 +46,8 @@ int main(int argc, char **argv) {
     dup2(none, 1);
     dup2(pipeFds[1], 2);
     setenv("WAYLAND_DEBUG", "1", 1);
-    execvp(argv[1], argv + 1);
+    setenv("LD_PRELOAD", argv[1], 1);
+    execvp(argv[2], argv + 2);
     _exit(127);
   }
   if (pid < 0)
@@ -52,6 +55,7 @@ int main(int argc, char **argv) {
   close(pipeFds[1]);
   std::string pending;            // the log's last line, not yet whole
   std::set<std::string> pictures; // "wl_buffer@N" at least 64 wide
+  bool attached = false;          // a picture, not yet written
   bool told = false;
   char buffer[65536];
   for (;;) {
@@ -77,18 +81,21 @@ int main(int argc, char **argv) {
           pictures.insert(line.substr(id, comma - id));
         continue;
       }
-      at = line.find(".attach(");
-      if (at == std::string::npos)
-        continue;
-      const size_t id = at + 8, comma = line.find(',', id);
-      if (comma != std::string::npos &&
-          pictures.count(line.substr(id, comma - id)) != 0) {
+      if (attached && line.rfind("flinto-wl-sent ", 0) == 0) {
         std::printf("%lld %d\n", static_cast<long long>(NowUs() - start),
                     static_cast<int>(pid));
         std::fflush(stdout);
         std::fclose(stdout);
         told = true;
+        continue;
       }
+      at = line.find(".attach(");
+      if (at == std::string::npos)
+        continue;
+      const size_t id = at + 8, comma = line.find(',', id);
+      if (comma != std::string::npos &&
+          pictures.count(line.substr(id, comma - id)) != 0)
+        attached = true;
     }
   }
   if (!told)

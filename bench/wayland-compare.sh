@@ -3,9 +3,9 @@
 # installed) under one headless sway (1280 x 800, no bar, so Flinto shows
 # itself), with a native target client. Prints Markdown tables, with the
 # date, the commit and the machine:
-# - start-up: from the fork to the first buffer attached to a surface, as
-#   the client's own protocol log says (bench/first-frame), in interleaved
-#   rounds, min and median;
+# - start-up: from the fork to the first buffer attached to a surface and
+#   written to the compositor, as the client's own protocol log says
+#   (bench/first-frame), in interleaved rounds, min and median;
 # - memory once up: RSS, private dirty and PSS; Flinto at units 3 and 6;
 # - CPU per click on "a" and per second with the pointer resting on a key
 #   (/proc/PID/schedstat); Flinto at units 3 and 6.
@@ -54,7 +54,8 @@ for name in "${present[@]}"; do : >"$work/start-$name"; done
 for ((r = 0; r < rounds; r++)); do
   for name in "${present[@]}"; do
     settings 3
-    read -r us pid < <(as_user "$work/bin/first-frame" "$(command_of "$name")")
+    read -r us pid < <(as_user "$work/bin/first-frame" \
+      "$work/bin/flinto-wl-sent.so" "$(command_of "$name")")
     [ "$us" != "-" ] && echo "$us" >>"$work/start-$name"
     sleep 0.3
     stop "$pid"
@@ -102,7 +103,7 @@ measure() { # NAME UNIT
 
 measured ", sway $(sway --version 2>/dev/null | awk '{print $3}')"
 echo
-echo "| Keyboard | Start-up to the first buffer, min / median |"
+echo "| Keyboard | Start-up to the first buffer sent, min / median |"
 echo "|---|---|"
 for name in "${present[@]}"; do
   read -r smin smed < <(stats <"$work/start-$name")

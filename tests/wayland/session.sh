@@ -46,6 +46,7 @@ wl_prepare() {
   cp "$build/flinto" "$build/flinto-wayland" \
     "$build/tests/wayland/flinto-wl-input" \
     "$build/tests/wayland/flinto-wl-target" "$build/tests/x11/flinto-target" \
+    "$build/tests/wayland/flinto-wl-sent.so" \
     "$work/bin/" || return 1
   chmod 777 "$work" "$work/config"
   chmod 700 "$work/run"
