@@ -1018,5 +1018,36 @@ park="640 150"
 send extent 1280 800
 fi
 
+# --- No tray ---------------------------------------------------------------
+if phase no_tray; then
+fresh_session no
+KX=$((work_w - 474)) KY=$((work_h - 156))
+# Its protocol log, with a mark where each write to the compositor went.
+: >"$work/no-tray.log"
+chmod 666 "$work/no-tray.log"
+asan="${ASAN_OPTIONS:-}"
+# (Preloaded ahead of a sanitizer's runtime, which then must not object.)
+ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" WAYLAND_DEBUG=1 \
+  spawn env LD_PRELOAD="$work/bin/flinto-wl-sent.so" "$work/bin/flinto" \
+  >>"$work/no-tray.log" 2>&1
+flinto_pid=$!
+check "with no tray to hold its icon, the keyboard shows itself at once" \
+  wait_for 20 shows_sim
+# The order in the log: the keyboard's first picture (its buffer attached),
+# a write to the compositor, and only then the virtual keyboard (its keymap
+# made, a few milliseconds).
+sent_before_keymap() {
+  awk '/create_buffer\(new id wl_buffer@[0-9]+, 0, 474, 156,/ {
+         sub(/.*new id /, ""); sub(/,.*/, ""); picture = $0 }
+       picture != "" && index($0, ".attach(" picture ",") { attached = 1 }
+       attached && /^flinto-wl-sent / { sent = 1 }
+       /create_virtual_keyboard/ { keymap = 1; ok = attached && sent; exit }
+       END { exit !(keymap && ok) }' "$work/no-tray.log"
+}
+check "its first picture goes to the compositor before the keymap is made" \
+  sent_before_keymap
+stop_flinto
+fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

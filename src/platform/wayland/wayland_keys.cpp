@@ -103,6 +103,9 @@ void WaylandDriver::EnsureKeyboard() {
   if (keyboardTried_)
     return;
   keyboardTried_ = true;
+  // What was drawn goes to the compositor before the keymap is made: the
+  // first picture does not wait for it.
+  wl_display_flush(display_);
   std::string error;
   if (!InitKeyboard(&error))
     std::fprintf(stderr, "flinto: %s: no key can be typed\n", error.c_str());
