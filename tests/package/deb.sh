@@ -50,7 +50,8 @@ check "it depends on fontconfig, which it loads when it looks for a font" \
 links() { grep -q "libx11-6" <<<"$depends" && grep -q "libfreetype6" <<<"$depends"; }
 check "and on the libraries it links (from dpkg-shlibdeps)" links
 dpkg-deb -x "$deb" "$work/root"
-for f in usr/bin/flinto usr/libexec/flinto/flinto-wayland \
+for f in usr/bin/flinto usr/libexec/flinto/flinto-x11 \
+  usr/libexec/flinto/flinto-wayland \
   usr/libexec/flinto/flinto-compositor-keys.so \
   usr/share/man/man1/flinto.1.gz \
   usr/share/doc/flinto/copyright usr/share/doc/flinto/changelog.gz \
@@ -60,7 +61,7 @@ for f in usr/bin/flinto usr/libexec/flinto/flinto-wayland \
   usr/share/metainfo/org.flinto.Flinto.metainfo.xml; do
   check "it holds /$f" test -s "$work/root/$f"
 done
-for p in usr/bin/flinto usr/libexec/flinto/flinto-wayland \
+for p in usr/libexec/flinto/flinto-x11 usr/libexec/flinto/flinto-wayland \
   usr/libexec/flinto/flinto-compositor-keys.so; do
   f="$work/root/$p"
   check "/$p is stripped" not sh -c "file '$f' | grep -q 'not stripped'"
@@ -72,7 +73,16 @@ for p in usr/bin/flinto usr/libexec/flinto/flinto-wayland \
     sh -c "readelf -W --dyn-syms '$f' | grep -q __stack_chk_fail && { [ '${p##*.}' = so ] || readelf -W --dyn-syms '$f' | grep -q '__snprintf_chk'; }"
 done
 check "the X11 program loads no Wayland nor D-Bus library" \
-  not sh -c "readelf -d '$work/root/usr/bin/flinto' | grep -E 'NEEDED.*(wayland|systemd|xkbcommon)'"
+  not sh -c "readelf -d '$work/root/usr/libexec/flinto/flinto-x11' | grep -E 'NEEDED.*(wayland|systemd|xkbcommon)'"
+# The program that chooses between them: linked statically, hardened too
+# (its stack protector seen in its code: it has no symbols left).
+chooser="$work/root/usr/bin/flinto"
+check "/usr/bin/flinto, which chooses, loads no library and is stripped" \
+  sh -c "! readelf -d '$chooser' | grep -q NEEDED && ! file '$chooser' | grep -q 'not stripped'"
+check "and is position independent, bound at start, with read-only relocations" \
+  sh -c "readelf -d '$chooser' | grep -q 'FLAGS_1.*NOW PIE' && readelf -l '$chooser' | grep -q GNU_RELRO"
+check "and has the stack protector" \
+  sh -c "objdump -d --no-show-raw-insn '$chooser' | grep -q '%fs:0x28'"
 lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1
 check "lintian finds no error and no warning" test $? -eq 0 || cat "$work/lintian.log"
 appstreamcli validate --no-net \

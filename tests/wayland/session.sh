@@ -43,7 +43,7 @@ wl_prepare() {
       chmod 1777 /tmp/.X11-unix
   fi
   mkdir -p "$work/bin" "$work/run" "$work/config"
-  cp "$build/flinto" "$build/flinto-wayland" \
+  cp "$build/flinto" "$build/flinto-x11" "$build/flinto-wayland" \
     "$build/tests/wayland/flinto-wl-input" \
     "$build/tests/wayland/flinto-wl-target" "$build/tests/x11/flinto-target" \
     "$build/tests/wayland/flinto-wl-sent.so" \

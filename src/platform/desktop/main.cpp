@@ -1,15 +1,16 @@
-// flinto: the on-screen keyboard on a Linux desktop. It runs as a Wayland
-// client where the compositor offers layer surfaces and virtual keyboards,
-// otherwise on X11 ($DISPLAY, Xwayland included); FLINTO_HOST=x11 or
+// flinto-x11 and flinto-wayland: the on-screen keyboard on a Linux desktop,
+// each with one host, as flinto (launcher.cpp) chooses: the Wayland host
+// where the compositor offers layer surfaces and virtual keyboards, else
+// the X11 host ($DISPLAY, Xwayland included); FLINTO_HOST=x11 or
 // FLINTO_HOST=wayland chooses. One line on stderr says which and why.
 // --help and --version answer without touching any display.
 //
-// Built twice: "flinto" holds the X11 host and "flinto-wayland", installed
-// beside it, the Wayland host, so that neither loads the other's libraries
-// (a start on X11 would spend a third of its time loading the Wayland and
-// D-Bus stack it never uses). flinto hands a Wayland session to
-// flinto-wayland, which hands it back, with the reason, when the
-// compositor is not one it can run on.
+// Built twice, so that neither loads the other's libraries (a start on X11
+// would spend a third of its time loading the Wayland and D-Bus stack it
+// never uses). flinto-wayland hands the start to flinto-x11, beside it,
+// with the reason, when the compositor is not one it can run on;
+// flinto-x11 started for a Wayland session (not through flinto) hands it to
+// flinto-wayland first.
 #include <unistd.h>
 
 #include <cstdio>
@@ -31,19 +32,15 @@ namespace {
 // Why the Wayland host did not run, as flinto-wayland hands it back.
 constexpr char kRefusedVariable[] = "FLINTO_WAYLAND_REFUSED";
 
-// Runs the other program of the two: beside this one (as built), else
-// where it is installed relative to this one. Returns only when neither
-// runs.
+// Runs the other program of the two, beside this one (as built and as
+// installed). Returns only when it does not run.
 void ExecOther(const char *name, char **argv) {
   const std::string folder = linuxhost::ProgramFolder();
   if (folder.empty())
     return;
-  for (const std::string &path :
-       {folder + name, folder + FLINTO_OTHER_INSTALLED}) {
-    std::string program = path;
-    argv[0] = program.data();
-    execv(program.c_str(), argv);
-  }
+  std::string program = folder + name;
+  argv[0] = program.data();
+  execv(program.c_str(), argv);
 }
 
 // SIGTERM, SIGINT, SIGHUP: the usual way out, as the close button takes it
@@ -164,8 +161,9 @@ int main(int argc, char **argv) {
   }
   // X11, with the reason.
   setenv(kRefusedVariable, waylandError.c_str(), 1);
-  ExecOther("flinto", argv);
-  std::fprintf(stderr, "flinto: %s, and the X11 host (flinto) cannot be run\n",
+  ExecOther("flinto-x11", argv);
+  std::fprintf(stderr,
+               "flinto: %s, and the X11 host (flinto-x11) cannot be run\n",
                waylandError.c_str());
   return 1;
 #else

@@ -26,18 +26,15 @@
 namespace x11 {
 namespace {
 
-// The module: beside the program (as built), else where it is installed.
+// The module, beside the program (as built and as installed).
 const FlintoKeyPathApi *LoadKeyPathModule(std::string *error) {
   const std::string folder = linuxhost::ProgramFolder();
   if (folder.empty()) {
     *error = "the program's own path is unknown";
     return nullptr;
   }
-  for (const std::string &path :
-       {folder + "flinto-compositor-keys.so", folder + FLINTO_KEYS_INSTALLED}) {
-    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr)
-      continue;
+  const std::string path = folder + "flinto-compositor-keys.so";
+  if (void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
     using Entry = const FlintoKeyPathApi *(*)();
     auto entry = reinterpret_cast<Entry>(dlsym(module, FLINTO_KEY_PATH_ENTRY));
     const FlintoKeyPathApi *api = entry != nullptr ? entry() : nullptr;
