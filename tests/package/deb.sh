@@ -47,8 +47,11 @@ check "it depends on a Japanese font" grep -q "fonts-ipafont-gothic | fonts-japa
 # Loaded only when a font is looked for: the linker does not record it.
 check "it depends on fontconfig, which it loads when it looks for a font" \
   grep -qE "(^|, )libfontconfig1( |,|$)" <<<"$depends"
-links() { grep -q "libx11-6" <<<"$depends" && grep -q "libfreetype6" <<<"$depends"; }
+links() { grep -q "libfreetype6" <<<"$depends" && grep -q "libwayland-client0" <<<"$depends"; }
 check "and on the libraries it links (from dpkg-shlibdeps)" links
+# The X client libraries are linked into the X11 program.
+check "but not on the X client libraries, which the X11 program holds" \
+  not grep -qE "libx11-6|libxcb1" <<<"$depends"
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/flinto usr/libexec/flinto/flinto-x11 \
   usr/libexec/flinto/flinto-wayland \
@@ -72,8 +75,8 @@ for p in usr/libexec/flinto/flinto-x11 usr/libexec/flinto/flinto-wayland \
   check "with the stack protector and checked buffer functions" \
     sh -c "readelf -W --dyn-syms '$f' | grep -q __stack_chk_fail && { [ '${p##*.}' = so ] || readelf -W --dyn-syms '$f' | grep -q '__snprintf_chk'; }"
 done
-check "the X11 program loads no Wayland nor D-Bus library" \
-  not sh -c "readelf -d '$work/root/usr/libexec/flinto/flinto-x11' | grep -E 'NEEDED.*(wayland|systemd|xkbcommon)'"
+check "the X11 program loads no Wayland, D-Bus nor X library" \
+  not sh -c "readelf -d '$work/root/usr/libexec/flinto/flinto-x11' | grep -E 'NEEDED.*(wayland|systemd|xkbcommon|X11|xcb)'"
 # The program that chooses between them: linked statically, hardened too
 # (its stack protector seen in its code: it has no symbols left).
 chooser="$work/root/usr/bin/flinto"
