@@ -7,7 +7,7 @@
 #   whose "Remote desktop" dialog is answered as a user would, through the
 #   accessibility bus (portal_dialog.py).
 # - kde: a virtual kwin_wayland; its fake input, granted by the desktop
-#   entry that names Flinto's path.
+#   entry that names the X11 program's path (flinto-x11.desktop, hidden).
 #
 # Flinto is clicked with the compositor's own pointer (a remote desktop
 # session of mutter's, KWin's fake input: tests/desktops/*_pointer.*), so
@@ -513,10 +513,11 @@ kde_session() {
   start_bus WAYLAND_DISPLAY=wayland-flinto XDG_CURRENT_DESKTOP=KDE \
     XDG_SESSION_TYPE=wayland
   export WAYLAND_DISPLAY=wayland-flinto
-  # The desktop entry that names Flinto's path grants the fake input.
+  # The hidden desktop entry that names the X11 program's path grants the
+  # fake input.
   mkdir -p "$HOME_DIR/.local/share/applications"
-  sed -e "s|^Exec=.*|Exec=$work/bin/flinto|" "$here/../../data/flinto.desktop" \
-    >"$HOME_DIR/.local/share/applications/flinto.desktop"
+  sed -e "s|^Exec=.*|Exec=$work/bin/flinto-x11|" "$here/../../data/flinto-x11.desktop" \
+    >"$HOME_DIR/.local/share/applications/flinto-x11.desktop"
   [ -n "${runner[*]}" ] && chown -R "$test_user:$test_user" "$HOME_DIR"
   printf '[Desktop Entry]\nType=Application\nName=Flinto test pointer\nExec=%s\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n' \
     "$work/bin/flinto-kwin-pointer" >"$HOME_DIR/.local/share/applications/flinto-kwin-pointer.desktop"
@@ -566,14 +567,16 @@ if check "kde: the compositor, its bus and the target start" kde_session kde; th
   stop_flinto
   # A copy no desktop entry names: no fake input, and no question asked.
   mkdir -p "$work/bin/unnamed"
-  cp "$work/bin/flinto" "$work/bin/flinto-compositor-keys.so" "$work/bin/unnamed/"
+  cp "$work/bin/flinto" "$work/bin/flinto-x11" "$work/bin/flinto-wayland" \
+    "$work/bin/flinto-compositor-keys.so" "$work/bin/unnamed/"
   start_flinto FLINTO_INJECT=kwin FLINTO_PROGRAM="$work/bin/unnamed/flinto"
   check "kde: without the desktop entry: XTest, with the notice" \
     wait_for 10 said "typing by XTest: only X11 applications will receive keys (the compositor offers no fake input"
   stop_flinto
   # Without the module beside it nor where it is installed: XTest.
   mkdir -p "$work/bin/alone"
-  cp "$work/bin/flinto" "$work/bin/alone/"
+  cp "$work/bin/flinto" "$work/bin/flinto-x11" "$work/bin/flinto-wayland" \
+    "$work/bin/alone/"
   start_flinto FLINTO_PROGRAM="$work/bin/alone/flinto"
   check "kde: without the module: XTest, with the notice and why" \
     wait_for 10 said "typing by XTest: only X11 applications will receive keys (the module .*cannot be loaded)"

@@ -59,6 +59,7 @@ for f in usr/bin/flinto usr/libexec/flinto/flinto-x11 \
   usr/share/man/man1/flinto.1.gz \
   usr/share/doc/flinto/copyright usr/share/doc/flinto/changelog.gz \
   usr/share/applications/flinto.desktop \
+  usr/share/applications/flinto-x11.desktop \
   usr/share/icons/hicolor/48x48/apps/flinto.png \
   usr/share/icons/hicolor/scalable/apps/flinto.svg \
   usr/share/metainfo/org.flinto.Flinto.metainfo.xml; do
@@ -93,10 +94,11 @@ appstreamcli validate --no-net \
 check "appstreamcli validates the metainfo" test $? -eq 0 || cat "$work/appstream.log"
 check "its release is 0.1.0" grep -q '<release version="0.1.0"' \
   "$work/root/usr/share/metainfo/org.flinto.Flinto.metainfo.xml"
-check "desktop-file-validate passes the desktop entry" \
-  desktop-file-validate "$work/root/usr/share/applications/flinto.desktop"
-check "which names the program by its path, with KDE's fake input" \
-  sh -c "grep -qx 'Exec=/usr/bin/flinto' '$work/root/usr/share/applications/flinto.desktop' && grep -q '^X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,' '$work/root/usr/share/applications/flinto.desktop'"
+apps="$work/root/usr/share/applications"
+check "desktop-file-validate passes the desktop entries" \
+  desktop-file-validate "$apps/flinto.desktop" "$apps/flinto-x11.desktop"
+check "which name the programs by their paths, the hidden one with KDE's fake input" \
+  sh -c "grep -qx 'Exec=/usr/bin/flinto' '$apps/flinto.desktop' && grep -qx 'Exec=/usr/libexec/flinto/flinto-x11' '$apps/flinto-x11.desktop' && grep -qx 'NoDisplay=true' '$apps/flinto-x11.desktop' && grep -q '^X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,' '$apps/flinto-x11.desktop'"
 check "which has a Japanese name and comment" \
   sh -c "grep -q '^Name\[ja\]=' '$work/root/usr/share/applications/flinto.desktop' && grep -q '^Comment\[ja\]=' '$work/root/usr/share/applications/flinto.desktop'"
 LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l \
@@ -108,8 +110,8 @@ check "the manual page reads without a warning" \
 cmake --install "$build" --prefix "$work/prefix" >/dev/null 2>&1
 check "cmake --install puts the program, the entry and the icons in place" \
   sh -c "test -x '$work/prefix/bin/flinto' && test -f '$work/prefix/share/applications/flinto.desktop' && test -f '$work/prefix/share/icons/hicolor/scalable/apps/flinto.svg'"
-check "the entry names the program where it was installed" \
-  grep -qx "Exec=$work/prefix/bin/flinto" "$work/prefix/share/applications/flinto.desktop"
+check "the entries name the programs where they were installed" \
+  sh -c "grep -qx 'Exec=$work/prefix/bin/flinto' '$work/prefix/share/applications/flinto.desktop' && grep -qx 'Exec=$work/prefix/libexec/flinto/flinto-x11' '$work/prefix/share/applications/flinto-x11.desktop'"
 
 # --- Installed, used, removed ------------------------------------------------
 if ! $sudo true 2>/dev/null; then
