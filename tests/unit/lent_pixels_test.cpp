@@ -179,3 +179,24 @@ TEST_F(LentPixelsTest, APictureMadeAnewIsItsOwnAndKeepsWhatItShowed) {
 }
 
 } // namespace
+
+// A picture's memory on both sides of the size from which its pages are
+// mapped in one go (128 x 128 at 32 bits: 64 KiB), and made anew across
+// it both ways: zeroed, holding what is drawn, given back without harm.
+TEST(PictureMemory, EverySizeIsZeroedHoldsItsPixelsAndIsGivenBack) {
+  for (const int width : {8, 127, 128, 129, 600}) {
+    portable::Bitmap b;
+    for (const int w : {width, width < 128 ? 600 : 8, width}) {
+      b.Allocate(w, 128, 32, false);
+      ASSERT_EQ(b.data.size(), size_t(w) * 128 * 4);
+      size_t nonZero = 0;
+      for (const uint8_t byte : b.data)
+        nonZero += byte != 0;
+      EXPECT_EQ(nonZero, 0u) << w << " wide";
+      b.Set(0, 0, kRed);
+      b.Set(w - 1, 127, kBlue);
+      EXPECT_EQ(b.Get(0, 0), kRed);
+      EXPECT_EQ(b.Get(w - 1, 127), kBlue);
+    }
+  }
+}

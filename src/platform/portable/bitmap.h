@@ -4,9 +4,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace portable {
+
+// Pixel memory. A large picture's pages are made when it is allocated, all
+// in one go (MAP_POPULATE), rather than one page fault each as it is first
+// drawn: a window's picture and the back buffer are drawn whole at once,
+// and their first drawing was mostly page faults. (Sanitized builds keep
+// them on the heap, where overruns are caught.)
+template <typename T> struct PixelAllocator {
+  using value_type = T;
+  PixelAllocator() = default;
+  template <typename U> PixelAllocator(const PixelAllocator<U> &) {}
+  T *allocate(size_t n);
+  void deallocate(T *p, size_t n);
+  template <typename U> bool operator==(const PixelAllocator<U> &) const {
+    return true;
+  }
+  template <typename U> bool operator!=(const PixelAllocator<U> &) const {
+    return false;
+  }
+};
 
 // Pixels: 24 or 32 bits per pixel, blue-green-red byte order. A window's
 // picture can live in pixels a driver lends (what the compositor is shown),
@@ -17,7 +37,7 @@ struct Bitmap {
   int bpp = 32;
   int stride = 0;
   bool bottomUp = false;
-  std::vector<uint8_t> data;
+  std::vector<uint8_t, PixelAllocator<uint8_t>> data;
   uint8_t *lent = nullptr; // the pixels, when not `data`'s
 
   void Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp);

@@ -1,5 +1,6 @@
 // Device contexts, bitmaps, pens, brushes, fonts and drawing on in-memory
 // images.
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -121,6 +122,47 @@ void NoteDirty(Dc *dc, const RECT &r) {
 }
 
 } // namespace
+
+namespace {
+
+// From this size a picture's pages are made in one go; smaller ones (the
+// cursor's, a glyph's) stay on the heap.
+constexpr size_t kPicturePages = 64 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPicturesMapped = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPicturesMapped = false;
+#else
+constexpr bool kPicturesMapped = true;
+#endif
+#else
+constexpr bool kPicturesMapped = true;
+#endif
+
+} // namespace
+
+template <typename T> T *PixelAllocator<T>::allocate(size_t n) {
+  const size_t bytes = n * sizeof(T);
+  if (kPicturesMapped && bytes >= kPicturePages) {
+    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED)
+      throw std::bad_alloc();
+    return static_cast<T *>(p);
+  }
+  return static_cast<T *>(::operator new(bytes));
+}
+
+template <typename T> void PixelAllocator<T>::deallocate(T *p, size_t n) {
+  const size_t bytes = n * sizeof(T);
+  if (kPicturesMapped && bytes >= kPicturePages)
+    munmap(p, bytes);
+  else
+    ::operator delete(p);
+}
+
+template struct PixelAllocator<uint8_t>;
 
 void Bitmap::Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp) {
   width = std::max(0, w);

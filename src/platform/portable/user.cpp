@@ -140,7 +140,7 @@ bool LendWindowPixels(HWND hwnd, uint8_t *pixels, int width, int height) {
       w->surface.height != height || w->surface.stride != width * 4)
     return false;
   w->surface.lent = pixels;
-  std::vector<uint8_t>().swap(w->surface.data);
+  decltype(w->surface.data)().swap(w->surface.data);
   return true;
 }
 
