@@ -114,6 +114,9 @@ check "the manual page reads without a warning" \
 cmake --install "$build" --prefix "$work/prefix" >/dev/null 2>&1
 check "cmake --install puts the program, the entry and the icons in place" \
   sh -c "test -x '$work/prefix/bin/flinto' && test -f '$work/prefix/share/applications/flinto.desktop' && test -f '$work/prefix/share/icons/hicolor/scalable/apps/flinto.svg'"
+ln -s "$work/prefix/bin/flinto" "$work/flinto-link"
+check "flinto runs the X11 program where it was installed, also through a link" \
+  sh -c "env -u WAYLAND_DISPLAY '$work/prefix/bin/flinto' --version | grep -qx 'flinto 0.1.0' && env -u WAYLAND_DISPLAY '$work/flinto-link' --version | grep -qx 'flinto 0.1.0' && WAYLAND_DISPLAY=wayland-none '$work/prefix/bin/flinto' --version | grep -qx 'flinto 0.1.0'"
 check "the entries name the programs where they were installed" \
   sh -c "grep -qx 'Exec=$work/prefix/bin/flinto' '$work/prefix/share/applications/flinto.desktop' && grep -qx 'Exec=$work/prefix/libexec/flinto/flinto-x11' '$work/prefix/share/applications/flinto-x11.desktop'"
 

@@ -48,6 +48,19 @@ check "in one line" test "$(wc -l <<<"$out")" -eq 1
 out=$(FLINTO_HOST=beos as_user "$work/bin/flinto" 2>&1)
 status=$?
 check "an unknown FLINTO_HOST: status 1" says 'must be x11 or wayland'
+# flinto runs the host's program from its own folder: without the Wayland
+# one, the X11 one says so; without the X11 one, flinto says what it tried.
+mkdir -p "$work/bin/no-wayland" "$work/bin/alone"
+cp "$work/bin/flinto" "$work/bin/flinto-x11" "$work/bin/no-wayland/"
+cp "$work/bin/flinto" "$work/bin/alone/"
+out=$(WAYLAND_DISPLAY=wayland-none as_user "$work/bin/no-wayland/flinto" 2>&1)
+status=$?
+check "without flinto-wayland: flinto-x11 runs and says why, status 1 (no X display)" \
+  says 'the Wayland host (flinto-wayland) cannot be run, and cannot open the X display'
+out=$(WAYLAND_DISPLAY=wayland-none as_user "$work/bin/alone/flinto" 2>&1)
+status=$?
+check "without either: what was tried and why, status 1" \
+  says "the X11 host cannot be run: $work/bin/alone/.*flinto-x11: No such file"
 fi
 
 # --- The desktop ---------------------------------------------------------

@@ -11,6 +11,7 @@
 // one cost a Wayland start a quarter of its time.
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -19,42 +20,55 @@
 namespace {
 
 // Runs `name` from `folder` (ending in '/'), then from where it is
-// installed relative to this program. Returns only when neither runs.
-void Run(const char *folder, const char *name, char **argv) {
+// installed relative to this program. Returns only when neither runs,
+// with the reason for the last path tried in `why` and the path in
+// `tried`.
+void Run(const char *folder, const char *name, char **argv, char *tried,
+         size_t triedSize, int *why) {
   const char *const places[] = {"", FLINTO_PROGRAMS_INSTALLED};
   for (const char *under : places) {
-    char path[PATH_MAX];
     const int n =
-        std::snprintf(path, sizeof path, "%s%s%s", folder, under, name);
-    if (n <= 0 || size_t(n) >= sizeof path)
+        std::snprintf(tried, triedSize, "%s%s%s", folder, under, name);
+    if (n <= 0 || size_t(n) >= triedSize) {
+      *why = ENAMETOOLONG;
       continue;
-    argv[0] = path;
-    execv(path, argv);
+    }
+    argv[0] = tried;
+    execv(tried, argv);
+    *why = errno;
   }
 }
 
 } // namespace
 
-int main(int, char **argv) {
+int main(int argc, char **argv) {
+  // Started with no arguments at all, not even its name: a list of its own.
+  char *none[] = {nullptr, nullptr};
+  if (argc < 1 || argv[0] == nullptr)
+    argv = none;
   char folder[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", folder, sizeof folder - 1);
-  if (n <= 0) {
-    std::fputs("flinto: cannot find where this program is\n", stderr);
+  const ssize_t n = readlink("/proc/self/exe", folder, sizeof folder);
+  if (n <= 0 || size_t(n) >= sizeof folder) {
+    std::fputs("flinto: cannot find where this program is "
+               "(/proc/self/exe)\n",
+               stderr);
     return 1;
   }
   folder[n] = '\0';
   std::strrchr(folder, '/')[1] = '\0';
-  char *const self = argv[0];
 
   const char *host = std::getenv("FLINTO_HOST");
   const char *wayland = std::getenv("WAYLAND_DISPLAY");
   const bool hostSet = host != nullptr && *host != '\0';
   const bool toWayland = hostSet ? std::strcmp(host, "wayland") == 0
                                  : wayland != nullptr && *wayland != '\0';
+  char tried[PATH_MAX];
+  int why = 0;
   if (toWayland)
-    Run(folder, "flinto-wayland", argv);
+    Run(folder, "flinto-wayland", argv, tried, sizeof tried, &why);
   // (Without flinto-wayland, flinto-x11 says so, or runs on X11.)
-  Run(folder, "flinto-x11", argv);
-  std::fprintf(stderr, "flinto: %s: cannot run flinto-x11 beside it\n", self);
+  Run(folder, "flinto-x11", argv, tried, sizeof tried, &why);
+  std::fprintf(stderr, "flinto: the X11 host cannot be run: %s: %s\n", tried,
+               std::strerror(why));
   return 1;
 }
