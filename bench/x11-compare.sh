@@ -27,7 +27,7 @@ first_map="$build/bench/first-map"
   echo "no $first_map: configure with -DFLINTO_BENCH=ON and build" >&2
   exit 1
 }
-settle_files "$build/flinto"
+settle_files "$build/flinto" "$build/flinto-x11"
 present=()
 for name in $names; do
   case "$name" in

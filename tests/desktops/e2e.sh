@@ -573,7 +573,7 @@ if check "kde: the compositor, its bus and the target start" kde_session kde; th
   check "kde: without the desktop entry: XTest, with the notice" \
     wait_for 10 said "typing by XTest: only X11 applications will receive keys (the compositor offers no fake input"
   stop_flinto
-  # Without the module beside it nor where it is installed: XTest.
+  # Without the module beside it: XTest.
   mkdir -p "$work/bin/alone"
   cp "$work/bin/flinto" "$work/bin/flinto-x11" "$work/bin/flinto-wayland" \
     "$work/bin/alone/"
