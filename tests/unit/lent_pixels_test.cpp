@@ -180,19 +180,6 @@ TEST_F(LentPixelsTest, APictureMadeAnewIsItsOwnAndKeepsWhatItShowed) {
 
 } // namespace
 
-// Sanitized builds keep every picture on the heap.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kPicturesMapped = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kPicturesMapped = false;
-#else
-constexpr bool kPicturesMapped = true;
-#endif
-#else
-constexpr bool kPicturesMapped = true;
-#endif
-
 // A picture's memory on both sides of the size from which its pages are
 // mapped in one go (128 x 128 at 32 bits: 64 KiB), and made anew across
 // it both ways: mapped (a page's start) from that size, zeroed, holding
@@ -203,7 +190,8 @@ TEST(PictureMemory, EverySizeIsZeroedHoldsItsPixelsAndIsGivenBack) {
     for (const int w : {width, width < 128 ? 600 : 8, width}) {
       b.Allocate(w, 128, 32, false);
       ASSERT_EQ(b.data.size(), size_t(w) * 128 * 4);
-      if (kPicturesMapped && b.data.size() >= 64 * 1024) {
+      if (portable::kPicturesMapped &&
+          b.data.size() >= portable::kPicturePages) {
         EXPECT_EQ(reinterpret_cast<uintptr_t>(b.data.data()) % 4096, 0u)
             << w << " wide";
       }

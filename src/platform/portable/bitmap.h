@@ -14,6 +14,22 @@ namespace portable {
 // drawn: a window's picture and the back buffer are drawn whole at once,
 // and their first drawing was mostly page faults. (Sanitized builds keep
 // them on the heap, where overruns are caught.)
+// From this size a picture's pages are made in one go; smaller ones (the
+// cursor's, a glyph's) stay on the heap, as every picture does in
+// sanitized builds.
+constexpr size_t kPicturePages = 64 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPicturesMapped = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPicturesMapped = false;
+#else
+constexpr bool kPicturesMapped = true;
+#endif
+#else
+constexpr bool kPicturesMapped = true;
+#endif
+
 template <typename T> struct PixelAllocator {
   using value_type = T;
   PixelAllocator() = default;

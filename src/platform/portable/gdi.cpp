@@ -123,25 +123,6 @@ void NoteDirty(Dc *dc, const RECT &r) {
 
 } // namespace
 
-namespace {
-
-// From this size a picture's pages are made in one go; smaller ones (the
-// cursor's, a glyph's) stay on the heap.
-constexpr size_t kPicturePages = 64 * 1024;
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kPicturesMapped = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kPicturesMapped = false;
-#else
-constexpr bool kPicturesMapped = true;
-#endif
-#else
-constexpr bool kPicturesMapped = true;
-#endif
-
-} // namespace
-
 template <typename T> T *PixelAllocator<T>::allocate(size_t n) {
   const size_t bytes = n * sizeof(T);
   if (kPicturesMapped && bytes >= kPicturePages) {
