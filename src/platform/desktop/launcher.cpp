@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/desktop/host_choice.h"
+
 namespace {
 
 // Runs `name` from `folder` (ending in '/'), then from where it is
@@ -57,14 +59,10 @@ int main(int argc, char **argv) {
   folder[n] = '\0';
   std::strrchr(folder, '/')[1] = '\0';
 
-  const char *host = std::getenv("FLINTO_HOST");
-  const char *wayland = std::getenv("WAYLAND_DISPLAY");
-  const bool hostSet = host != nullptr && *host != '\0';
-  const bool toWayland = hostSet ? std::strcmp(host, "wayland") == 0
-                                 : wayland != nullptr && *wayland != '\0';
   char tried[PATH_MAX];
   int why = 0;
-  if (toWayland)
+  if (desktop::WaylandWanted(std::getenv("FLINTO_HOST"),
+                             std::getenv("WAYLAND_DISPLAY")))
     Run(folder, "flinto-wayland", argv, tried, sizeof tried, &why);
   // (Without flinto-wayland, flinto-x11 says so, or runs on X11.)
   Run(folder, "flinto-x11", argv, tried, sizeof tried, &why);

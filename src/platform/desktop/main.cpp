@@ -19,6 +19,7 @@
 
 #include "app/app.h"
 #include "keyboard/keyboard.h"
+#include "platform/desktop/host_choice.h"
 #include "platform/linux/program_folder.h"
 #include "platform/portable/registry.h"
 #ifdef FLINTO_WAYLAND_PROGRAM
@@ -136,9 +137,7 @@ int main(int argc, char **argv) {
                  host.c_str());
     return 1;
   }
-  const bool waylandWanted =
-      host == "wayland" ||
-      (host.empty() && waylandName != nullptr && *waylandName != '\0');
+  const bool waylandWanted = desktop::WaylandWanted(forced, waylandName);
 
 #ifdef FLINTO_WAYLAND_PROGRAM
   std::string waylandError = "WAYLAND_DISPLAY is not set";
