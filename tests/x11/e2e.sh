@@ -609,12 +609,30 @@ fi
 # --- One Flinto per display ---------------------------------------------
 if phase second_start; then
 start_flinto
+click_tray
+wait_for 5 keyboard_viewable
+xdotool windowactivate "$target_id" 2>/dev/null
+wait_for 5 active_is_target
+# The running keyboard holds Shift (latched) and has turned the server's
+# repeat off for its keys: a second start must leave both alone.
+before=$(log_lines)
+click_key 0x10 3
+wait_for 3 grep -q "press keycode=50" <(new_events "$before")
+repeat_record=$(xprop -root _FLINTO_XTEST_REPEAT)
 "$flinto" >"$work/second.log" 2>&1
 status=$?
 check "a second start ends at once with status 0" test "$status" -eq 0
 check "and shows the running keyboard" wait_for 5 keyboard_viewable
 check "the target keeps the focus" active_is_target
 check "one tray icon" test "$(xdotool search --class '^FlintoTray$' | wc -l)" -eq 1
+sleep 0.3
+check "the running keyboard's Shift is still down" \
+  not grep -q "release keycode=50" <(new_events "$before")
+check "and its record of the server's repeat is kept ($repeat_record)" \
+  test "$(xprop -root _FLINTO_XTEST_REPEAT)" = "$repeat_record"
+click_key 0x10 3
+check "Shift is let go by the running keyboard" \
+  wait_for 3 grep -q "release keycode=50" <(new_events "$before")
 
 fi
 

@@ -193,7 +193,6 @@ bool X11Driver::Init(const char *name, std::string *error) {
     xkbGroup_ = state.group;
   }
   ReadKeyboardMap();
-  StopServerRepeat();
 
   // Substructure: the top-level windows' maps and restacks, after which
   // the keyboard finds its place again (see PlaceKeyboard).
@@ -245,7 +244,13 @@ X11Driver::~X11Driver() {
 
 uint64_t X11Driver::Now() { return linuxhost::MonotonicMs(); }
 
-void X11Driver::Wait(uint64_t deadline) { PumpEvents(deadline, 0, nullptr); }
+void X11Driver::Wait(uint64_t deadline) {
+  if (!keysPrepared_) {
+    XFlush(dpy_); // the first picture first
+    PrepareKeys();
+  }
+  PumpEvents(deadline, 0, nullptr);
+}
 
 // Events already read are handled without a poll (PumpEvents looks at the
 // connection only when none is queued).

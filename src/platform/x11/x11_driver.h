@@ -110,6 +110,9 @@ private:
   void ReadMonitors();
   std::vector<Strut> ReadStruts(long width, long height);
   void ReadKeyboardMap();
+  // Once, before the first key is sent or when the program first waits
+  // (after its first picture went out), whichever comes first.
+  void PrepareKeys();
   void StopServerRepeat();
   HWND HwndForXid(::Window xid);
   void PlaceKeyboard(::Window keyboard);
@@ -207,6 +210,7 @@ private:
   int screenWidth_ = 0, screenHeight_ = 0;
   ::Window wmCheck_ = 0;
   bool focusLookDue_ = false;
+  bool keysPrepared_ = false; // StopServerRepeat done
   int xtestKeyboard_ = -1;
   bool xtestRepeated_ = false;
 

@@ -33,6 +33,16 @@ unsigned KeycodeForVirtualKey(unsigned vk, unsigned scan, DWORD flags) {
 // holds it down. What was changed is noted on the root window, so that a
 // Flinto that was killed is made good by the next one: it lets go of every
 // key the XTest keyboard still holds and restores the repeat as it was.
+// Nothing of it is needed to show the keyboard, and a start that only hands
+// over to a running Flinto must not touch what that one holds: it is done
+// when the program first waits, or before its first key.
+void X11Driver::PrepareKeys() {
+  if (keysPrepared_)
+    return;
+  keysPrepared_ = true;
+  StopServerRepeat();
+}
+
 void X11Driver::StopServerRepeat() {
   int count = 0;
   XDeviceInfo *devices = XListInputDevices(dpy_, &count);
@@ -68,6 +78,8 @@ void X11Driver::StopServerRepeat() {
 }
 
 void X11Driver::RestoreServerRepeat() {
+  if (!keysPrepared_)
+    return; // the records on the root window may be another Flinto's
   for (unsigned keycode : noRepeat_)
     SetKeyRepeat(keycode, true);
   noRepeat_.clear();
@@ -194,6 +206,7 @@ void X11Driver::ReadKeyboardMap() {
 }
 
 void X11Driver::InjectKey(BYTE vk, BYTE scan, DWORD flags) {
+  PrepareKeys();
   const unsigned keycode = KeycodeForVirtualKey(vk, scan, flags);
   // Until the desktop grants the session, nothing is typed, and nothing is
   // kept to be typed later.
