@@ -249,6 +249,14 @@ void X11Driver::Wait(uint64_t deadline) {
     XFlush(dpy_); // the first picture first
     PrepareKeys();
   }
+  // Once for all the stacking changes read, when the program has drawn
+  // what they brought: a window dragged over the keyboard sends many.
+  if (restackWanted_ && !menuOpen_) {
+    restackWanted_ = false;
+    XFlush(dpy_);
+    for (::Window k : keyboards_)
+      PlaceKeyboard(k);
+  }
   PumpEvents(deadline, 0, nullptr);
 }
 
@@ -310,13 +318,6 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
     // looked at.
     if (portable::HasQueuedMessages())
       break;
-  }
-  // Once for all the stacking changes read: a window dragged over the
-  // keyboard sends many.
-  if (restackWanted_ && !menuOpen_) {
-    restackWanted_ = false;
-    for (::Window k : keyboards_)
-      PlaceKeyboard(k);
   }
 }
 

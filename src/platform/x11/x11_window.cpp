@@ -125,8 +125,11 @@ void X11Driver::WindowShown(HWND hwnd, bool visible) {
   if (visible) {
     XMapRaised(dpy_, xid);
     SendNetWmState(xid); // asked for again once the window is managed
+    // Its place in the stack takes a round trip for each window above the
+    // ones it covers: found once the first picture went out (the events
+    // the map brings wake the loop).
     if (keyboards_.count(xid))
-      PlaceKeyboard(xid);
+      restackWanted_ = true;
   } else {
     XUnmapWindow(dpy_, xid);
   }
