@@ -831,6 +831,24 @@ check "nothing is left down in the server" test -z "$("$hostile" keys)"
 
 fi
 
+# --- A server without XTEST ----------------------------------------------
+if phase no_xtest; then
+exec 6>"$work/displayfd-bare"
+Xvfb -displayfd 6 -noreset -extension XTEST -screen 0 640x480x24 \
+  -nolisten tcp >"$work/xvfb-bare.log" 2>&1 &
+bare_pid=$!
+exec 6>&-
+wait_for 10 test -s "$work/displayfd-bare"
+DISPLAY=":$(head -n1 "$work/displayfd-bare")" timeout 20 "$flinto" \
+  >"$work/bare.log" 2>&1
+status=$?
+kill "$bare_pid" 2>/dev/null
+wait "$bare_pid" 2>/dev/null
+check "a server without XTEST: Flinto ends with status 1, saying why" \
+  sh -c "[ $status -eq 1 ] && grep -q 'the X server has no XTEST extension to send key events with' '$work/bare.log'"
+
+fi
+
 # --- Losing the server ---------------------------------------------------
 if phase server_lost; then
 start_flinto

@@ -167,14 +167,16 @@ bool X11Driver::Init(const char *name, std::string *error) {
   gc_ = XCreateGC(dpy_, root_, 0, nullptr);
   InternAtoms();
 
-  int event, errorBase, major, minor;
-  if (!XTestQueryExtension(dpy_, &event, &errorBase, &major, &minor)) {
+  // (Only whether it is there: the XTest library asks for its version, and
+  // for XInput's, at the first key it sends.)
+  int opcode, event, errorBase;
+  if (!XQueryExtension(dpy_, "XTEST", &opcode, &event, &errorBase)) {
     *error = "the X server has no XTEST extension to send key events with";
     return false;
   }
-  int opcode, xkbError;
-  major = XkbMajorVersion;
-  minor = XkbMinorVersion;
+  int xkbError;
+  int major = XkbMajorVersion;
+  int minor = XkbMinorVersion;
   if (!XkbQueryExtension(dpy_, &opcode, &xkbEvent_, &xkbError, &major,
                          &minor)) {
     *error = "the X server has no XKB extension";
