@@ -275,8 +275,12 @@ void X11Driver::PumpEvents(uint64_t deadline, ::Window window,
                            const std::function<void(XEvent &)> &handler) {
   // Only what is already read is looked at before sleeping, and the
   // connection is read only when poll says there is something: a tick that
-  // finds nothing to do costs one poll and no other system call.
-  XFlush(dpy_);
+  // finds nothing to do costs one poll and no other system call. What was
+  // asked of the server goes out only before sleeping: input already read
+  // is handled first, so a click's press, release and picture go together.
+  // (Writing may read: what came meanwhile is looked at before sleeping.)
+  if (XEventsQueued(dpy_, QueuedAlready) == 0)
+    XFlush(dpy_);
   if (XEventsQueued(dpy_, QueuedAlready) == 0) {
     // Without a window manager nothing announces a new focus: while the
     // program relies on being told (its hook), the focus is looked at four
