@@ -160,8 +160,13 @@ TEST_F(FontFilesTest, ACutOffSequenceShowsOneReplacementAndNothingAfter) {
   EXPECT_EQ(Draw(font, "A\x82"), Draw(font, "A?"));
   // The next text starts afresh, whatever the last one left.
   EXPECT_EQ(Draw(font, "AB"), ab);
-  // A whole two-byte character (U+3042) is one glyph, not two replacements.
+  // A whole two-byte character (U+3042) is one glyph, not two replacements,
+  // and another (U+3044) is another glyph: the code points are right, not
+  // all missing from the face.
   EXPECT_NE(Draw(font, "\x82\xA0"), Draw(font, "??"));
+  EXPECT_NE(Draw(font, "\x82\xA0"), Draw(font, "\x82\xA2"));
+  // A half-width katakana (one byte, U+FF71) is not its full-width one.
+  EXPECT_NE(Draw(font, "\xB1"), Draw(font, "\x83\x41"));
   DeleteObject(font);
 }
 
