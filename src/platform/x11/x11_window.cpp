@@ -126,10 +126,16 @@ void X11Driver::WindowShown(HWND hwnd, bool visible) {
     XMapRaised(dpy_, xid);
     SendNetWmState(xid); // asked for again once the window is managed
     // Its place in the stack takes a round trip for each window above the
-    // ones it covers: found once the first picture went out (the events
-    // the map brings wake the loop).
-    if (keyboards_.count(xid))
-      restackWanted_ = true;
+    // ones it covers: found once the first picture went out, when the
+    // program waits. A menu's own loop does not: shown while a menu is
+    // open (remade after its application went), it goes under the menu
+    // at once.
+    if (keyboards_.count(xid)) {
+      if (menuOpen_)
+        PlaceKeyboard(xid);
+      else
+        restackWanted_ = true;
+    }
   } else {
     XUnmapWindow(dpy_, xid);
   }
