@@ -140,6 +140,16 @@ start_flinto() {
   flinto_pid=$!
 }
 said() { grep -q "$1" "$flinto_log"; }
+# second_start_checks DESKTOP WAY: another start hands over to the running
+# Flinto and opens no way of its own to the compositor (a second session,
+# a dialog, the portal's permission used up).
+second_start_checks() {
+  local out status
+  out=$(user env timeout 10 "$work/bin/flinto" 2>&1)
+  status=$?
+  check "$1: a second start hands over (status $status)" test "$status" -eq 0
+  check "$1: opening nothing of its own" not grep -q "typing through $2" <<<"$out"
+}
 
 # The keyboard's window (class FlintoFrame) and its corner, "X Y".
 keyboard_window() {
@@ -342,6 +352,7 @@ if check "gnome: the compositor, its bus and the target start" gnome_session gno
     test "$(tail -n +$((before + 1)) "$target_log" | grep -c '^press')" -eq 0
   check "gnome: the dialog is answered as a user would" dialog share 20
   check "gnome: the grant is said" wait_for 10 said "session was granted"
+  second_start_checks gnome "the desktop portal's remote desktop session"
   sleep 0.5
   user import -window "$(keyboard_window)" "$work/granted.png" 2>/dev/null
   grey=$(compare -metric AE "$work/pending.png" "$work/granted.png" null: 2>&1)
@@ -541,6 +552,7 @@ if check "kde: the compositor, its bus and the target start" kde_session kde; th
   check "kde: the compositor's fake input, in one line" \
     wait_for 10 said "typing through the compositor's fake input"
   wait_for 10 shown
+  second_start_checks kde "the compositor's fake input"
   wait_for 10 native_focused
   typing_checks kde
   caps_checks kde "the compositor's key states"

@@ -86,9 +86,10 @@ public:
   Time lastEventTime() const { return lastTime_; }
 
   // Chooses the way keys go (XTest, or the compositor's when the Wayland
-  // host refused the compositor, or as FLINTO_INJECT says) and says which
-  // in `line`; false, with the reason in `line`, when FLINTO_INJECT is
-  // wrong.
+  // host refused the compositor, or as FLINTO_INJECT says); says which in
+  // `line` when it is XTest by choice, else when the compositor's way is
+  // opened, with the program's first window; false, with the reason in
+  // `line`, when FLINTO_INJECT is wrong.
   bool ChooseKeyPath(bool compositorRefused, std::string *line);
   ::Atom atom(const char *name);
   // A property of 32-bit items (as longs), empty when it cannot be read.
@@ -110,6 +111,8 @@ private:
   void ReadMonitors();
   std::vector<Strut> ReadStruts(long width, long height);
   void ReadKeyboardMap();
+  // The compositor's way, if chosen: opened once, and said.
+  void OpenKeyPath();
   // Once, before the first key is sent or when the program first waits
   // (after its first picture went out), whichever comes first.
   void PrepareKeys();
@@ -217,6 +220,8 @@ private:
   // Keys through the compositor (null: by XTest).
   const FlintoKeyPathApi *keyPathApi_ = nullptr;
   FlintoKeyPath *keyPath_ = nullptr;
+  bool keyPathWanted_ = false; // to be opened with the first window
+  std::string keyPathForced_;  // FLINTO_INJECT's kind, if it names one
   std::string keyPathKind_;
   int keyPathState_ = 0;
   int ownLocks_ = 0;       // the locks as Flinto's presses left them

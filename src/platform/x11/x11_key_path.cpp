@@ -77,12 +77,26 @@ bool X11Driver::ChooseKeyPath(bool compositorRefused, std::string *line) {
   }
   if (inject.empty() && !compositorRefused)
     return true; // plain X11: nothing to say
+  // The compositor's ways are opened with the program's first window
+  // (OpenKeyPath): a start that only hands over to a running Flinto makes
+  // none, and must not open a session (nor use up the portal's permission)
+  // beside the one the running Flinto holds.
+  keyPathWanted_ = true;
+  keyPathForced_ = inject;
+  return true;
+}
+
+void X11Driver::OpenKeyPath() {
+  if (!keyPathWanted_)
+    return;
+  keyPathWanted_ = false;
   // The compositor's ways, the one that asks nothing first.
   std::string why;
   keyPathApi_ = LoadKeyPathModule(&why);
   const std::string state = StateFolder();
   for (const char *kind : {"kwin", "portal"}) {
-    if (keyPathApi_ == nullptr || (!inject.empty() && inject != kind))
+    if (keyPathApi_ == nullptr ||
+        (!keyPathForced_.empty() && keyPathForced_ != kind))
       continue;
     char error[256] = "";
     keyPath_ = keyPathApi_->open(kind, state.c_str(), error, sizeof error);
@@ -94,21 +108,20 @@ bool X11Driver::ChooseKeyPath(bool compositorRefused, std::string *line) {
     why += why.empty() ? "" : "; ";
     why += error;
   }
+  std::string line;
   if (keyPath_ == nullptr) {
-    *line = std::string(kXTestNotice) + " (" + why + ")";
-    return true;
-  }
-  if (keyPathKind_ == "kwin") {
-    *line = "typing through the compositor's fake input";
+    line = std::string(kXTestNotice) + " (" + why + ")";
+  } else if (keyPathKind_ == "kwin") {
+    line = "typing through the compositor's fake input";
   } else {
-    *line = "typing through the desktop portal's remote desktop session, "
-            "once it is granted";
+    line = "typing through the desktop portal's remote desktop session, "
+           "once it is granted";
   }
-  if (keyPathState_ == kKeyPathClosed) {
-    *line = std::string(kXTestNotice) + " (" + keyPathApi_->why(keyPath_) + ")";
+  if (keyPath_ != nullptr && keyPathState_ == kKeyPathClosed) {
+    line = std::string(kXTestNotice) + " (" + keyPathApi_->why(keyPath_) + ")";
     DropKeyPath();
   }
-  return true;
+  std::fprintf(stderr, "flinto: %s\n", line.c_str());
 }
 
 void X11Driver::ProcessKeyPath() {

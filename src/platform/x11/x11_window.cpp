@@ -33,6 +33,7 @@ void X11Driver::SendNetWmState(::Window xid) {
 }
 
 void X11Driver::WindowCreated(HWND hwnd) {
+  OpenKeyPath(); // before anything is drawn: greyed until it is granted
   RECT r;
   GetWindowRect(hwnd, &r);
   const int w = std::max<int>(1, r.right - r.left);
