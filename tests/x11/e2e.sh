@@ -717,6 +717,40 @@ check "with status 0" test "$status" -eq 0
 
 fi
 
+# --- The application closes while the menu is open -----------------------
+if phase menu_target_closes; then
+start_flinto
+click_tray
+wait_for 5 keyboard_viewable
+"$target" "$work/target3.log" &
+target3=$!
+wait_for 10 grep -q "focus in" "$work/target3.log"
+target3_id=$(sed -n 's/^ready window=//p' "$work/target3.log")
+# The keyboard goes with the application typed into: it is made for it.
+owned_by_target3() {
+  xprop -id "$(keyboard | cut -d' ' -f1)" WM_TRANSIENT_FOR 2>/dev/null |
+    grep -q "window id # $target3_id\$"
+}
+check "a keyboard for the application typed into" wait_for 5 owned_by_target3
+old_kid=$(keyboard | cut -d' ' -f1)
+read -r kid kx ky kw kh < <(keyboard)
+xdotool mousemove $((kx + 3)) $((ky + 40)) click 3
+wait_for 5 menu_open
+kill "$target3"
+wait "$target3" 2>/dev/null
+remade() { local id; id=$(keyboard | cut -d' ' -f1); [ -n "$id" ] && [ "$id" != "$old_kid" ] && keyboard_viewable; }
+check "its keyboard goes with it and is made anew" wait_for 5 remade
+check "the menu still open" menu_open
+menu_over_keyboard() {
+  above "$(window_of FlintoMenu | cut -d' ' -f1)" "$(keyboard | cut -d' ' -f1)"
+}
+check "the keyboard made anew while the menu is open goes under it" \
+  wait_for 5 menu_over_keyboard
+xdotool key Escape
+wait_for 5 not menu_open
+
+fi
+
 # --- SIGTERM while the menu is open ---------------------------------------
 if phase sigterm_menu; then
 start_flinto
