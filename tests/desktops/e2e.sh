@@ -47,8 +47,15 @@ stop_all() {
   compositor_pid=
   bus_pid=
   # What the bus started (portals, the accessibility bus) goes with it.
-  [ -n "${runner[*]}" ] &&
-    pkill -u "$test_user" -f "xdg-desktop-portal|at-spi|dconf-service|Xwayland|kglobalaccel|gnome-shell|evolution|goa-daemon|gvfs|ibus|gsd-|gjs" 2>/dev/null
+  # Not children of this script: waited for here, at most 5 s, so that
+  # nothing of this phase serves the next.
+  if [ -n "${runner[*]}" ]; then
+    local started="xdg-desktop-portal|at-spi|dconf-service|Xwayland|kglobalaccel|gnome-shell|evolution|goa-daemon|gvfs|ibus|gsd-|gjs"
+    pkill -u "$test_user" -f "$started" 2>/dev/null
+    wait_for 5 not pgrep -u "$test_user" -f "$started" ||
+      echo "# what the bus started did not end within 5 s of SIGTERM: killed"
+    pkill -9 -u "$test_user" -f "$started" 2>/dev/null
+  fi
   wait 2>/dev/null
 }
 cleanup() {
@@ -438,7 +445,7 @@ EOF
     return 1
   }
   X_DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\),.*/\1/p' "$work/shell.log")
-  X_AUTH=$(ls "$work/run"/.mutter-Xwaylandauth.* 2>/dev/null | head -n1)
+  X_AUTH=$(ls -t "$work/run"/.mutter-Xwaylandauth.* 2>/dev/null | head -n1)
   # Its interfaces come last: then it answers the target at once.
   wait_for 60 overview_active || {
     echo "gnome-shell did not come up"
@@ -467,11 +474,13 @@ if phase gnome-shell; then
 echo "# gnome-shell"
 # The shell, with its daemons, is the heaviest start here: on a machine
 # busy with other tests it once did not come up in time. One more try,
-# from nothing, said; a second failure fails the check.
+# from nothing (a folder of its own: the first one's sockets, its X
+# authority and its home stay behind), said; a second failure fails the
+# check.
 shell_started() {
   shell_session gnome-shell && return 0
   echo "# gnome-shell did not come up: once more, from nothing"
-  shell_session gnome-shell
+  shell_session gnome-shell-again
 }
 if check "gnome-shell: the compositor, its bus and the target start" shell_started; then
   CLICKS=xtest
