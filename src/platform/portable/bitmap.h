@@ -57,6 +57,11 @@ struct Bitmap {
   uint8_t *lent = nullptr; // the pixels, when not `data`'s
 
   void Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp);
+  // The size and layout, with no pixels yet (they are made by Allocate).
+  void Describe(int w, int h, int bitsPerPixel, bool rowsBottomUp);
+  bool HasPixels() const {
+    return lent != nullptr || data.size() == size_t(stride) * size_t(height);
+  }
   // Colours as 0x00RRGGBB.
   uint32_t Get(int x, int y) const {
     const uint8_t *p = Pixel(x, y);

@@ -108,6 +108,20 @@ public:
   // The window's pixels changed inside `dirty` (a paint or a window DC
   // released).
   virtual void Present(HWND, const Bitmap &, const RECT & /*dirty*/) {}
+  // A host that keeps what its windows show itself (an X server) can take
+  // a paint's copy of a picture of the program's (the back buffer) straight
+  // from that picture: `to` (window pixels, inside the window) shows
+  // `source` from its pixel (sx, sy) on, every one of which is there. True
+  // when it went to the screen so; the window's own picture is then not
+  // drawn.
+  virtual bool PresentFrom(HWND, const Bitmap & /*source*/, int /*sx*/,
+                           int /*sy*/, const RECT & /*to*/) {
+    return false;
+  }
+  // Whether a window's own picture is made only when something is drawn on
+  // it, rather than with the window (a host whose PresentFrom takes the
+  // paints: its windows then keep no second picture of the keyboard).
+  virtual bool PicturesOnDemand() { return false; }
 };
 
 void SetDriver(Driver *driver);

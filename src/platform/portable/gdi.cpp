@@ -145,13 +145,18 @@ template <typename T> void PixelAllocator<T>::deallocate(T *p, size_t n) {
 
 template struct PixelAllocator<uint8_t>;
 
-void Bitmap::Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp) {
+void Bitmap::Describe(int w, int h, int bitsPerPixel, bool rowsBottomUp) {
   width = std::max(0, w);
   height = std::max(0, h);
   bpp = bitsPerPixel;
   bottomUp = rowsBottomUp;
   stride = ((bpp * width + 31) / 32) * 4;
   lent = nullptr;
+  decltype(data)().swap(data);
+}
+
+void Bitmap::Allocate(int w, int h, int bitsPerPixel, bool rowsBottomUp) {
+  Describe(w, h, bitsPerPixel, rowsBottomUp);
   data.assign(size_t(stride) * height, 0);
 }
 
@@ -172,6 +177,9 @@ Bitmap *DcTarget(Dc *dc) {
     if (GetDriver() != nullptr)
       GetDriver()->BeforeDraw(dc->hwnd);
   }
+  if (!w->surface.HasPixels()) // a picture made on demand
+    w->surface.Allocate(w->surface.width, w->surface.height, w->surface.bpp,
+                        w->surface.bottomUp);
   return &w->surface;
 }
 
@@ -454,10 +462,47 @@ std::vector<int> StretchMap(int source, int target, bool firstOfRun) {
 
 } // namespace portable
 
+namespace {
+
+// A paint's unstretched copy from a memory DC into a window, taken by a
+// host that shows it straight from the source: true when it did.
+bool PresentedFromSource(Dc *dd, Dc *sd, int x, int y, int cx, int cy, int x1,
+                         int y1) {
+  if (dd == nullptr || sd == nullptr || dd->memory || !sd->memory ||
+      GetDriver() == nullptr)
+    return false;
+  Window *w = OwnWindow(dd->hwnd);
+  const Bitmap *sb = DcTarget(sd);
+  if (w == nullptr || sb == nullptr || !sb->HasPixels())
+    return false;
+  RECT to = {std::max(x, 0), std::max(y, 0), std::min(x + cx, w->surface.width),
+             std::min(y + cy, w->surface.height)};
+  if (dd->clipped) {
+    to.left = std::max(to.left, dd->clip.left);
+    to.top = std::max(to.top, dd->clip.top);
+    to.right = std::min(to.right, dd->clip.right);
+    to.bottom = std::min(to.bottom, dd->clip.bottom);
+  }
+  if (to.left >= to.right || to.top >= to.bottom)
+    return true; // nothing of it reaches the window
+  // Only where every source pixel is there (outside the source is black,
+  // which the window's own picture draws).
+  const int sx = x1 + int(to.left - x), sy = y1 + int(to.top - y);
+  if (sx < 0 || sy < 0 || sx + (to.right - to.left) > sb->width ||
+      sy + (to.bottom - to.top) > sb->height)
+    return false;
+  return GetDriver()->PresentFrom(dd->hwnd, *sb, sx, sy, to);
+}
+
+} // namespace
+
 BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
                 int cx1, int cy1, DWORD rop) {
   Dc *dd = GetDcObject(dst);
   Dc *sd = GetDcObject(src);
+  if (rop == SRCCOPY && cx > 0 && cy > 0 && cx == cx1 && cy == cy1 &&
+      PresentedFromSource(dd, sd, x, y, cx, cy, x1, y1))
+    return TRUE;
   Bitmap *db = DcTarget(dd);
   Bitmap *sb = DcTarget(sd);
   if (db == nullptr || sb == nullptr || rop != SRCCOPY)

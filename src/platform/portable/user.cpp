@@ -59,7 +59,11 @@ Window *AnyWindow(HWND hwnd) { return g_windows.Get(hwnd); }
 void ResizeSurface(Window *w) {
   const int width = w->scale * std::max<LONG>(0, w->rect.right - w->rect.left);
   const int height = w->scale * std::max<LONG>(0, w->rect.bottom - w->rect.top);
-  if (w->surface.width != width || w->surface.height != height)
+  if (w->surface.width == width && w->surface.height == height)
+    return;
+  if (driver != nullptr && driver->PicturesOnDemand())
+    w->surface.Describe(width, height, 32, false);
+  else
     w->surface.Allocate(width, height, 32, false);
 }
 
@@ -117,7 +121,8 @@ void SetWindowScale(HWND hwnd, int scale) {
   const int oldScale = w->scale;
   w->scale = scale;
   ResizeSurface(w);
-  for (int y = 0; y < w->surface.height; ++y)
+  const bool stands = old.HasPixels() && w->surface.HasPixels();
+  for (int y = 0; stands && y < w->surface.height; ++y)
     for (int x = 0; x < w->surface.width; ++x) {
       const int ox = x * oldScale / scale, oy = y * oldScale / scale;
       if (old.Contains(ox, oy))
