@@ -76,6 +76,9 @@ public:
   void CaptureChanged(HWND holder) override;
   void Present(HWND hwnd, const portable::Bitmap &surface,
                const RECT &dirty) override;
+  bool PresentFrom(HWND hwnd, const portable::Bitmap &source, int sx, int sy,
+                   const RECT &to) override;
+  bool PicturesOnDemand() override { return true; }
 
   // For the popup menu: waits for events until `deadline`, handing those of
   // `window` to `handler` and the rest to the usual handling.
@@ -189,6 +192,9 @@ private:
   bool randr_ = false; // RandR 1.5: monitors
   int randrEvent_ = 0;
   std::vector<Monitor> monitors_;
+  // A paint's rows, made into the server's pixels (PresentFrom).
+  static constexpr size_t kStripBytes = 64 * 1024;
+  std::vector<uint32_t> strip_;
   bool monitorsStale_ = true;
   std::string gtkWorkAreas_ = "_GTK_WORKAREAS_D0"; // the current desktop's
   POINT pointer_ = {0, 0};

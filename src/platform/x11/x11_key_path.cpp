@@ -179,10 +179,7 @@ void X11Driver::ShowKeyPathState() {
   for (const auto &[hwnd, xid] : own_) {
     if (!keyboards_.count(xid))
       continue;
-    if (const portable::Bitmap *surface = portable::WindowSurface(hwnd)) {
-      const RECT all = {0, 0, LONG(surface->width), LONG(surface->height)};
-      Present(hwnd, *surface, all);
-    }
+    InvalidateRect(hwnd, nullptr, FALSE); // painted again, greyed or not
   }
 }
 
