@@ -24,9 +24,13 @@ public:
   }
   // Waiting hands over what was read too, before anything new comes.
   void Wait(uint64_t deadline) override {
+    ++waits;
     if (!DeliverReadInput())
       SimDriver::Wait(deadline);
   }
+  bool ReadyToPaint(HWND hwnd) override { return hwnd != notReady; }
+  HWND notReady = nullptr;
+  int waits = 0;
   std::deque<std::pair<UINT, POINT>> read;
 };
 
@@ -105,6 +109,33 @@ TEST_F(MessageLoopTest, InputReadLaterIsPaintedOnItsOwn) {
   driver.read.push_back({WM_LBUTTONUP, POINT{110, 110}});
   RunUntilIdle();
   EXPECT_EQ(order, "down posted paint up(captured) paint ");
+}
+
+TEST_F(MessageLoopTest, APaintWaitsUntilItsHostCanTakeThePicture) {
+  HWND behind =
+      MakeTestWindow("LoopBehind", "", 300, 100, 50, 20, RecordingProc);
+  ShowWindow(behind, SW_SHOWNOACTIVATE);
+  RunUntilIdle();
+  order.clear();
+  // Both invalid; the front one's host cannot take a picture now: the one
+  // behind is painted, the front one waits (the loop sleeps, it does not
+  // spin on it).
+  driver.notReady = window;
+  InvalidateRect(window, nullptr, FALSE);
+  InvalidateRect(behind, nullptr, FALSE);
+  driver.waits = 0;
+  RunUntilIdle();
+  EXPECT_EQ(order, "paint ");
+  EXPECT_GE(driver.waits, 1);
+  EXPECT_LE(driver.waits, 2);
+  // Once it can, the paint it waited for comes, once.
+  order.clear();
+  driver.notReady = nullptr;
+  RunUntilIdle();
+  EXPECT_EQ(order, "paint ");
+  order.clear();
+  RunUntilIdle();
+  EXPECT_EQ(order, "");
 }
 
 } // namespace

@@ -101,6 +101,12 @@ public:
   virtual void WindowTitle(HWND, const std::string &) {}
   virtual void WindowExStyle(HWND, LONG /*before*/, LONG /*after*/) {}
   virtual void CaptureChanged(HWND /*holder*/) {}
+  // Whether the window's picture can be drawn on now. A host whose
+  // compositor may still read every buffer the picture could be drawn in
+  // says no: the paint waits, its area still invalid, until the host has
+  // read that one was let go (rather than the picture being moved into
+  // memory of its own, to be copied back).
+  virtual bool ReadyToPaint(HWND) { return true; }
   // A window DC is about to draw on the window's picture (once for each
   // DC, before its first drawing): pixels lent to the picture that the
   // compositor may still be reading are exchanged for others first.

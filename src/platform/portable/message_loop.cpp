@@ -10,7 +10,9 @@
 //  2. the quit message, once the queue is empty (PostQuitMessage does not
 //     skip what was posted before it);
 //  3. a paint of a visible window with an invalid area, the frontmost
-//     first: several changes between two waits make one paint;
+//     first: several changes between two waits make one paint (a window
+//     whose host cannot take a picture now, Driver::ReadyToPaint, is
+//     painted once it can);
 //  4. a timer that has fallen due, the earliest first (ties in the order the
 //     timers were set); a late timer's next time is put back on the grid of
 //     Driver::TimerGranularity(), so that timers of different periods wake
@@ -69,7 +71,8 @@ bool TakePaint(MSG *msg) {
   Window *best = nullptr;
   for (auto &[h, w] : g_windows.items())
     if (!w->foreign && w->invalid && w->visible &&
-        (best == nullptr || w->zorder < best->zorder))
+        (best == nullptr || w->zorder < best->zorder) &&
+        (Host() == nullptr || Host()->ReadyToPaint(w->handle)))
       best = w.get();
   if (best == nullptr) {
     // Hidden windows have nothing to show; their invalid area waits.
