@@ -155,6 +155,7 @@ public:
   void WindowMoved(HWND hwnd, const RECT &rect) override;
   void WindowExStyle(HWND hwnd, LONG before, LONG after) override;
   void BeforeDraw(HWND hwnd) override;
+  bool ReadyToPaint(HWND hwnd) override;
   void Present(HWND hwnd, const portable::Bitmap &surface,
                const RECT &dirty) override;
 
