@@ -193,7 +193,6 @@ private:
   int randrEvent_ = 0;
   std::vector<Monitor> monitors_;
   // A paint's rows, made into the server's pixels (PresentFrom).
-  static constexpr size_t kStripBytes = 64 * 1024;
   std::vector<uint32_t> strip_;
   bool monitorsStale_ = true;
   std::string gtkWorkAreas_ = "_GTK_WORKAREAS_D0"; // the current desktop's

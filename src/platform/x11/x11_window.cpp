@@ -12,6 +12,7 @@
 #include "platform/portable/host.h"
 #include "platform/portable/text.h"
 #include "platform/x11/x11_driver.h"
+#include "platform/x11/x11_pixels.h"
 #include "platform/x11/x11_stacking.h"
 
 namespace x11 {
@@ -358,9 +359,9 @@ void X11Driver::Present(HWND hwnd, const portable::Bitmap &surface,
 }
 
 // The window keeps no picture of its own: a paint goes out from the back
-// buffer, a strip of rows at a time made into 32-bit pixels, each strip put
-// into the request (Xlib copies it) before the next is made. At unit 6 the
-// window's own picture was 1.1 MiB, every page of it touched at the start.
+// buffer, a strip at a time (Xlib copies each into the request). At unit 6
+// the window's own picture was 1.1 MiB, every page of it touched at the
+// start.
 bool X11Driver::PresentFrom(HWND hwnd, const portable::Bitmap &source, int sx,
                             int sy, const RECT &to) {
   const ::Window xid = XidOf(hwnd);
@@ -372,27 +373,12 @@ bool X11Driver::PresentFrom(HWND hwnd, const portable::Bitmap &source, int sx,
   // Until the desktop grants the session the keyboard looks greyed: its
   // keys type nothing yet.
   const bool grey = KeysWaitForGrant() && keyboards_.count(xid) != 0;
-  const int rows = std::clamp(int(kStripBytes / (size_t(w) * 4)), 1, h);
+  const int rows = StripRows(w, h);
   if (strip_.size() < size_t(w) * size_t(rows))
     strip_.resize(size_t(w) * size_t(rows));
   for (int top = 0; top < h; top += rows) {
     const int n = std::min(rows, h - top);
-    for (int j = 0; j < n; ++j) {
-      const uint8_t *from = source.Row(sy + top + j);
-      uint32_t *into = strip_.data() + size_t(j) * size_t(w);
-      if (source.bpp == 32) {
-        std::memcpy(into, from + size_t(sx) * 4, size_t(w) * 4);
-      } else {
-        from += size_t(sx) * 3;
-        for (int i = 0; i < w; ++i, from += 3)
-          into[i] = uint32_t(from[0]) | (uint32_t(from[1]) << 8) |
-                    (uint32_t(from[2]) << 16);
-      }
-      if (grey)
-        for (int i = 0; i < w; ++i)
-          into[i] = (into[i] & 0xFF000000u) |
-                    (((into[i] >> 1) & 0x7F7F7Fu) + 0x404040u);
-    }
+    MakeStrip(source, sx, sy + top, w, n, grey, strip_.data());
     PutPixels(xid, strip_.data(), w, n, w * 4, int(to.left), int(to.top) + top,
               w, n);
   }
