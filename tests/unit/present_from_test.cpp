@@ -152,6 +152,20 @@ TEST_F(PresentFromTest, APaintGoesOutFromTheBackBufferAndNoPictureIsMade) {
   EXPECT_FALSE(Picture().HasPixels());
 }
 
+TEST_F(PresentFromTest, AWholePaintFromAPictureOfTheWindowsSizeIsTaken) {
+  // The keyboard's paint: the back buffer, as large as the window, whole.
+  MakeBackBuffer(kWidth, kHeight);
+  MakeWindow();
+  Paint({0, 0, kWidth, kHeight});
+  ASSERT_EQ(driver.taken.size(), 1u);
+  EXPECT_EQ(driver.taken[0].to.right, kWidth);
+  EXPECT_EQ(driver.taken[0].to.bottom, kHeight);
+  EXPECT_EQ(driver.taken[0].sx, 0);
+  EXPECT_EQ(driver.taken[0].sy, 0);
+  EXPECT_TRUE(driver.presented.empty());
+  EXPECT_FALSE(Picture().HasPixels());
+}
+
 TEST_F(PresentFromTest, TheSourceOffsetFollowsTheCopyAndTheWindowBounds) {
   MakeBackBuffer(60, 30);
   MakeWindow();
@@ -200,6 +214,31 @@ TEST_F(PresentFromTest, ASourceThatEndsShortIsDrawnOnThePictureMadeForIt) {
   Paint({0, 0, 4, 2});
   EXPECT_EQ(driver.taken.size(), 1u);
   EXPECT_EQ(driver.presented.size(), 1u);
+}
+
+TEST_F(PresentFromTest, ASourceARowShortOrBeforeItsStartIsDrawnToo) {
+  MakeBackBuffer(kWidth, kHeight - 1);
+  MakeWindow();
+  // The last row has no source row: drawn black on the window's picture.
+  Paint({0, kHeight - 1, 4, kHeight});
+  EXPECT_TRUE(driver.taken.empty());
+  ASSERT_EQ(driver.presented.size(), 1u);
+  // One row up it is all there again.
+  Paint({0, kHeight - 2, 4, kHeight - 1});
+  EXPECT_EQ(driver.taken.size(), 1u);
+  // From before the source's first column: the first one has none.
+  driver.presented.clear();
+  blitSx = -1;
+  Paint({0, 0, 4, 2});
+  EXPECT_EQ(driver.taken.size(), 1u);
+  ASSERT_EQ(driver.presented.size(), 1u);
+  EXPECT_EQ(Picture().Get(0, 1), 0u);
+  EXPECT_EQ(Picture().Get(1, 1), 0x000100u);
+  // Where the paint starts past the missing column, it is taken.
+  Paint({1, 0, 4, 2});
+  ASSERT_EQ(driver.taken.size(), 2u);
+  EXPECT_EQ(driver.taken[1].sx, 0);
+  EXPECT_EQ(driver.taken[1].to.left, 1);
 }
 
 TEST_F(PresentFromTest, DrawingOnTheWindowMakesItsPictureZeroedAroundIt) {

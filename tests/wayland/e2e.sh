@@ -257,6 +257,11 @@ check "a change after the rest is drawn whole into a buffer made again" \
   wait_for 5 shows_sim
 # Each release right behind its press: while sway still reads both
 # buffers (some of these clicks) the paint waits for one, and is not lost.
+before=$(wc -l <"$target_log")
+typed_in_order() {
+  [ "$(tail -n +$((before + 1)) "$target_log" |
+    sed -n 's/^press .*keysym=\([^ ]*\) .*/\1/p' | tr -d '\n')" = "$1" ]
+}
 for id in 0x51 0x57 0x45 0x52 0x54 0x59 0x55 0x49 0x4f 0x50 \
   0x41 0x53 0x44 0x46 0x47 0x48 0x4a 0x4b 0x4c 0x5a; do
   read -r x y < <(key_centre "$id")
@@ -265,7 +270,9 @@ for id in 0x51 0x57 0x45 0x52 0x54 0x59 0x55 0x49 0x4f 0x50 \
   send release 1
 done
 settle
-check "twenty clicks in a row leave no key looking pressed" wait_for 5 shows_sim
+check "twenty clicks in a row type twenty letters" \
+  wait_for 5 typed_in_order qwertyuiopasdfghjklz
+check "and leave no key looking pressed" wait_for 5 shows_sim
 
 fi
 

@@ -126,7 +126,9 @@ public:
   }
   // Whether a window's own picture is made only when something is drawn on
   // it, rather than with the window (a host whose PresentFrom takes the
-  // paints: its windows then keep no second picture of the keyboard).
+  // paints: its windows then keep no second picture of the keyboard). Such
+  // a picture holds only what was drawn on it, not what a copy taken by
+  // PresentFrom showed: the program's paints only copy its back buffer.
   virtual bool PicturesOnDemand() { return false; }
 };
 
