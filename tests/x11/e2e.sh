@@ -523,6 +523,18 @@ read -r mid mx my mw mh < <(window_of FlintoMenu)
 xdotool mousemove $((mx + 40)) $((my + $(menu_middle 40006))) click 1 # Shrink
 check "choosing shrink makes the keyboard smaller" wait_for 5 keyboard_size_is 316 104
 layout_of "setting Unit dword 2" >"$work/layout"
+# Made anew at its new size, the window is painted whole from the new
+# picture.
+shrunk_like_sim() {
+  read -r kid kx ky kw kh < <(keyboard)
+  timeout 10 import -window "$kid" "$work/shrunk.png"
+  printf 'setting Unit dword 2\nstart\ntray left\ntick\ndump %s\n' \
+    "$work/sim-shrunk.png" | "$sim" >/dev/null
+  [ "$(compare -metric AE "$work/shrunk.png" "$work/sim-shrunk.png" null: 2>&1 |
+    cut -d' ' -f1)" = "0" ]
+}
+check "shrunk, it shows flinto-sim's picture at that size, pixel for pixel" \
+  wait_for 5 shrunk_like_sim
 check "the target still has the focus after the menu" active_is_target
 
 # --- Translucency (a compositor is running) ----------------------------
