@@ -464,6 +464,23 @@ std::vector<int> StretchMap(int source, int target, bool firstOfRun) {
 
 namespace {
 
+// Where a copy of cx x cy pixels at (x, y) lands in a target of `width` x
+// `height`: inside it, and inside the paint context's update rectangle (a
+// paint draws nothing outside it: a key's repaint copies the key, not the
+// whole keyboard). Empty when nothing lands.
+RECT CopyTarget(const Dc *dd, int x, int y, int cx, int cy, int width,
+                int height) {
+  RECT to = {std::max(x, 0), std::max(y, 0), std::min(x + cx, width),
+             std::min(y + cy, height)};
+  if (dd->clipped) {
+    to.left = std::max(to.left, dd->clip.left);
+    to.top = std::max(to.top, dd->clip.top);
+    to.right = std::min(to.right, dd->clip.right);
+    to.bottom = std::min(to.bottom, dd->clip.bottom);
+  }
+  return to;
+}
+
 // A paint's unstretched copy from a memory DC into a window, taken by a
 // host that shows it straight from the source: true when it did.
 bool PresentedFromSource(Dc *dd, Dc *sd, int x, int y, int cx, int cy, int x1,
@@ -475,14 +492,8 @@ bool PresentedFromSource(Dc *dd, Dc *sd, int x, int y, int cx, int cy, int x1,
   const Bitmap *sb = DcTarget(sd);
   if (w == nullptr || sb == nullptr || !sb->HasPixels())
     return false;
-  RECT to = {std::max(x, 0), std::max(y, 0), std::min(x + cx, w->surface.width),
-             std::min(y + cy, w->surface.height)};
-  if (dd->clipped) {
-    to.left = std::max(to.left, dd->clip.left);
-    to.top = std::max(to.top, dd->clip.top);
-    to.right = std::min(to.right, dd->clip.right);
-    to.bottom = std::min(to.bottom, dd->clip.bottom);
-  }
+  const RECT to =
+      CopyTarget(dd, x, y, cx, cy, w->surface.width, w->surface.height);
   if (to.left >= to.right || to.top >= to.bottom)
     return true; // nothing of it reaches the window
   // Only where every source pixel is there (outside the source is black,
@@ -522,17 +533,7 @@ BOOL StretchBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
     --cy1;
   const std::vector<int> columns = StretchMap(cx1, cx, false);
   const std::vector<int> rows = StretchMap(cy1, cy, true);
-  // Only the pixels inside the target, and inside the paint context's
-  // update rectangle: a paint draws nothing outside it (a key's repaint
-  // copies the key, not the whole keyboard).
-  RECT to = {std::max(x, 0), std::max(y, 0), std::min(x + cx, db->width),
-             std::min(y + cy, db->height)};
-  if (dd->clipped) {
-    to.left = std::max(to.left, dd->clip.left);
-    to.top = std::max(to.top, dd->clip.top);
-    to.right = std::min(to.right, dd->clip.right);
-    to.bottom = std::min(to.bottom, dd->clip.bottom);
-  }
+  const RECT to = CopyTarget(dd, x, y, cx, cy, db->width, db->height);
   if (to.left >= to.right || to.top >= to.bottom)
     return TRUE;
   // Pixels are 3 or 4 bytes, blue, green, red first; only those three are
