@@ -147,4 +147,47 @@ TEST_F(MessageLoopTest, APaintWaitsUntilItsHostCanTakeThePicture) {
   EXPECT_EQ(order, "");
 }
 
+// Each paint says whose it is (the window's title).
+LRESULT CALLBACK NamedPaintProc(HWND hwnd, UINT msg, WPARAM wParam,
+                                LPARAM lParam) {
+  if (msg != WM_PAINT)
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+  char title[16] = {};
+  GetWindowTextA(hwnd, title, sizeof title);
+  order += std::string(title) + " ";
+  PAINTSTRUCT ps;
+  BeginPaint(hwnd, &ps);
+  EndPaint(hwnd, &ps);
+  return 0;
+}
+
+TEST_F(MessageLoopTest, SeveralPaintsComeFrontmostFirst) {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = NamedPaintProc;
+  wc.lpszClassName = "LoopNamed";
+  RegisterClassExA(&wc);
+  auto make = [](const char *title, DWORD exStyle) {
+    HWND w = CreateWindowExA(exStyle, "LoopNamed", title, WS_POPUP, 0, 0, 40,
+                             20, nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(w, SW_SHOWNOACTIVATE);
+    return w;
+  };
+  // The topmost one is shown first, so raised before the others.
+  HWND top = make("top", WS_EX_TOPMOST);
+  HWND older = make("older", 0);
+  HWND newer = make("newer", 0);
+  RunUntilIdle();
+  EXPECT_EQ(order, "top newer older ");
+  // Raising the older one puts it before the newer, still behind the
+  // topmost one.
+  order.clear();
+  ShowWindow(older, SW_HIDE);
+  ShowWindow(older, SW_SHOWNOACTIVATE);
+  for (HWND w : {top, older, newer})
+    InvalidateRect(w, nullptr, FALSE);
+  RunUntilIdle();
+  EXPECT_EQ(order, "top older newer ");
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/portable/bitmap.h"
@@ -93,6 +94,12 @@ struct Window {
   RECT invalidRect = {0, 0, 0, 0};
   uint64_t zorder = 0;
 };
+
+// Where a window stands among the program's own: topmost windows above the
+// others, then the most recently raised. The larger rank is in front.
+inline std::pair<bool, uint64_t> StackRank(const Window &w) {
+  return {(w.exStyle & WS_EX_TOPMOST) != 0, w.zorder};
+}
 
 struct Menu {
   std::vector<MenuItem> items;

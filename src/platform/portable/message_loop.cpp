@@ -71,7 +71,7 @@ bool TakePaint(MSG *msg) {
   Window *best = nullptr;
   for (auto &[h, w] : g_windows.items())
     if (!w->foreign && w->invalid && w->visible &&
-        (best == nullptr || w->zorder < best->zorder) &&
+        (best == nullptr || StackRank(*w) > StackRank(*best)) &&
         (Host() == nullptr || Host()->ReadyToPaint(w->handle)))
       best = w.get();
   if (best == nullptr) {

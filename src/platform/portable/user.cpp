@@ -192,11 +192,7 @@ HWND OwnWindowAt(POINT p) {
       continue;
     const RECT &r = w->rect;
     if (p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom) {
-      // Topmost windows above others, then the most recently raised.
-      auto rank = [](const Window *x) {
-        return std::make_pair((x->exStyle & WS_EX_TOPMOST) != 0, x->zorder);
-      };
-      if (best == nullptr || rank(w.get()) > rank(best))
+      if (best == nullptr || StackRank(*w) > StackRank(*best))
         best = w.get();
     }
   }
