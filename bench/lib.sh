@@ -23,37 +23,44 @@ settings() { # UNIT
 }
 # CPU of PID resting (per second, over 5 s), then per click (CLICK: a
 # command that clicks once where the pointer is), the resting share of the
-# time between clicks taken off: "RESTING_NS PER_CLICK_NS".
+# time between clicks taken off: "RESTING_NS PER_CLICK_NS FIRST_NS THEN_NS",
+# PER_CLICK over all 20 clicks, FIRST the first one's (what a keyboard
+# makes ready on its first click shows there), THEN the others' mean.
 cpu_costs() { # PID CLICK...
-  local pid="$1" c0 c1 i
+  local pid="$1" c0 c1 c2 i
   shift
   sleep 1
   c0=$(ns_on_cpu "$pid")
   sleep 5
   c1=$(ns_on_cpu "$pid")
   local resting=$(((c1 - c0) / 5)) clicks=20
+  local gap=$((resting / 4)) # a click's share of the resting cost
   c0=$(ns_on_cpu "$pid")
-  for ((i = 0; i < clicks; i++)); do
+  "$@"
+  sleep 0.25
+  c1=$(ns_on_cpu "$pid")
+  for ((i = 1; i < clicks; i++)); do
     "$@"
     sleep 0.25
   done
-  c1=$(ns_on_cpu "$pid")
-  echo "$resting $(((c1 - c0 - resting * clicks / 4) / clicks))"
+  c2=$(ns_on_cpu "$pid")
+  echo "$resting $(((c2 - c0) / clicks - gap)) $((c1 - c0 - gap))" \
+    "$(((c2 - c1) / (clicks - 1) - gap))"
 }
 # How many times the target saw "a" typed (its log).
 typed_a() { grep -c '^press .* keysym=a ' "$1"; }
 # One row of the memory and CPU table; TYPED: how many of the clicks typed
 # "a" (a click that types nothing costs less, and says nothing).
-cost_row() { # NAME UNIT RSS DIRTY PSS PER_CLICK_NS RESTING_NS TYPED
-  awk -v n="$1" -v u="$2" -v r="$3" -v d="$4" -v p="$5" -v c="$6" -v s="$7" \
-    -v t="$8" 'BEGIN {
-    printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms (%s of 20 typed) | %.2f ms/s |\n",
-      n, u, r / 1024, d / 1024, p / 1024, c / 1e6, t, s / 1e6 }'
+cost_row() { # NAME UNIT RSS DIRTY PSS PER_CLICK_NS FIRST_NS THEN_NS RESTING_NS TYPED
+  awk -v n="$1" -v u="$2" -v r="$3" -v d="$4" -v p="$5" -v c="$6" -v f="$7" \
+    -v l="$8" -v s="$9" -v t="${10}" 'BEGIN {
+    printf "| %s | %s | %.1f MiB | %.2f MiB | %.1f MiB | %.2f ms (%s of 20 typed) | %.2f / %.2f ms | %.2f ms/s |\n",
+      n, u, r / 1024, d / 1024, p / 1024, c / 1e6, t, f / 1e6, l / 1e6, s / 1e6 }'
 }
 measured() { # what else to say
   echo "Measured $(date -u +%Y-%m-%d) at $(git -C "$(dirname "$0")" rev-parse --short HEAD 2>/dev/null || echo '?') on $(nproc) x $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1), $rounds rounds$1."
 }
 cost_header() {
-  echo "| Keyboard | Unit | RSS | Private dirty | PSS | CPU per click | CPU resting on a key |"
-  echo "|---|---|---|---|---|---|---|"
+  echo "| Keyboard | Unit | RSS | Private dirty | PSS | CPU per click | first click / the 19 after | CPU resting on a key |"
+  echo "|---|---|---|---|---|---|---|---|"
 }

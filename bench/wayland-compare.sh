@@ -7,7 +7,8 @@
 #   written to the compositor, as the client's own protocol log says
 #   (bench/first-frame), in interleaved rounds, min and median;
 # - memory once up: RSS, private dirty and PSS; Flinto at units 3 and 6;
-# - CPU per click on "a" and per second with the pointer resting on a key
+# - CPU per click on "a" (over 20 clicks, and the first apart from the
+#   rest) and per second with the pointer resting on a key
 #   (/proc/PID/schedstat); Flinto at units 3 and 6.
 #
 # usage: bench/wayland-compare.sh [BUILD_DIR] [ROUNDS] [NAMES]
@@ -93,11 +94,11 @@ measure() { # NAME UNIT
   settle
   local before
   before=$(typed_a "$log")
-  read -r resting per_click < <(cpu_costs "$pid" click_here)
+  read -r resting per_click first then < <(cpu_costs "$pid" click_here)
   send move 640 100
   settle
-  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$resting" \
-    $(($(typed_a "$log") - before))
+  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$first" \
+    "$then" "$resting" $(($(typed_a "$log") - before))
   stop "$pid"
 }
 

@@ -9,8 +9,9 @@
 #   cache of its own, as after a font package changed);
 # - memory once up: RSS, private dirty and PSS; Flinto at units 3 and 6;
 # - CPU per click on "a" (the process's own accounting,
-#   /proc/PID/schedstat), and CPU per second with the pointer resting on a
-#   key; Flinto at units 3 and 6.
+#   /proc/PID/schedstat), over 20 clicks and the first apart from the rest,
+#   and CPU per second with the pointer resting on a key; Flinto at units 3
+#   and 6.
 #
 # usage: bench/x11-compare.sh [BUILD_DIR] [ROUNDS] [NAMES]
 #   (ROUNDS: 15 unless said; NAMES: flinto matchbox-keyboard xvkbd)
@@ -119,10 +120,10 @@ measure() { # NAME UNIT
   xdotool mousemove $((X + ax)) $((Y + ay))
   local before
   before=$(typed_a "$work/target.log")
-  read -r resting per_click < <(cpu_costs "$pid" xdotool click 1)
+  read -r resting per_click first then < <(cpu_costs "$pid" xdotool click 1)
   xdotool mousemove 5 5
-  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$resting" \
-    $(($(typed_a "$work/target.log") - before))
+  cost_row "$name" "$unit" "$rss" "$dirty" "$pss" "$per_click" "$first" \
+    "$then" "$resting" $(($(typed_a "$work/target.log") - before))
   stop "$pid"
 }
 
